@@ -1,0 +1,51 @@
+# Thin wrapper around CMake for the everyday commands.
+#   make run     install what is missing, build, and browse this project's files
+#   make test    install what is missing, build with sanitizers, run every test
+#   make install PREFIX=/usr/local
+
+PREFIX ?= /usr/local
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RELEASE_DIR := build/release
+TEST_DIR := build/test
+FUZZ_DIR := build/fuzz
+
+.PHONY: all bootstrap build run test install bench fuzz clean
+
+all: build
+
+bootstrap:
+	@sh scripts/bootstrap.sh
+
+$(RELEASE_DIR)/build.ninja:
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVEL_TESTS=OFF
+
+build: bootstrap $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+# The demo list is this project's own file listing.
+run: build
+	@{ git ls-files 2>/dev/null || find . -path ./build -prune -o -type f -print; } | $(RELEASE_DIR)/korvel
+
+$(TEST_DIR)/build.ninja:
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON -DKORVEL_TESTS=ON
+
+test: bootstrap $(TEST_DIR)/build.ninja
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+
+install: bootstrap
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVEL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	cmake --install $(RELEASE_DIR)
+
+bench: build
+	sh bench/run.sh
+
+fuzz:
+	@sh scripts/bootstrap.sh --fuzz
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DKORVEL_FUZZ=ON -DKORVEL_TESTS=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	sh scripts/run-fuzzers.sh $(FUZZ_DIR)
+
+clean:
+	rm -rf build
