@@ -1,6 +1,8 @@
 // The configuration file and its key map.
 #pragma once
 
+#include <cstdio>
+
 inline constexpr int COMMAND_TEXT_SIZE = 128;
 
 struct command {
@@ -18,3 +20,9 @@ const char* next_token(int* length, const char* text);
 // Puts a new record at the head of the list that read_config was given.
 void add_command(char key, const char* text);
 void free_commands(command* head);
+
+// read_config's work once the file is open: parses the stream to its end into
+// the list at *cmd. 0, or 1 with the message (naming the line) in the error text.
+int read_config_stream(FILE* file, command** cmd);
+// The file that the last read_config looked for; empty when none could be named.
+const char* config_path();
