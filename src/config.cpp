@@ -27,7 +27,9 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<FILE, file_closer>;
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 enum class path_result { FORMED, NO_VARIABLE, TOO_LONG };
 
@@ -112,16 +114,18 @@ int parse_piece(int line_number) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 const char* next_token(int* length, const char* text) {
-    while (is_blank(*text)) ++text;
+    while (is_blank(*text))
+        ++text;
     if (*text == '\0') {
         *length = 0;
         return nullptr;
     }
     const char* end = text;
-    while (*end != '\0' && !is_blank(*end)) ++end;
+    while (*end != '\0' && !is_blank(*end))
+        ++end;
     *length = static_cast<int>(end - text);
     return text;
 }
@@ -144,7 +148,9 @@ void free_commands(command* head) {
     }
 }
 
-const char* config_path() { return path_buffer; }
+const char* config_path() {
+    return path_buffer;
+}
 
 int read_config_stream(FILE* file, command** cmd) {
     command_list = cmd;

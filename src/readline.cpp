@@ -61,7 +61,7 @@ void cancel(readline* rl) {
     rl->newest->length = 0;
 }
 
-}  // namespace
+} // namespace
 
 rl_line* new_line(rl_line* older) {
     rl_line* line = new (std::nothrow) rl_line{};

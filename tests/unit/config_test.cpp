@@ -27,7 +27,8 @@ using binding = std::pair<char, std::string>;
 // The records from the head of the list, so the last binding in the file first.
 std::vector<binding> bindings_of(const command* head) {
     std::vector<binding> out;
-    for (; head != nullptr; head = head->next) out.emplace_back(head->key, head->text);
+    for (; head != nullptr; head = head->next)
+        out.emplace_back(head->key, head->text);
     return out;
 }
 
@@ -60,12 +61,12 @@ parse_result parse_text(const std::string& text) {
 TEST(NextToken, SplitsAtSpaceTabAndNewlineOnly) {
     struct token_case {
         const char* text;
-        const char* expected;  // nullptr: no token
+        const char* expected; // nullptr: no token
     };
     const token_case cases[] = {
-        {"", nullptr},          {" \t\n ", nullptr},   {"ab cd", "ab"},      {"  \t\nab\tcd", "ab"},
-        {"ab\ncd", "ab"},       {"\r\n", "\r"},        {"a\"b c", "a\"b"},   {"\x01\xff x", "\x01\xff"},
-        {"\v\f y", "\v\f"},
+        {"", nullptr},          {" \t\n ", nullptr},        {"ab cd", "ab"},
+        {"  \t\nab\tcd", "ab"}, {"ab\ncd", "ab"},           {"\r\n", "\r"},
+        {"a\"b c", "a\"b"},     {"\x01\xff x", "\x01\xff"}, {"\v\f y", "\v\f"},
     };
     for (const token_case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
@@ -85,7 +86,7 @@ struct config_case {
     const char* name;
     std::string text;
     int expected_status;
-    std::string expected_error;  // only checked on failure
+    std::string expected_error; // only checked on failure
     std::vector<binding> expected_bindings;
 };
 
@@ -108,48 +109,83 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         config_case{"Empty", "", 0, "", {}},
         config_case{"BlanksAndComments",
-                    "\n   \n\t\n# comment\n\"map x y\n  #indented\n#map x y\n", 0, "", {}},
+                    "\n   \n\t\n# comment\n\"map x y\n  #indented\n#map x y\n",
+                    0,
+                    "",
+                    {}},
         config_case{"OneBinding", "map x echo hi\n", 0, "", {{'x', "echo hi"}}},
-        config_case{"BlanksInsideAndAtEndKept", "  map \t x   ls -l  \n", 0, "", {{'x', "ls -l  "}}},
+        config_case{
+            "BlanksInsideAndAtEndKept", "  map \t x   ls -l  \n", 0, "", {{'x', "ls -l  "}}},
         config_case{"TabsSeparate", "map\tx\tls\n", 0, "", {{'x', "ls"}}},
-        config_case{"LastLineWithoutNewline", "map a one\nmap x ls", 0, "",
-                    {{'x', "ls"}, {'a', "one"}}},
-        config_case{"LaterBindingFirstInList", "map x one\nmap x two\n", 0, "",
+        config_case{
+            "LastLineWithoutNewline", "map a one\nmap x ls", 0, "", {{'x', "ls"}, {'a', "one"}}},
+        config_case{"LaterBindingFirstInList",
+                    "map x one\nmap x two\n",
+                    0,
+                    "",
                     {{'x', "two"}, {'x', "one"}}},
-        config_case{"HashAfterBindingIsCommand", "map x echo # not a comment\n", 0, "",
+        config_case{"HashAfterBindingIsCommand",
+                    "map x echo # not a comment\n",
+                    0,
+                    "",
                     {{'x', "echo # not a comment"}}},
         config_case{"CarriageReturnStaysInCommand", "map x ls\r\n", 0, "", {{'x', "ls\r"}}},
-        config_case{"KeyMayBeAnyByte", "map \xe9 a\nmap # b\nmap \" c\n", 0, "",
+        config_case{"KeyMayBeAnyByte",
+                    "map \xe9 a\nmap # b\nmap \" c\n",
+                    0,
+                    "",
                     {{'"', "c"}, {'#', "b"}, {'\xe9', "a"}}},
-        config_case{"Command126BytesWithNewline", "map x " + std::string(126, 'c') + "\n", 0, "",
+        config_case{"Command126BytesWithNewline",
+                    "map x " + std::string(126, 'c') + "\n",
+                    0,
+                    "",
                     {{'x', std::string(126, 'c')}}},
-        config_case{"Command127BytesAtEndOfFile", "map x " + std::string(127, 'c'), 0, "",
+        config_case{"Command127BytesAtEndOfFile",
+                    "map x " + std::string(127, 'c'),
+                    0,
+                    "",
                     {{'x', std::string(127, 'c')}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, ConfigTextTest,
     testing::Values(
-        config_case{"KeyOfTwoBytes", "map xy ls\n", 1,
-                    prefix + "line 1: mapping cannot consist of multiple characters: xy", {}},
+        config_case{"KeyOfTwoBytes",
+                    "map xy ls\n",
+                    1,
+                    prefix + "line 1: mapping cannot consist of multiple characters: xy",
+                    {}},
         config_case{"NoKey", "map\n", 1, prefix + "line 1: map requires two arguments", {}},
-        config_case{"NoCommand", "map x   \n", 1, prefix + "line 1: map requires two arguments", {}},
-        config_case{"NoCommandAtEndOfFile", "map x", 1,
-                    prefix + "line 1: map requires two arguments", {}},
+        config_case{
+            "NoCommand", "map x   \n", 1, prefix + "line 1: map requires two arguments", {}},
+        config_case{
+            "NoCommandAtEndOfFile", "map x", 1, prefix + "line 1: map requires two arguments", {}},
         config_case{"LongerWord", "maps x ls\n", 1, prefix + "line 1: unknown command maps", {}},
         config_case{"OtherWord", "nmap x ls\n", 1, prefix + "line 1: unknown command nmap", {}},
         config_case{"ShortenedWordM", "m x ls\n", 1, prefix + "line 1: unknown command m", {}},
         config_case{"ShortenedWordMa", "ma x ls\n", 1, prefix + "line 1: unknown command ma", {}},
         config_case{"CaseMatters", "MAP x ls\n", 1, prefix + "line 1: unknown command MAP", {}},
         config_case{"LineOfCarriageReturn", "\r\n", 1, prefix + "line 1: unknown command \r", {}},
-        config_case{"Command127BytesWithNewline", "map x " + std::string(127, 'c') + "\n", 1,
-                    prefix + "line 1: command length cannot be longer than or equal to 128", {}},
-        config_case{"Command128BytesAtEndOfFile", "map x " + std::string(128, 'c'), 1,
-                    prefix + "line 1: command length cannot be longer than or equal to 128", {}},
-        config_case{"LineNumberCountsBlanksAndComments", "\n# comment\nmap xy z\n", 1,
-                    prefix + "line 3: mapping cannot consist of multiple characters: xy", {}},
-        config_case{"EarlierBindingsStay", "map a one\nmap b two\nbad\nmap c three\n", 1,
-                    prefix + "line 3: unknown command bad", {{'b', "two"}, {'a', "one"}}}),
+        config_case{"Command127BytesWithNewline",
+                    "map x " + std::string(127, 'c') + "\n",
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"Command128BytesAtEndOfFile",
+                    "map x " + std::string(128, 'c'),
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"LineNumberCountsBlanksAndComments",
+                    "\n# comment\nmap xy z\n",
+                    1,
+                    prefix + "line 3: mapping cannot consist of multiple characters: xy",
+                    {}},
+        config_case{"EarlierBindingsStay",
+                    "map a one\nmap b two\nbad\nmap c three\n",
+                    1,
+                    prefix + "line 3: unknown command bad",
+                    {{'b', "two"}, {'a', "one"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A 250-byte line is read in two pieces: the second is parsed as a line of
@@ -167,7 +203,8 @@ TEST(ConfigText, LongLineCountsAsTwo) {
     // Its second piece fails like any line would, with its own number.
     result = parse_text("map x " + std::string(244, 'c') + "\n");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.error, prefix + "line 1: command length cannot be longer than or equal to 128");
+    EXPECT_EQ(result.error,
+              prefix + "line 1: command length cannot be longer than or equal to 128");
     result = parse_text("#" + std::string(249, 'c') + "\n");
     EXPECT_EQ(result.error, prefix + "line 2: unknown command " + std::string(59, 'c'));
 }
@@ -182,7 +219,9 @@ TEST(ConfigText, BindingCutAtPieceEndKeepsItsStart) {
 }
 
 std::atomic<int> signals_caught{0};
-void count_signal(int) { ++signals_caught; }
+void count_signal(int) {
+    ++signals_caught;
+}
 
 // Whether the thread is asleep in the kernel, i.e. blocked in its read.
 bool thread_sleeping(pid_t tid) {
@@ -195,7 +234,7 @@ bool thread_sleeping(pid_t tid) {
 TEST(ConfigText, ReadInterruptedBySignalIsRepeated) {
     struct sigaction action {};
     struct sigaction previous {};
-    action.sa_handler = count_signal;  // no SA_RESTART: the blocked read fails with EINTR
+    action.sa_handler = count_signal; // no SA_RESTART: the blocked read fails with EINTR
     sigemptyset(&action.sa_mask);
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
 
@@ -208,10 +247,12 @@ TEST(ConfigText, ReadInterruptedBySignalIsRepeated) {
     std::thread writer([&] {
         EXPECT_EQ(write(fds[1], "map a one\nmap b", 15), 15);
         for (int i = 0; i < 3; ++i) {
-            while (!thread_sleeping(parser_tid)) std::this_thread::yield();
+            while (!thread_sleeping(parser_tid))
+                std::this_thread::yield();
             int before = signals_caught;
             pthread_kill(parser_thread, SIGUSR1);
-            while (signals_caught == before) std::this_thread::yield();
+            while (signals_caught == before)
+                std::this_thread::yield();
         }
         EXPECT_EQ(write(fds[1], " two\nmap c three", 16), 16);
         close(fds[1]);
@@ -230,7 +271,7 @@ TEST(ConfigText, ReadInterruptedBySignalIsRepeated) {
 // read_config finds its file through the environment; each test gets its own
 // directory and the variables are put back afterwards.
 class ConfigFileTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_xdg = saved("XDG_CONFIG_PATH");
         saved_home = saved("HOME");
@@ -255,8 +296,10 @@ protected:
         return value ? std::optional<std::string>(value) : std::nullopt;
     }
     static void restore(const char* name, const std::optional<std::string>& value) {
-        if (value) setenv(name, value->c_str(), 1);
-        else unsetenv(name);
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
     }
 
     // Writes text to dir/relative, creating the directories on the way.
@@ -319,7 +362,8 @@ TEST_F(ConfigFileTest, NeitherVariableMeansNoFile) {
 TEST_F(ConfigFileTest, PathMustFitTheBuffer) {
     // "/korvel/config" adds 14 bytes; 1023 bytes fit with the terminator.
     std::string base = dir + "/absent";
-    while (base.size() < 1023 - 14) base += "/d";
+    while (base.size() < 1023 - 14)
+        base += "/d";
     base.resize(1023 - 14);
     setenv("XDG_CONFIG_PATH", base.c_str(), 1);
     EXPECT_EQ(read_config(&list.head), 0);
@@ -330,7 +374,7 @@ TEST_F(ConfigFileTest, PathMustFitTheBuffer) {
     EXPECT_EQ(std::string(get_error()), prefix + strerror(ENAMETOOLONG));
 
     unsetenv("XDG_CONFIG_PATH");
-    setenv("HOME", std::string(1023 - 22, 'h').c_str(), 1);  // "/.config/korvel/config"
+    setenv("HOME", std::string(1023 - 22, 'h').c_str(), 1); // "/.config/korvel/config"
     EXPECT_EQ(read_config(&list.head), 1);
     EXPECT_EQ(std::string(get_error()), prefix + strerror(ENAMETOOLONG));
 }
@@ -373,7 +417,8 @@ TEST_F(ConfigFileTest, RecordTextIsZeroFilled) {
     setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
     ASSERT_EQ(read_config(&list.head), 0);
     ASSERT_NE(list.head, nullptr);
-    for (size_t i = 2; i < sizeof list.head->text; ++i) EXPECT_EQ(list.head->text[i], '\0');
+    for (size_t i = 2; i < sizeof list.head->text; ++i)
+        EXPECT_EQ(list.head->text[i], '\0');
 }
 
 using ConfigFileDeathTest = ConfigFileTest;
@@ -384,4 +429,4 @@ TEST_F(ConfigFileDeathTest, ListMustBeEmptyOnEntry) {
     EXPECT_DEATH(read_config(&head), "read_config: Assertion `\\*cmd == NULL' failed");
 }
 
-}  // namespace
+} // namespace

@@ -38,23 +38,32 @@ constexpr char KEY_ESCAPE = '\x1b';
 
 rl_edit edit_for_key(char key) {
     switch (key) {
-    case KEY_LEFT: return {RL_LEFT, 0};
-    case KEY_RIGHT: return {RL_RIGHT, 0};
-    case KEY_UP: return {RL_OLDER, 0};
-    case KEY_DOWN: return {RL_NEWER, 0};
-    case KEY_DELETE: return {RL_DELETE, 0};
-    case KEY_BACKSPACE: return {RL_BACKSPACE, 0};
-    case KEY_ENTER: return {RL_SUBMIT, 0};
-    case KEY_ESCAPE: return {RL_CANCEL, 0};
-    default: return {RL_INSERT, key};
+    case KEY_LEFT:
+        return {RL_LEFT, 0};
+    case KEY_RIGHT:
+        return {RL_RIGHT, 0};
+    case KEY_UP:
+        return {RL_OLDER, 0};
+    case KEY_DOWN:
+        return {RL_NEWER, 0};
+    case KEY_DELETE:
+        return {RL_DELETE, 0};
+    case KEY_BACKSPACE:
+        return {RL_BACKSPACE, 0};
+    case KEY_ENTER:
+        return {RL_SUBMIT, 0};
+    case KEY_ESCAPE:
+        return {RL_CANCEL, 0};
+    default:
+        return {RL_INSERT, key};
     }
 }
 
 class ReadlineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         init_readline(&rl);
-        list();  // the first line is L1
+        list(); // the first line is L1
     }
     void TearDown() override { free_readline(&rl); }
 
@@ -64,7 +73,7 @@ protected:
         for (char key : keys) {
             if (key == KEY_ENTER && rl.current->length != 0) searched.emplace_back(rl.current->buf);
             readline_edit(&rl, edit_for_key(key));
-            list();  // names any new line in the order of creation
+            list(); // names any new line in the order of creation
         }
     }
 
@@ -112,12 +121,13 @@ TEST_F(ReadlineTest, StartsWithOneEmptyLine) {
     EXPECT_EQ(rl.pos, 0);
     EXPECT_EQ(rl.current, rl.newest);
     EXPECT_EQ(rl.newest->older, nullptr);
-    for (char byte : rl.newest->buf) EXPECT_EQ(byte, '\0');
+    for (char byte : rl.newest->buf)
+        EXPECT_EQ(byte, '\0');
 }
 
 TEST_F(ReadlineTest, WorkedExampleStepByStep) {
     struct step {
-        const char* keys;  // opening the prompt ('/') applies no operation
+        const char* keys; // opening the prompt ('/') applies no operation
         const char* expected_list;
         int32_t expected_pos;
         std::vector<std::string> expected_searches;
@@ -154,7 +164,9 @@ struct key_case {
     int32_t expected_pos;
 };
 
-void PrintTo(const key_case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const key_case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReadlineKeysTest : public ReadlineTest, public ::testing::WithParamInterface<key_case> {};
 
@@ -169,26 +181,25 @@ const std::string full_line(RL_LINE_MAX, 'a');
 
 INSTANTIATE_TEST_SUITE_P(
     WithinOneLine, ReadlineKeysTest,
-    ::testing::Values(
-        key_case{"LeftAtStartStays", "<", "L1 '' *", 0},
-        key_case{"LeftStopsAtStart", "ab<<<", "L1 'ab' *", 0},
-        key_case{"RightAtEndStays", "ab>", "L1 'ab' *", 2},
-        key_case{"RightMovesBack", "abc<<>", "L1 'abc' *", 2},
-        key_case{"InsertInMiddle", "abc<<X", "L1 'aXbc' *", 2},
-        key_case{"InsertAtStart", "bc<<a", "L1 'abc' *", 1},
-        key_case{"BackspaceAtStartDoesNothing", "ab<<#", "L1 'ab' *", 0},
-        key_case{"BackspaceInMiddle", "abc<#", "L1 'ac' *", 1},
-        key_case{"DeleteAtEndDoesNothing", "ab~", "L1 'ab' *", 2},
-        key_case{"DeleteUnderPosition", "abc<<~", "L1 'ac' *", 1},
-        key_case{"DeleteAtStart", "abc<<<~~", "L1 'c' *", 0},
-        key_case{"FullLineDropsByte", full_line + "b", "L1 '" + full_line + "' *",
-                 RL_LINE_MAX},
-        key_case{"FullLineDropsByteInMiddle", full_line + "<<b",
-                 "L1 '" + full_line + "' *", RL_LINE_MAX - 2},
-        key_case{"LineOneShortOfFullTakesOneMore", full_line.substr(1) + "<b",
-                 "L1 '" + full_line.substr(2) + "ba' *", RL_LINE_MAX - 1},
-        key_case{"EscapeThenTypeGivesOneByte", "abc\x1bx", "L1 'x' *", 1},
-        key_case{"UpAndDownOnSingleLine", "ab<^_", "L1 'ab' *", 1}),
+    ::testing::Values(key_case{"LeftAtStartStays", "<", "L1 '' *", 0},
+                      key_case{"LeftStopsAtStart", "ab<<<", "L1 'ab' *", 0},
+                      key_case{"RightAtEndStays", "ab>", "L1 'ab' *", 2},
+                      key_case{"RightMovesBack", "abc<<>", "L1 'abc' *", 2},
+                      key_case{"InsertInMiddle", "abc<<X", "L1 'aXbc' *", 2},
+                      key_case{"InsertAtStart", "bc<<a", "L1 'abc' *", 1},
+                      key_case{"BackspaceAtStartDoesNothing", "ab<<#", "L1 'ab' *", 0},
+                      key_case{"BackspaceInMiddle", "abc<#", "L1 'ac' *", 1},
+                      key_case{"DeleteAtEndDoesNothing", "ab~", "L1 'ab' *", 2},
+                      key_case{"DeleteUnderPosition", "abc<<~", "L1 'ac' *", 1},
+                      key_case{"DeleteAtStart", "abc<<<~~", "L1 'c' *", 0},
+                      key_case{"FullLineDropsByte", full_line + "b", "L1 '" + full_line + "' *",
+                               RL_LINE_MAX},
+                      key_case{"FullLineDropsByteInMiddle", full_line + "<<b",
+                               "L1 '" + full_line + "' *", RL_LINE_MAX - 2},
+                      key_case{"LineOneShortOfFullTakesOneMore", full_line.substr(1) + "<b",
+                               "L1 '" + full_line.substr(2) + "ba' *", RL_LINE_MAX - 1},
+                      key_case{"EscapeThenTypeGivesOneByte", "abc\x1bx", "L1 'x' *", 1},
+                      key_case{"UpAndDownOnSingleLine", "ab<^_", "L1 'ab' *", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -200,8 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
         key_case{"DownPutsPositionAtEnd", "ab\ncde^<<_", "L1 'ab', L2 'cde' *", 3},
         key_case{"SubmittingMostRecentKeepsOrder", "a\nb\n^\n", "L1 'a', L2 'b', L3 '' *", 0},
         key_case{"SubmittingUneditedOlderMovesIt", "a\nb\n^^\n", "L2 'b', L1 'a', L3 '' *", 0},
-        key_case{"SubmittingOldestOfThree", "a\nb\nc\n^^^\n",
-                 "L2 'b', L3 'c', L1 'a', L4 '' *", 0},
+        key_case{"SubmittingOldestOfThree", "a\nb\nc\n^^^\n", "L2 'b', L3 'c', L1 'a', L4 '' *", 0},
         key_case{"EmptiedOldestIsFreed", "a\nb\n^^#\n", "L2 'b', L3 '' *", 0},
         key_case{"EmptiedMostRecentIsFreed", "a\nb\n^#\n", "L1 'a', L3 '' *", 0},
         key_case{"EmptiedEntryKeptOnEscape", "ab\n^##\x1b", "L1 '', L2 '' *", 0},
@@ -209,13 +219,14 @@ INSTANTIATE_TEST_SUITE_P(
         key_case{"NewestTextSurvivesOlderSubmit", "a\nzz^\n", "L1 'a', L2 'zz' *", 0},
         key_case{"NewestTextSurvivesHistoryWalk", "a\nzz^_", "L1 'a', L2 'zz' *", 2},
         key_case{"EscapeFromHistoryEmptiesNewest", "a\nzz^\x1b", "L1 'a', L2 '' *", 0},
-        key_case{"SubmitFromHistoryThenTypeInNewest", "a\nb\n^^\nc",
-                 "L2 'b', L1 'a', L3 'c' *", 1}),
+        key_case{"SubmitFromHistoryThenTypeInNewest", "a\nb\n^^\nc", "L2 'b', L1 'a', L3 'c' *",
+                 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReadlineTest, EscapeLeavesNoOldBytesBehind) {
     press("abcdef\x1b");
-    for (char byte : rl.newest->buf) EXPECT_EQ(byte, '\0');
+    for (char byte : rl.newest->buf)
+        EXPECT_EQ(byte, '\0');
     EXPECT_EQ(rl.newest->length, 0);
 }
 
@@ -275,4 +286,4 @@ TEST_F(ReadlineDeathTest, FailedAllocationAbortsNamingTheCheck) {
         "new_line: Assertion `line != NULL' failed");
 }
 
-}  // namespace
+} // namespace
