@@ -1,8 +1,12 @@
 // The search pattern and matching entries against it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <regex.h>
+#include <string>
+#include <string_view>
+#include <vector>
 
 struct search_ctx {
     regex_t regex;
@@ -23,3 +27,27 @@ int path_matches(uint64_t index);
 // Walks the table from `from` (exclusive) in the search direction, against it
 // when reverse is non-zero. 0 with *out the match or -1; 1 on failure.
 int find_match(int64_t* out, int64_t from, int reverse);
+
+// The context as it stands, for inspection.
+const search_ctx& search_context();
+// Matches one text against the active pattern, as path_matches does with the
+// entry's name or full path; the text must be NUL-terminated at its size.
+int match_text(std::string_view text);
+
+// Full paths of entries visited one after another, kept in one buffer: moving
+// to a nearby entry in tree order (either way) only cuts the buffer back to a
+// common ancestor and appends the names below it, never starts from the top.
+// The table must not change while a walker is in use.
+class full_path_walker {
+  public:
+    // The entry's full path, NUL-terminated; valid until the next call.
+    std::string_view path_of(uint64_t index);
+
+  private:
+    std::string buffer_;
+    // ancestors_[d] is the entry at depth d above (or at) the last one visited;
+    // prefix_lengths_[d] the length of the path above depth d, separator included.
+    std::vector<uint64_t> ancestors_;
+    std::vector<size_t> prefix_lengths_{0};
+    std::vector<uint64_t> pending_;
+};
