@@ -1,0 +1,332 @@
+#include "lines.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "korvel/status.hpp"
+
+namespace {
+
+// Input is read in blocks of this size into a buffer that stays in cache;
+// the lines are then copied into the arena with their separator added.
+constexpr size_t READ_BLOCK = size_t{1} << 16;
+
+void* checked_realloc(void* block, size_t size) {
+    void* grown = realloc(block, size);
+    if (grown == nullptr && size != 0) throw std::bad_alloc();
+    return grown;
+}
+
+// A growing array of plain values on malloc storage. Large ones end up in
+// their own mappings, which realloc grows without copying and whose untouched
+// pages cost no memory, so generous reservations are cheap.
+template <typename T> struct raw_array {
+    T* data = nullptr;
+    size_t size = 0;
+    size_t capacity = 0;
+
+    raw_array() = default;
+    raw_array(const raw_array&) = delete;
+    raw_array& operator=(const raw_array&) = delete;
+    ~raw_array() { free(data); }
+
+    void reserve(size_t wanted) {
+        if (wanted <= capacity) return;
+        data = static_cast<T*>(checked_realloc(data, wanted * sizeof(T)));
+        capacity = wanted;
+    }
+    void grow_for(size_t extra) {
+        if (size + extra > capacity) reserve(std::max(size + extra, capacity * 2));
+    }
+    void shrink_to_fit() {
+        if (size == capacity || size == 0) return;
+        data = static_cast<T*>(checked_realloc(data, size * sizeof(T)));
+        capacity = size;
+    }
+    T* release() {
+        T* out = data;
+        data = nullptr;
+        size = capacity = 0;
+        return out;
+    }
+};
+
+// The reader's state between blocks: the arena holds the finished lines and
+// the bytes of the line being read, which starts at line_start.
+struct line_reader {
+    char separator;
+    raw_array<char> arena;
+    // Offsets of the line starts, stored in pointer-sized slots so that the
+    // array becomes the items array once the arena has stopped moving.
+    raw_array<char*> starts;
+    size_t line_start = 0;
+
+    void finish_line() {
+        char* text = arena.data + line_start;
+        size_t end = arena.size;
+        if (end == line_start || text[end - line_start - 1] != separator) arena.data[end++] = separator;
+        arena.data[end++] = '\0';
+        arena.size = end;
+        starts.grow_for(1);
+        starts.data[starts.size++] = reinterpret_cast<char*>(static_cast<uintptr_t>(line_start));
+        line_start = end;
+    }
+
+    // Lines end at a newline or a NUL byte; a line may continue into the next
+    // block. Each terminator becomes the separator (when missing) and a NUL,
+    // so a block of n bytes grows by at most n + 1 bytes in the arena.
+    void add_block(const char* block, size_t n) {
+        arena.grow_for(2 * n + 2);
+        const char* end = block + n;
+        const char* pos = block;
+        const char* newline = nullptr;
+        const char* nul = nullptr;
+        while (pos < end) {
+            if (newline < pos) {
+                newline = static_cast<const char*>(memchr(pos, '\n', static_cast<size_t>(end - pos)));
+                if (newline == nullptr) newline = end;
+            }
+            if (nul < pos) {
+                nul = static_cast<const char*>(memchr(pos, '\0', static_cast<size_t>(end - pos)));
+                if (nul == nullptr) nul = end;
+            }
+            const char* stop = std::min(newline, nul);
+            size_t length = static_cast<size_t>(stop - pos);
+            memcpy(arena.data + arena.size, pos, length);
+            arena.size += length;
+            if (stop == end) break;
+            finish_line();
+            pos = stop + 1;
+        }
+    }
+};
+
+size_t expected_input_size(FILE* input) {
+    struct stat info;
+    int fd = fileno(input);
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return 0;
+    return static_cast<size_t>(info.st_size);
+}
+
+} // namespace
+
+int get_lines(FILE* input, char separator, input_lines* lines) {
+    *lines = {};
+    line_reader reader{separator, {}, {}, 0};
+    // A file's size is known: reserve for it and a separator on most lines,
+    // so the arena rarely moves. Anything else starts at one megabyte.
+    size_t expected = expected_input_size(input);
+    reader.arena.reserve(expected != 0 ? expected + expected / 8 + 2 * READ_BLOCK + 64
+                                       : size_t{1} << 20);
+    reader.starts.reserve(expected != 0 ? expected / 32 + 1024 : size_t{1} << 16);
+
+    std::unique_ptr<char[]> block(new char[READ_BLOCK]);
+    for (;;) {
+        size_t n = fread(block.get(), 1, READ_BLOCK, input);
+        if (n > 0) reader.add_block(block.get(), n);
+        if (n == READ_BLOCK) continue;
+        if (ferror(input)) {
+            if (errno == EINTR) {
+                clearerr(input);
+                continue;
+            }
+            set_errorf("failed to read input: %s", strerror(errno));
+            return 1;
+        }
+        if (feof(input)) break;
+    }
+    if (reader.arena.size > reader.line_start) reader.finish_line();
+    if (reader.starts.size == 0) return 0;
+
+    reader.arena.shrink_to_fit();
+    reader.starts.shrink_to_fit();
+    char* arena = reader.arena.data;
+    char** items = reader.starts.data;
+    for (size_t i = 0; i < reader.starts.size; i++)
+        items[i] = arena + reinterpret_cast<uintptr_t>(items[i]);
+
+    lines->count = reader.starts.size;
+    lines->arena_size = reader.arena.size;
+    lines->items = reader.starts.release();
+    lines->arena = reader.arena.release();
+    return 0;
+}
+
+uint64_t count_leading_blanks(const char* text) {
+    uint64_t i = 0;
+    while (text[i] == ' ' || text[i] == '\t') i++;
+    return text[i] == '\0' ? 0 : i;
+}
+
+int compare_lines(const void* a, const void* b) {
+    const char* x = *static_cast<char* const*>(a);
+    const char* y = *static_cast<char* const*>(b);
+    return strcmp(x + count_leading_blanks(x), y + count_leading_blanks(y));
+}
+
+void free_lines(input_lines* lines) {
+    free(lines->items);
+    free(lines->arena);
+    *lines = {};
+}
+
+// Sorting. The lines are paths: long common prefixes, many of them. A
+// multikey quicksort that caches eight bytes of every line at the current
+// depth compares whole words in a sequential array and goes back to the
+// line's text only once per eight bytes of depth.
+namespace {
+
+constexpr size_t INSERTION_SORT_MAX = 16;
+
+// Eight bytes from p as a big-endian number, zero from the terminating NUL
+// on: the numbers order like the texts, and a number whose lowest byte is
+// zero holds the end of its text. Reads a whole word when that cannot leave
+// the page; the bytes past the NUL are masked off.
+__attribute__((no_sanitize_address)) inline uint64_t load_key(const char* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if ((reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 8) {
+            using unaligned_word = uint64_t __attribute__((may_alias, aligned(1)));
+            uint64_t word = *reinterpret_cast<const unaligned_word*>(p);
+            uint64_t zero = (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
+            if (zero != 0) {
+                int kept_bits = std::countr_zero(zero) - 7;
+                word &= kept_bits == 0 ? 0 : ~uint64_t{0} >> (64 - kept_bits);
+            }
+            return __builtin_bswap64(word);
+        }
+    }
+    uint64_t key = 0;
+    for (int i = 0; i < 8; i++) {
+        auto byte = static_cast<unsigned char>(p[i]);
+        key |= uint64_t{byte} << (56 - 8 * i);
+        if (byte == 0) break;
+    }
+    return key;
+}
+
+inline bool key_ends_text(uint64_t key) { return (key & 0xff) == 0; }
+
+// Where the compared text of a line begins. Blanks is false when no line of
+// the set starts with a blank, which saves looking.
+template <bool Blanks> inline const char* sort_text(const char* line) {
+    if constexpr (Blanks) {
+        if (line[0] == ' ' || line[0] == '\t') return line + count_leading_blanks(line);
+    }
+    return line;
+}
+
+template <bool Blanks> void fill_keys(char** items, uint64_t* keys, size_t n, size_t depth) {
+    constexpr size_t AHEAD = 16;
+    for (size_t i = 0; i < n; i++) {
+        if (i + AHEAD < n) __builtin_prefetch(items[i + AHEAD] + depth);
+        keys[i] = load_key(sort_text<Blanks>(items[i]) + depth);
+    }
+}
+
+// Lines whose keys at depth are equal and do not end compare on from depth + 8.
+template <bool Blanks>
+inline bool line_less(uint64_t key_a, const char* a, uint64_t key_b, const char* b, size_t depth) {
+    if (key_a != key_b) return key_a < key_b;
+    if (key_ends_text(key_a)) return false;
+    return strcmp(sort_text<Blanks>(a) + depth + 8, sort_text<Blanks>(b) + depth + 8) < 0;
+}
+
+template <bool Blanks> void insertion_sort(char** items, uint64_t* keys, size_t n, size_t depth) {
+    for (size_t i = 1; i < n; i++) {
+        uint64_t key = keys[i];
+        char* line = items[i];
+        size_t j = i;
+        for (; j > 0 && line_less<Blanks>(key, line, keys[j - 1], items[j - 1], depth); j--) {
+            keys[j] = keys[j - 1];
+            items[j] = items[j - 1];
+        }
+        keys[j] = key;
+        items[j] = line;
+    }
+}
+
+inline uint64_t median_of_three(uint64_t a, uint64_t b, uint64_t c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+uint64_t choose_pivot(const uint64_t* keys, size_t n) {
+    if (n < 1024) return median_of_three(keys[0], keys[n / 2], keys[n - 1]);
+    size_t step = n / 8;
+    return median_of_three(median_of_three(keys[0], keys[step], keys[2 * step]),
+                           median_of_three(keys[3 * step], keys[4 * step], keys[5 * step]),
+                           median_of_three(keys[6 * step], keys[7 * step], keys[n - 1]));
+}
+
+struct sort_task {
+    size_t begin;
+    size_t n;
+    size_t depth; // the keys of the range hold the bytes at this depth
+};
+
+// keys holds the bytes of every line at depth 0.
+template <bool Blanks> void multikey_sort(char** items, uint64_t* keys, size_t count) {
+    // An explicit stack: the depth of the work follows the length of the
+    // common prefixes, which has no bound.
+    std::vector<sort_task> pending{{0, count, 0}};
+    while (!pending.empty()) {
+        sort_task task = pending.back();
+        pending.pop_back();
+        for (;;) {
+            char** s = items + task.begin;
+            uint64_t* k = keys + task.begin;
+            size_t n = task.n;
+            if (n <= INSERTION_SORT_MAX) {
+                insertion_sort<Blanks>(s, k, n, task.depth);
+                break;
+            }
+            uint64_t pivot = choose_pivot(k, n);
+            size_t lt = 0, i = 0, gt = n;
+            while (i < gt) {
+                if (k[i] < pivot) {
+                    std::swap(k[i], k[lt]);
+                    std::swap(s[i], s[lt]);
+                    lt++;
+                    i++;
+                } else if (k[i] > pivot) {
+                    gt--;
+                    std::swap(k[i], k[gt]);
+                    std::swap(s[i], s[gt]);
+                } else {
+                    i++;
+                }
+            }
+            if (lt > 1) pending.push_back({task.begin, lt, task.depth});
+            if (n - gt > 1) pending.push_back({task.begin + gt, n - gt, task.depth});
+            size_t equal = gt - lt;
+            if (equal < 2 || key_ends_text(pivot)) break;
+            task = {task.begin + lt, equal, task.depth + 8};
+            fill_keys<Blanks>(items + task.begin, keys + task.begin, equal, task.depth);
+        }
+    }
+}
+
+} // namespace
+
+void sort_lines(char** items, uint64_t count) {
+    if (count < 2) return;
+    std::unique_ptr<uint64_t[]> keys(new uint64_t[count]);
+    fill_keys<false>(items, keys.get(), count, 0);
+    bool blanks = std::any_of(keys.get(), keys.get() + count, [](uint64_t key) {
+        return key >> 56 == ' ' || key >> 56 == '\t';
+    });
+    if (blanks) {
+        fill_keys<true>(items, keys.get(), count, 0);
+        multikey_sort<true>(items, keys.get(), count);
+    } else {
+        multikey_sort<false>(items, keys.get(), count);
+    }
+}

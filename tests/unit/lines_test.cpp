@@ -1,0 +1,319 @@
+#include "lines.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "korvel/status.hpp"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+namespace {
+
+// The lines read from a record, as strings.
+std::vector<std::string> texts(const input_lines& lines) {
+    return {lines.items, lines.items + lines.count};
+}
+
+// Reads an in-memory input the way start-up reads standard input.
+struct read_result {
+    int rc;
+    std::vector<std::string> lines;
+};
+
+read_result read_bytes(const std::string& bytes, char separator = '/') {
+    // fmemopen refuses a zero-sized buffer on some C libraries.
+    std::string buffer = bytes.empty() ? std::string(1, '\0') : bytes;
+    FILE* stream = fmemopen(buffer.data(), buffer.size(), "r");
+    if (bytes.empty()) fgetc(stream); // consume the placeholder byte
+    input_lines lines;
+    int rc = get_lines(stream, separator, &lines);
+    fclose(stream);
+    read_result result{rc, texts(lines)};
+    free_lines(&lines);
+    return result;
+}
+
+// A simple reference for the reading rules.
+std::vector<std::string> reference_lines(const std::string& bytes, char separator) {
+    std::vector<std::string> out;
+    std::string line;
+    bool pending = false;
+    for (char c : bytes) {
+        if (c == '\n' || c == '\0') {
+            out.push_back(line);
+            line.clear();
+            pending = false;
+        } else {
+            line += c;
+            pending = true;
+        }
+    }
+    if (pending) out.push_back(line);
+    for (std::string& text : out)
+        if (text.empty() || text.back() != separator) text += separator;
+    return out;
+}
+
+struct reading_case {
+    const char* name;
+    std::string input;
+    char separator;
+    std::vector<std::string> expected;
+};
+
+class ReadingRules : public ::testing::TestWithParam<reading_case> {};
+
+TEST_P(ReadingRules, GivesTheLines) {
+    const reading_case& c = GetParam();
+    read_result result = read_bytes(c.input, c.separator);
+    EXPECT_EQ(result.rc, 0);
+    EXPECT_EQ(result.lines, c.expected);
+}
+
+using namespace std::string_literals;
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ReadingRules,
+    ::testing::Values(
+        reading_case{"final_newline", "a\nb\n", '/', {"a/", "b/"}},
+        reading_case{"no_final_newline", "a\nb", '/', {"a/", "b/"}},
+        reading_case{"empty_input", "", '/', {}},
+        reading_case{"single_newline", "\n", '/', {"/"}},
+        reading_case{"empty_lines", "a\n\n\nb\n", '/', {"a/", "/", "/", "b/"}},
+        reading_case{"nul_ends_a_line", "x\0y\n"s, '/', {"x/", "y/"}},
+        reading_case{"nul_at_the_end", "x\0"s, '/', {"x/"}},
+        reading_case{"lone_nul", "\0"s, '/', {"/"}},
+        reading_case{"carriage_return_kept", "a\r\n", '/', {"a\r/"}},
+        reading_case{"separator_already_there", "a/b/\nc\n", '/', {"a/b/", "c/"}},
+        reading_case{"other_separator", "a.b\na/b\n", '.', {"a.b.", "a/b."}},
+        reading_case{"blanks_kept", "  b\n\tc\n", '/', {"  b/", "\tc/"}},
+        reading_case{"blank_separator", "   \n", ' ', {"   "}},
+        reading_case{"high_bytes", "\x80\xff\x01\n", '/', {"\x80\xff\x01/"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GetLines, RecordHoldsCountAndArena) {
+    FILE* stream = tmpfile();
+    ASSERT_NE(stream, nullptr);
+    fputs("one\ntwo/\nthree", stream);
+    rewind(stream);
+    input_lines lines;
+    ASSERT_EQ(get_lines(stream, '/', &lines), 0);
+    fclose(stream);
+    EXPECT_THAT(texts(lines), ElementsAre("one/", "two/", "three/"));
+    EXPECT_EQ(lines.count, 3u);
+    // The texts lie one after the other in the arena, each with its NUL.
+    EXPECT_EQ(lines.arena_size, strlen("one/two/three/") + 3);
+    EXPECT_EQ(lines.items[0], lines.arena);
+    free_lines(&lines);
+    EXPECT_EQ(lines.items, nullptr);
+    EXPECT_EQ(lines.arena, nullptr);
+    EXPECT_EQ(lines.count, 0u);
+    free_lines(&lines); // an empty record may be released again
+}
+
+// Inputs of many blocks, through a regular file and through a pipe, with
+// lines that cross block boundaries and one line of several megabytes.
+std::string large_input() {
+    std::mt19937 random(7);
+    std::string bytes;
+    const char alphabet[] = "ab/\r \t\x80";
+    while (bytes.size() < 600'000) {
+        size_t length = random() % 200;
+        for (size_t i = 0; i < length; i++) bytes += alphabet[random() % (sizeof alphabet - 1)];
+        bytes += random() % 50 == 0 ? '\0' : '\n';
+    }
+    bytes += std::string(3'000'000, 'm');
+    bytes += "\nlast";
+    return bytes;
+}
+
+TEST(GetLines, LargeInputFromAFile) {
+    const std::string bytes = large_input();
+    FILE* stream = tmpfile();
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+    rewind(stream);
+    input_lines lines;
+    ASSERT_EQ(get_lines(stream, '/', &lines), 0);
+    fclose(stream);
+    EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
+    free_lines(&lines);
+}
+
+TEST(GetLines, LargeInputFromAPipe) {
+    const std::string bytes = large_input();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::thread writer([&] {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = write(fds[1], bytes.data() + done, bytes.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        close(fds[1]);
+    });
+    FILE* stream = fdopen(fds[0], "r");
+    input_lines lines;
+    int rc = get_lines(stream, '/', &lines);
+    writer.join();
+    fclose(stream);
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
+    free_lines(&lines);
+}
+
+TEST(GetLines, ReadErrorIsReported) {
+    // Reading a directory fails with EISDIR.
+    FILE* stream = fopen(std::filesystem::temp_directory_path().c_str(), "r");
+    ASSERT_NE(stream, nullptr);
+    set_error("");
+    input_lines lines;
+    EXPECT_EQ(get_lines(stream, '/', &lines), 1);
+    fclose(stream);
+    EXPECT_STREQ(get_error(), ("failed to read input: "s + strerror(EISDIR)).c_str());
+    EXPECT_EQ(lines.items, nullptr);
+    EXPECT_EQ(lines.count, 0u);
+    free_lines(&lines);
+}
+
+TEST(CountLeadingBlanks, SkipsSpacesAndTabsBeforeOtherBytes) {
+    EXPECT_EQ(count_leading_blanks(""), 0u);
+    EXPECT_EQ(count_leading_blanks("a/"), 0u);
+    EXPECT_EQ(count_leading_blanks("  b/"), 2u);
+    EXPECT_EQ(count_leading_blanks("\t a"), 2u);
+    EXPECT_EQ(count_leading_blanks("a b"), 0u);
+    // Blanks only: the text is compared whole.
+    EXPECT_EQ(count_leading_blanks("   "), 0u);
+    EXPECT_EQ(count_leading_blanks(" \t"), 0u);
+}
+
+int sign(int value) { return (value > 0) - (value < 0); }
+
+int compare(const char* a, const char* b) {
+    char* x = const_cast<char*>(a);
+    char* y = const_cast<char*>(b);
+    return sign(compare_lines(&x, &y));
+}
+
+TEST(CompareLines, OrdersBytesAfterTheBlanks) {
+    struct {
+        const char* a;
+        const char* b;
+        int expected;
+    } cases[] = {
+        {"a/", "b/", -1},      {"  b/", "a/", 1},    {"  b/", "c/", -1},
+        {" a/", "a/", 0},      {"a-b/", "a/", -1},   {"a/", "a/b/", -1},
+        {"\x80/", "a/", 1},    {"\xff/", "\x80/", 1}, {"   ", " ", 1},
+        {"\t/", " /", 0},      {"/etc/", "a/", -1},  {"a/b/", "a/b/", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(compare(c.a, c.b), c.expected) << c.a << " vs " << c.b;
+        EXPECT_EQ(compare(c.b, c.a), -c.expected) << c.b << " vs " << c.a;
+    }
+}
+
+// Sorts copies of the texts and gives them back in their new order.
+std::vector<std::string> sorted(std::vector<std::string> input) {
+    std::vector<char*> items;
+    for (std::string& text : input) items.push_back(text.data());
+    sort_lines(items.data(), items.size());
+    return {items.begin(), items.end()};
+}
+
+TEST(SortLines, OrdersLikeTheComparator) {
+    EXPECT_THAT(sorted({"b/x/", "a/", "/etc/", "b/y/z/", "a/c/"}),
+                ElementsAre("/etc/", "a/", "a/c/", "b/x/", "b/y/z/"));
+    EXPECT_THAT(sorted({"a/b/", "a-b/", "a/"}), ElementsAre("a-b/", "a/", "a/b/"));
+    EXPECT_THAT(sorted({"c/", "  b/", "a/"}), ElementsAre("a/", "  b/", "c/"));
+    EXPECT_THAT(sorted({" a/z/", "a/y/", " a/x/"}), ElementsAre(" a/x/", "a/y/", " a/z/"));
+    EXPECT_THAT(sorted({}), IsEmpty());
+    EXPECT_THAT(sorted({"x/"}), ElementsAre("x/"));
+}
+
+// Random texts with long shared prefixes, blanks and high bytes, sorted by
+// sort_lines and by qsort: the orders agree up to ties.
+TEST(SortLines, AgreesWithQsort) {
+    std::mt19937 random(11);
+    const char alphabet[] = "ab/ \t-\x80\xff";
+    const std::vector<std::string> prefixes = {"", "m0001/usr/share/doc/", "m0001/usr/share/d",
+                                               "  m0001/usr/", "\tm0001/usr/share/doc/"};
+    for (int round = 0; round < 60; round++) {
+        size_t count = round < 10 ? static_cast<size_t>(round) : random() % 3000;
+        std::vector<std::string> storage;
+        for (size_t i = 0; i < count; i++) {
+            std::string text = prefixes[random() % prefixes.size()];
+            size_t length = random() % 24;
+            for (size_t j = 0; j < length; j++) text += alphabet[random() % (sizeof alphabet - 1)];
+            storage.push_back(text);
+        }
+        std::vector<char*> items, expected;
+        for (std::string& text : storage) items.push_back(text.data());
+        expected = items;
+        if (count > 0) qsort(expected.data(), count, sizeof(char*), compare_lines);
+        sort_lines(items.data(), items.size());
+
+        for (size_t i = 0; i < count; i++)
+            ASSERT_EQ(compare_lines(&items[i], &expected[i]), 0) << "round " << round << " at " << i;
+        std::vector<char*> a = items, b = expected;
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        ASSERT_EQ(a, b) << "not a permutation of the input";
+    }
+}
+
+// Texts that end right before an unreadable page: sorting reads no byte
+// past a terminating NUL that could fault.
+TEST(SortLines, NeverReadsPastTheEndOfAPage) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    void* mapping = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    ASSERT_EQ(mprotect(static_cast<char*>(mapping) + page, page, PROT_NONE), 0);
+    char* end = static_cast<char*>(mapping) + page;
+    // Texts of 0 to 20 bytes, each ending with its NUL at the page's last byte.
+    std::vector<char*> items;
+    for (size_t length = 0; length <= 20; length++) {
+        char* text = end - length - 1 - 32 * length;
+        memset(text, 'p', length);
+        text[length] = '\0';
+        items.push_back(text);
+    }
+    char* at_end = end - 5;
+    memcpy(at_end, "ppp/", 5);
+    items.push_back(at_end);
+    items.push_back(end - 1); // the empty text at the very end
+    sort_lines(items.data(), items.size());
+    for (size_t i = 1; i < items.size(); i++) EXPECT_LE(compare_lines(&items[i - 1], &items[i]), 0);
+    munmap(mapping, 2 * page);
+}
+
+TEST(SortLines, ManyEqualAndLongTexts) {
+    // Identical texts longer than any cached key, and texts that differ only
+    // at their very end or only in leading blanks.
+    std::string long_text(5000, 'q');
+    std::vector<std::string> input;
+    for (int i = 0; i < 300; i++) input.push_back(long_text + (i % 3 == 0 ? "b/" : "a/"));
+    for (int i = 0; i < 50; i++) input.push_back(std::string(i % 4, ' ') + long_text + "a/");
+    std::vector<std::string> output = sorted(input);
+    std::vector<std::string> stripped;
+    for (const std::string& text : output) stripped.push_back(text.substr(text.find('q')));
+    EXPECT_TRUE(std::is_sorted(stripped.begin(), stripped.end()));
+    EXPECT_EQ(std::count(stripped.begin(), stripped.end(), long_text + "a/"), 250);
+}
+
+} // namespace
