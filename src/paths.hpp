@@ -33,6 +33,10 @@ extern char path_separator;
 // set when the table would hold more than MAX_ENTRIES.
 uint64_t get_paths(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
                    char separator, int fold_by_default);
+// get_paths with a lower ceiling on the number of entries, so that running
+// out of entries can be tried without billions of lines.
+uint64_t get_paths_with_limit(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
+                              char separator, int fold_by_default, uint64_t max_entries);
 path_entry& path_at(uint64_t index);
 uint64_t path_count();
 // Releases the table, the given visible-list storage and the search pattern.

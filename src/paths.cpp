@@ -1,0 +1,345 @@
+#include "paths.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "check.hpp"
+#include "korvel/status.hpp"
+#include "search.hpp"
+
+char path_separator = '/';
+
+namespace {
+
+// The entry table: every entry in tree order. Built once, then only the
+// folded flags change.
+struct entry_table {
+    path_entry* entries = nullptr;
+    uint64_t count = 0;
+};
+entry_table table;
+
+// The deepest entry the 31-bit depth field can hold.
+constexpr uint64_t MAX_DEPTH = (uint64_t{1} << 31) - 1;
+
+template <typename T> T* checked_realloc(T* block, uint64_t count) {
+    void* grown = realloc(block, count * sizeof(T));
+    if (grown == nullptr && count != 0) throw std::bad_alloc();
+    return static_cast<T*>(grown);
+}
+
+// A growing malloc array of plain values. Large ones sit in mappings of their
+// own, which realloc grows without copying.
+template <typename T> struct raw_array {
+    T* data = nullptr;
+    uint64_t size = 0;
+    uint64_t capacity = 0;
+
+    raw_array() = default;
+    raw_array(const raw_array&) = delete;
+    raw_array& operator=(const raw_array&) = delete;
+    ~raw_array() { free(data); }
+
+    void resize_storage(uint64_t wanted) {
+        data = checked_realloc(data, wanted);
+        capacity = wanted;
+    }
+    void push_back(T value) {
+        if (size == capacity) resize_storage(std::max<uint64_t>(16, capacity * 2));
+        data[size++] = value;
+    }
+    T* release() {
+        T* out = data;
+        data = nullptr;
+        size = capacity = 0;
+        return out;
+    }
+};
+
+// The number of leading bytes that two texts share. Compares a word at a
+// time where a word read cannot cross into another page; bytes past a
+// terminating NUL never decide the result.
+__attribute__((no_sanitize_address)) uint64_t common_prefix(const char* a, const char* b) {
+    uint64_t i = 0;
+    for (;;) {
+        if constexpr (std::endian::native == std::endian::little) {
+            auto page_offset = [](const char* p) { return reinterpret_cast<uintptr_t>(p) & 4095; };
+            if (page_offset(a + i) <= 4096 - 8 && page_offset(b + i) <= 4096 - 8) {
+                using unaligned_word = uint64_t __attribute__((may_alias, aligned(1)));
+                uint64_t wa = *reinterpret_cast<const unaligned_word*>(a + i);
+                uint64_t wb = *reinterpret_cast<const unaligned_word*>(b + i);
+                uint64_t zero = (wa - 0x0101010101010101u) & ~wa & 0x8080808080808080u;
+                uint64_t stop = (wa ^ wb) | zero;
+                if (stop == 0) {
+                    i += 8;
+                    continue;
+                }
+                return i + static_cast<uint64_t>(std::countr_zero(stop)) / 8;
+            }
+        }
+        if (a[i] != b[i] || a[i] == '\0') return i;
+        i++;
+    }
+}
+
+// Builds the table from sorted lines. Only adjacent lines share entries, so
+// the line before and the entries of its components (the branch) are all
+// that is kept: a line shares the components that lie wholly inside its
+// common prefix with the line before. That line keeps its separators until
+// this comparison is done, and is then split in place at the positions
+// recorded for its components.
+struct tree_builder {
+    char separator;
+    bool fold;
+    uint64_t max_entries;
+    raw_array<path_entry> entries;
+    raw_array<entry_index> visible;
+    std::vector<entry_index> branch;
+    // branch_ends[d]: the offset, in the line before, of the separator (or
+    // the NUL) that ends the component of branch[d].
+    std::vector<uint64_t> branch_ends;
+    char* previous = nullptr;
+
+    void split_previous() {
+        for (uint64_t end : branch_ends)
+            if (previous[end] == separator) previous[end] = '\0';
+    }
+
+    // The entries of the branch from depth d on have all their descendants.
+    void cut_branch(uint64_t d) {
+        for (uint64_t j = d; j < branch.size(); j++)
+            entries.data[branch[j]].subtree_end = static_cast<entry_index>(entries.size);
+        branch.resize(d);
+        branch_ends.resize(d);
+    }
+
+    // How many components of text are the components of the line before.
+    uint64_t shared_depth(const char* text) const {
+        uint64_t common = common_prefix(text, previous);
+        uint64_t d = branch.size();
+        while (d > 0) {
+            uint64_t end = branch_ends[d - 1];
+            if (common > end || (common == end && (text[end] == separator || text[end] == '\0')))
+                break;
+            d--;
+        }
+        return d;
+    }
+
+    // Returns false when the table is full.
+    bool add_entry(const char* name, uint64_t d, uint64_t end) {
+        if (entries.size >= max_entries) {
+            set_errorf("too many entries: the limit is %llu",
+                       static_cast<unsigned long long>(max_entries));
+            return false;
+        }
+        if (d > MAX_DEPTH) {
+            set_errorf("too many components in one path: the limit is %llu",
+                       static_cast<unsigned long long>(MAX_DEPTH + 1));
+            return false;
+        }
+        auto index = static_cast<entry_index>(entries.size);
+        entry_index parent = d == 0 ? NO_ENTRY : branch.back();
+        if (parent != NO_ENTRY) entries.data[parent].nchildren++;
+        path_entry entry{name, parent, 0, 0, static_cast<uint32_t>(d), fold ? 1u : 0u};
+        entries.push_back(entry);
+        if (d == 0 || !fold) visible.push_back(index);
+        branch.push_back(index);
+        branch_ends.push_back(end);
+        return true;
+    }
+
+    bool add_line(char* text) {
+        uint64_t d = 0;
+        if (previous != nullptr) {
+            d = shared_depth(text);
+            split_previous();
+            cut_branch(d);
+        }
+        previous = text;
+        uint64_t pos = 0;
+        if (d > 0) {
+            uint64_t end = branch_ends[d - 1];
+            if (text[end] == '\0') return true;
+            pos = end + 1;
+        }
+        for (;;) {
+            char* component = text + pos;
+            char* stop = strchrnul(component, separator);
+            // An empty component below the top level ends the line: the
+            // trailing separator, or a doubled one.
+            if (stop == component && d > 0) return true;
+            if (!add_entry(component, d, static_cast<uint64_t>(stop - text))) return false;
+            d++;
+            if (*stop == '\0') return true;
+            pos = static_cast<uint64_t>(stop - text) + 1;
+        }
+    }
+
+    void finish() {
+        if (previous != nullptr) split_previous();
+        cut_branch(0);
+    }
+};
+
+} // namespace
+
+uint64_t get_paths_with_limit(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
+                              char separator, int fold_by_default, uint64_t max_entries) {
+    free(table.entries);
+    table = {};
+    unfolded_paths->items = nullptr;
+    unfolded_paths->len = 0;
+    path_separator = separator;
+
+    tree_builder builder{separator, fold_by_default != 0, std::min(max_entries, MAX_ENTRIES),
+                         {}, {}, {}, {}, nullptr};
+    // Most lines add one entry; reserving that much costs nothing until used.
+    builder.entries.resize_storage(count + 1);
+    builder.visible.resize_storage(count + 1);
+    constexpr uint64_t AHEAD = 8;
+    for (uint64_t k = 0; k < count; k++) {
+        if (k + AHEAD < count) __builtin_prefetch(lines[k + AHEAD]);
+        if (!builder.add_line(lines[k])) return 0;
+    }
+    builder.finish();
+
+    uint64_t total = builder.entries.size;
+    if (total == 0) return 0;
+    // Unfolding inserts rows in place: the visible list has room for every entry.
+    builder.entries.resize_storage(total);
+    builder.visible.resize_storage(total);
+    unfolded_paths->len = builder.visible.size;
+    unfolded_paths->items = builder.visible.release();
+    table.entries = builder.entries.release();
+    table.count = total;
+    return total;
+}
+
+uint64_t get_paths(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count, char separator,
+                   int fold_by_default) {
+    return get_paths_with_limit(unfolded_paths, lines, count, separator, fold_by_default,
+                                MAX_ENTRIES);
+}
+
+path_entry& path_at(uint64_t index) { return table.entries[index]; }
+
+uint64_t path_count() { return table.count; }
+
+void free_paths(entry_index* items) {
+    free(table.entries);
+    table = {};
+    free(items);
+    if (search_active()) deinit_search_ctx();
+}
+
+void append_full_path(uint64_t index, std::string& out) {
+    const path_entry* entries = table.entries;
+    const path_entry& last = entries[index];
+    uint64_t length = last.name[0] == '\0' ? 1 : strlen(last.name);
+    for (entry_index i = last.parent; i != NO_ENTRY; i = entries[i].parent)
+        length += strlen(entries[i].name) + 1;
+
+    // Written back to front, from the entry up its parent chain.
+    size_t start = out.size();
+    out.resize(start + length);
+    char* cursor = out.data() + start + length;
+    auto put_name = [&cursor](const char* name) {
+        size_t n = strlen(name);
+        cursor -= n;
+        memcpy(cursor, name, n);
+    };
+    if (last.name[0] == '\0')
+        *--cursor = path_separator;
+    else
+        put_name(last.name);
+    for (entry_index i = last.parent; i != NO_ENTRY; i = entries[i].parent) {
+        *--cursor = path_separator;
+        put_name(entries[i].name);
+    }
+}
+
+std::string full_path(uint64_t index) {
+    std::string path;
+    append_full_path(index, path);
+    return path;
+}
+
+int64_t row_of_entry(const unfolded_paths_t* unfolded_paths, uint64_t entry) {
+    const entry_index* begin = unfolded_paths->items;
+    const entry_index* end = begin + unfolded_paths->len;
+    const entry_index* found = std::lower_bound(begin, end, entry);
+    if (found == end || *found != entry) return -1;
+    return found - begin;
+}
+
+uint64_t fold_path(unfolded_paths_t* unfolded_paths, uint64_t i) {
+    KORVEL_CHECK(i < unfolded_paths->len);
+    entry_index* items = unfolded_paths->items;
+    path_entry& entry = table.entries[items[i]];
+    entry.folded = 1;
+    if (entry.nchildren == 0) return 0;
+    // The visible descendants are the rows after i below subtree_end.
+    entry_index* tail = std::lower_bound(items + i + 1, items + unfolded_paths->len, entry.subtree_end);
+    uint64_t removed = static_cast<uint64_t>(tail - (items + i + 1));
+    memmove(items + i + 1, tail, (unfolded_paths->len - i - 1 - removed) * sizeof *items);
+    unfolded_paths->len -= removed;
+    return removed;
+}
+
+uint64_t unfold_path(unfolded_paths_t* unfolded_paths, uint64_t i) {
+    KORVEL_CHECK(i < unfolded_paths->len);
+    entry_index* items = unfolded_paths->items;
+    const entry_index first = items[i];
+    path_entry* entries = table.entries;
+    path_entry& entry = entries[first];
+    // An unfolded entry already shows its children.
+    if (entry.nchildren == 0 || !entry.folded) {
+        entry.folded = 0;
+        return 0;
+    }
+    // The rows to insert are the descendants whose ancestors below the entry
+    // are all unfolded: a walk in tree order that skips folded subtrees.
+    auto next_shown = [entries](entry_index e) {
+        return entries[e].folded ? entries[e].subtree_end : e + 1;
+    };
+    uint64_t added = 0;
+    for (entry_index e = first + 1; e < entry.subtree_end; e = next_shown(e)) added++;
+    if (unfolded_paths->len + added > table.count)
+        check_failed("unfolded_paths->len <= cvector_size(paths)", __func__, __FILE__, __LINE__);
+
+    memmove(items + i + 1 + added, items + i + 1, (unfolded_paths->len - i - 1) * sizeof *items);
+    entry_index* row = items + i + 1;
+    for (entry_index e = first + 1; e < entry.subtree_end; e = next_shown(e)) *row++ = e;
+    unfolded_paths->len += added;
+    entry.folded = 0;
+    return added;
+}
+
+void unfold_nested_path(unfolded_paths_t* unfolded_paths, uint64_t entry, uint64_t* row) {
+    KORVEL_CHECK(entry < table.count);
+    path_entry* entries = table.entries;
+    // Unfolding the topmost folded entry of the chain, with every entry below
+    // it on the chain already marked unfolded, inserts the same rows as
+    // unfolding them one by one from the top, in one move of the tail.
+    entry_index topmost = NO_ENTRY;
+    for (auto e = static_cast<entry_index>(entry); e != NO_ENTRY; e = entries[e].parent) {
+        if (entries[e].folded) {
+            entries[e].folded = 0;
+            topmost = e;
+        }
+    }
+    if (topmost != NO_ENTRY) {
+        int64_t top_row = row_of_entry(unfolded_paths, topmost);
+        if (top_row < 0) check_failed("u_i < unfolded_paths->len", __func__, __FILE__, __LINE__);
+        entries[topmost].folded = 1;
+        unfold_path(unfolded_paths, static_cast<uint64_t>(top_row));
+    }
+    int64_t found = row_of_entry(unfolded_paths, entry);
+    if (found < 0) check_failed("u_i < unfolded_paths->len", __func__, __FILE__, __LINE__);
+    if (row != nullptr) *row = static_cast<uint64_t>(found);
+}
