@@ -195,6 +195,76 @@ TEST(GetPaths, LinesNotEndingWithTheSeparator) {
     free_paths(rows.items);
 }
 
+// The table as the plain algorithm builds it: each component compared with
+// the entry at its depth on the path of the line before.
+struct reference_entry {
+    std::string name;
+    entry_index parent;
+    std::string full_path;
+};
+
+std::vector<reference_entry> reference_table(const std::vector<std::string>& sorted_texts,
+                                             char separator) {
+    std::vector<reference_entry> table;
+    std::vector<entry_index> branch;
+    for (const std::string& text : sorted_texts) {
+        size_t pos = 0, d = 0;
+        for (;;) {
+            size_t stop = text.find(separator, pos);
+            std::string component = text.substr(pos, stop == std::string::npos ? stop : stop - pos);
+            if (component.empty() && d > 0) break;
+            if (d < branch.size() && table[branch[d]].name == component) {
+                d++;
+            } else {
+                branch.resize(d);
+                entry_index parent = d == 0 ? NO_ENTRY : branch.back();
+                // The ancestors' names, each followed by the separator.
+                std::string path;
+                for (entry_index a = parent; a != NO_ENTRY; a = table[a].parent)
+                    path.insert(0, table[a].name + separator);
+                path += component.empty() ? std::string(1, separator) : component;
+                branch.push_back(static_cast<entry_index>(table.size()));
+                table.push_back({component, parent, path});
+                d++;
+            }
+            if (stop == std::string::npos) break;
+            pos = stop + 1;
+        }
+    }
+    return table;
+}
+
+TEST(GetPaths, AgreesWithThePlainAlgorithm) {
+    std::mt19937 random(3);
+    const char alphabet[] = "ab/ -";
+    for (int round = 0; round < 200; round++) {
+        std::vector<std::string> texts;
+        int count = 1 + static_cast<int>(random() % 40);
+        for (int i = 0; i < count; i++) {
+            std::string text;
+            int length = static_cast<int>(random() % 12);
+            for (int j = 0; j < length; j++) text += alphabet[random() % (sizeof alphabet - 1)];
+            if (random() % 4 != 0) text += '/';
+            texts.push_back(text);
+        }
+        std::vector<char*> lines;
+        for (std::string& text : texts) lines.push_back(text.data());
+        sort_lines(lines.data(), lines.size());
+        std::vector<std::string> sorted_texts(lines.begin(), lines.end());
+        std::vector<reference_entry> expected = reference_table(sorted_texts, '/');
+
+        unfolded_paths_t rows;
+        ASSERT_EQ(get_paths(&rows, lines.data(), lines.size(), '/', 0), expected.size());
+        for (uint64_t i = 0; i < expected.size(); i++) {
+            ASSERT_EQ(path_at(i).name, expected[i].name) << "round " << round << " entry " << i;
+            ASSERT_EQ(path_at(i).parent, expected[i].parent) << "round " << round << " entry " << i;
+            ASSERT_EQ(full_path(i), expected[i].full_path) << "round " << round << " entry " << i;
+        }
+        expect_consistent_table();
+        free_paths(rows.items);
+    }
+}
+
 TEST(GetPaths, RefusesMoreEntriesThanTheLimit) {
     std::string texts[] = {std::string("a/b/c/"), std::string("a/d/")};
     std::vector<char*> lines = {texts[0].data(), texts[1].data()};
