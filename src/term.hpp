@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 using uintattr_t = uint16_t;
 
@@ -20,11 +21,19 @@ inline constexpr uint16_t TB_KEY_CTRL_Y = 0x19;
 inline constexpr uint16_t TB_KEY_CTRL_Z = 0x1A;
 inline constexpr uint16_t TB_KEY_ESC = 0x1B;
 inline constexpr uint16_t TB_KEY_BACKSPACE2 = 0x7F;
+inline constexpr uint16_t TB_KEY_F1 = 0xFFFF - 0; // F2..F12 follow downwards
+inline constexpr uint16_t TB_KEY_F12 = 0xFFFF - 11;
+inline constexpr uint16_t TB_KEY_INSERT = 0xFFFF - 12;
 inline constexpr uint16_t TB_KEY_DELETE = 0xFFFF - 13;
+inline constexpr uint16_t TB_KEY_HOME = 0xFFFF - 14;
+inline constexpr uint16_t TB_KEY_END = 0xFFFF - 15;
+inline constexpr uint16_t TB_KEY_PGUP = 0xFFFF - 16;
+inline constexpr uint16_t TB_KEY_PGDN = 0xFFFF - 17;
 inline constexpr uint16_t TB_KEY_ARROW_UP = 0xFFFF - 18;
 inline constexpr uint16_t TB_KEY_ARROW_DOWN = 0xFFFF - 19;
 inline constexpr uint16_t TB_KEY_ARROW_LEFT = 0xFFFF - 20;
 inline constexpr uint16_t TB_KEY_ARROW_RIGHT = 0xFFFF - 21;
+inline constexpr uint16_t TB_KEY_BACK_TAB = 0xFFFF - 22;
 inline constexpr uint16_t TB_KEY_MOUSE_LEFT = 0xFFFF - 23;
 inline constexpr uint16_t TB_KEY_MOUSE_RIGHT = 0xFFFF - 24;
 inline constexpr uint16_t TB_KEY_MOUSE_MIDDLE = 0xFFFF - 25;
@@ -124,6 +133,11 @@ int tb_init_memory(int width, int height);
 // The cell as of the last tb_present() (a cleared cell has ch ' ').
 tb_cell tb_memory_cell(int x, int y);
 // Queues an event for tb_peek_event; a TB_EVENT_RESIZE also resizes the grid.
+// The new size takes effect when tb_peek_event hands the event over, as with
+// a real terminal; the grid then comes back cleared.
 void tb_memory_push_event(const tb_event& event);
 // Where tb_set_cursor last put the cursor; x = y = -1 when hidden.
 void tb_memory_cursor(int* x, int* y);
+// The cell's text as of the last tb_present(), in UTF-8 with any combining
+// marks it carries; "" for the right half of a wide character.
+std::string tb_memory_cell_text(int x, int y);

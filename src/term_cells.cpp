@@ -1,0 +1,203 @@
+#include "term_cells.hpp"
+
+#include <algorithm>
+#include <clocale>
+#include <cwchar>
+#include <locale.h>
+
+namespace term_cells {
+
+namespace {
+
+// Widths come from a UTF-8 locale whatever the process locale is, so that
+// the in-memory backend measures text the same way everywhere.
+class utf8_ctype {
+  public:
+    utf8_ctype() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {}
+    ~utf8_ctype() {
+        if (locale_ != locale_t{}) freelocale(locale_);
+    }
+    utf8_ctype(const utf8_ctype&) = delete;
+    utf8_ctype& operator=(const utf8_ctype&) = delete;
+
+    int width(uint32_t code_point) const {
+        if (locale_ == locale_t{}) return wcwidth(static_cast<wchar_t>(code_point));
+        const locale_t previous = uselocale(locale_);
+        const int w = wcwidth(static_cast<wchar_t>(code_point));
+        uselocale(previous);
+        return w;
+    }
+
+  private:
+    locale_t locale_;
+};
+
+int column_width(uint32_t code_point) {
+    static const utf8_ctype ctype;
+    return ctype.width(code_point);
+}
+
+// Zero-width characters that are not combining marks: format and bidi
+// controls, joiners, tags. Drawn raw they would be invisible or could
+// reorder what the user sees, so they get a substitute instead.
+bool invisible_format(uint32_t c) {
+    return c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF ||
+           (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
+}
+
+bool continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+} // namespace
+
+uint32_t decode_utf8(std::string_view text, size_t& pos) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+    const unsigned char lead = byte(0);
+    const size_t left = text.size() - pos;
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    size_t length = 0;
+    uint32_t code_point = 0;
+    uint32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, code_point = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, code_point = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, code_point = lead & 0x07, minimum = 0x10000;
+    }
+    if (length == 0 || left < length) {
+        ++pos;
+        return REPLACEMENT;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if (!continuation(byte(i))) {
+            ++pos;
+            return REPLACEMENT;
+        }
+        code_point = (code_point << 6) | (byte(i) & 0x3F);
+    }
+    // Overlong forms, UTF-16 surrogates and values past U+10FFFF.
+    if (code_point < minimum || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
+        code_point > 0x10FFFF) {
+        ++pos;
+        return REPLACEMENT;
+    }
+    pos += length;
+    return code_point;
+}
+
+glyph classify(uint32_t c) {
+    if (c >= 0x20 && c < 0x7F) return {c, 1};
+    if (c < 0x20) return {0x2400 + c, 1}; // control pictures: ESC shows as U+241B
+    if (c == 0x7F) return {0x2421, 1};
+    if (c < 0xA0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {REPLACEMENT, 1};
+    const int w = column_width(c);
+    if (w < 0 || (w == 0 && invisible_format(c))) return {REPLACEMENT, 1};
+    return {c, std::min(w, 2)};
+}
+
+void append_utf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+grid::grid(int width, int height) : width_(0), height_(0) { resize(width, height); }
+
+void grid::clear() { std::fill(cells_.begin(), cells_.end(), cell{}); }
+
+void grid::resize(int width, int height) {
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
+    cells_.assign(static_cast<size_t>(width_) * height_, cell{});
+}
+
+void grid::place(int x, int y, uint32_t ch, int width, uintattr_t fg, uintattr_t bg) {
+    cell* line = &cells_[index(0, y)];
+    // Overwriting either half of a wide character leaves its other half
+    // orphaned; blank it so no cell claims a character it does not hold.
+    if (line[x].ch == 0 && x > 0) line[x - 1] = {' ', line[x - 1].fg, line[x - 1].bg};
+    const int end = x + width;
+    if (end < width_ && line[end].ch == 0) line[end] = {' ', line[end].fg, line[end].bg};
+    line[x] = {ch, fg, bg};
+    if (width == 2) line[x + 1] = {0, fg, bg};
+}
+
+bool grid::put(int64_t column, int y, glyph g, uintattr_t fg, uintattr_t bg, int64_t& drawn) {
+    drawn = -1;
+    if (column >= 0 && column + g.width <= width_) {
+        place(static_cast<int>(column), y, g.ch, g.width, fg, bg);
+        drawn = static_cast<int64_t>(index(static_cast<int>(column), y));
+        return true;
+    }
+    // A wide character cut by an edge leaves its visible half blank, in the
+    // text's colours, so a coloured row still reaches the edge.
+    for (int64_t x = std::max<int64_t>(column, 0); x < std::min<int64_t>(column + g.width, width_);
+         ++x) {
+        place(static_cast<int>(x), y, ' ', 1, fg, bg);
+    }
+    return false;
+}
+
+void grid::attach(int64_t drawn, uint32_t mark) {
+    if (drawn < 0) return; // its character was clipped, and the mark goes with it
+    cell& target = cells_[static_cast<size_t>(drawn)];
+    if (target.mark_count < MAX_MARKS) target.marks[target.mark_count++] = mark;
+}
+
+int grid::print(int x, int y, uintattr_t fg, uintattr_t bg, std::string_view text) {
+    if (text.empty()) return 0;
+    if (y < 0 || y >= height_) return TB_ERR_OUT_OF_BOUNDS;
+    bool cut = false;
+    bool seen_base = false;
+    int64_t column = x;
+    int64_t drawn = -1; // where the last character landed, for its marks
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const uint32_t code_point = decode_utf8(text, pos);
+        glyph g = classify(code_point);
+        const bool lone_mark = g.width == 0 && !seen_base;
+        if (g.width == 0 && seen_base) {
+            attach(drawn, code_point);
+            continue;
+        }
+        if (lone_mark) g = {DOTTED_CIRCLE, 1};
+        if (column >= width_) {
+            cut = true;
+            break;
+        }
+        seen_base = true;
+        if (!put(column, y, g, fg, bg, drawn)) cut = true;
+        if (lone_mark) attach(drawn, code_point);
+        column += g.width;
+    }
+    return cut ? TB_ERR_OUT_OF_BOUNDS : 0;
+}
+
+int grid::set_cell(int x, int y, uint32_t code_point, uintattr_t fg, uintattr_t bg) {
+    if (y < 0 || y >= height_ || x < 0 || x >= width_) return TB_ERR_OUT_OF_BOUNDS;
+    glyph g = classify(code_point);
+    const bool lone_mark = g.width == 0;
+    if (lone_mark) g = {DOTTED_CIRCLE, 1};
+    int64_t drawn = -1;
+    const bool whole = put(x, y, g, fg, bg, drawn);
+    if (lone_mark) attach(drawn, code_point);
+    return whole ? 0 : TB_ERR_OUT_OF_BOUNDS;
+}
+
+} // namespace term_cells

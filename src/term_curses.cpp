@@ -1,0 +1,504 @@
+#include "term_curses.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#define NCURSES_WIDECHAR 1
+#define NCURSES_NOMACROS 1
+#include <curses.h>
+
+namespace term_curses {
+
+namespace {
+
+using term_cells::cell;
+
+struct file_closer {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// SIGWINCH only writes a byte to a pipe; the poll in next_event wakes on it.
+int resize_pipe_write_end = -1;
+
+void on_window_change(int) {
+    const int saved = errno;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = write(resize_pipe_write_end, &byte, 1);
+    errno = saved;
+}
+
+// Owns the SIGWINCH handler and its pipe, and puts back whatever handler
+// was there before.
+class resize_watch {
+  public:
+    int start(int& err) {
+        if (pipe2(fds_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+            err = errno;
+            return TB_ERR_RESIZE_PIPE;
+        }
+        resize_pipe_write_end = fds_[1];
+        struct sigaction action {};
+        action.sa_handler = on_window_change;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        if (sigaction(SIGWINCH, &action, &previous_) != 0) {
+            err = errno;
+            return TB_ERR_RESIZE_SIGACTION;
+        }
+        installed_ = true;
+        return 0;
+    }
+    ~resize_watch() {
+        if (installed_) sigaction(SIGWINCH, &previous_, nullptr);
+        resize_pipe_write_end = -1;
+        for (int fd : fds_)
+            if (fd >= 0) close(fd);
+    }
+    int fd() const { return fds_[0]; }
+    // True when at least one SIGWINCH arrived since the last call.
+    bool take() const {
+        std::array<char, 64> buffer;
+        bool any = false;
+        while (read(fds_[0], buffer.data(), buffer.size()) > 0) any = true;
+        return any;
+    }
+
+  private:
+    std::array<int, 2> fds_{-1, -1};
+    struct sigaction previous_ {};
+    bool installed_ = false;
+};
+
+// newterm installs handlers of its own for these when they are at their
+// default; they would end the process behind the caller's back, so they are
+// put back at once and the caller keeps sole charge of its signals.
+constexpr std::array GUARDED_SIGNALS{SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT};
+
+class signal_snapshot {
+  public:
+    signal_snapshot() {
+        for (size_t i = 0; i < GUARDED_SIGNALS.size(); ++i)
+            sigaction(GUARDED_SIGNALS[i], nullptr, &saved_[i]);
+    }
+    void restore_changed() const {
+        for (size_t i = 0; i < GUARDED_SIGNALS.size(); ++i) {
+            struct sigaction now {};
+            sigaction(GUARDED_SIGNALS[i], nullptr, &now);
+            if (now.sa_handler != saved_[i].sa_handler) sigaction(GUARDED_SIGNALS[i], &saved_[i], nullptr);
+        }
+    }
+
+  private:
+    std::array<struct sigaction, GUARDED_SIGNALS.size()> saved_{};
+};
+
+// ncurses turns on only press-and-release reporting (mode 1000) for xterm;
+// button-event tracking (1002) also reports motion while a button is held.
+constexpr const char* DRAG_TRACKING_ON = "\033[?1002h";
+constexpr const char* DRAG_TRACKING_OFF = "\033[?1002l";
+
+constexpr mmask_t MOUSE_EVENTS = BUTTON1_PRESSED | BUTTON1_RELEASED | BUTTON2_PRESSED |
+                                 BUTTON2_RELEASED | BUTTON3_PRESSED | BUTTON3_RELEASED |
+                                 BUTTON4_PRESSED | BUTTON5_PRESSED | REPORT_MOUSE_POSITION |
+                                 BUTTON_SHIFT | BUTTON_CTRL | BUTTON_ALT;
+
+// Both the SS3 and the CSI forms reach us, whichever keypad mode the
+// terminal honours; terminfo names only one of them.
+struct key_sequence {
+    const char* bytes;
+    int key;
+};
+constexpr std::array EXTRA_KEYS{
+    key_sequence{"\033[A", KEY_UP},     key_sequence{"\033[B", KEY_DOWN},
+    key_sequence{"\033[C", KEY_RIGHT},  key_sequence{"\033[D", KEY_LEFT},
+    key_sequence{"\033OA", KEY_UP},     key_sequence{"\033OB", KEY_DOWN},
+    key_sequence{"\033OC", KEY_RIGHT},  key_sequence{"\033OD", KEY_LEFT},
+    key_sequence{"\033[H", KEY_HOME},   key_sequence{"\033OH", KEY_HOME},
+    key_sequence{"\033[1~", KEY_HOME},  key_sequence{"\033[7~", KEY_HOME},
+    key_sequence{"\033[F", KEY_END},    key_sequence{"\033OF", KEY_END},
+    key_sequence{"\033[4~", KEY_END},   key_sequence{"\033[8~", KEY_END},
+    key_sequence{"\033[2~", KEY_IC},    key_sequence{"\033[3~", KEY_DC},
+    key_sequence{"\033[5~", KEY_PPAGE}, key_sequence{"\033[6~", KEY_NPAGE},
+    key_sequence{"\033[Z", KEY_BTAB},
+};
+
+// The keys that have a code of their own; anything else is ignored.
+int special_key(int curses_key) {
+    switch (curses_key) {
+    case KEY_UP: return TB_KEY_ARROW_UP;
+    case KEY_DOWN: return TB_KEY_ARROW_DOWN;
+    case KEY_LEFT: return TB_KEY_ARROW_LEFT;
+    case KEY_RIGHT: return TB_KEY_ARROW_RIGHT;
+    case KEY_DC: return TB_KEY_DELETE;
+    case KEY_IC: return TB_KEY_INSERT;
+    case KEY_HOME: return TB_KEY_HOME;
+    case KEY_END: return TB_KEY_END;
+    case KEY_PPAGE: return TB_KEY_PGUP;
+    case KEY_NPAGE: return TB_KEY_PGDN;
+    case KEY_BTAB: return TB_KEY_BACK_TAB;
+    case KEY_BACKSPACE: return TB_KEY_BACKSPACE2;
+    case KEY_ENTER: return TB_KEY_ENTER;
+    default: break;
+    }
+    if (curses_key >= KEY_F(1) && curses_key <= KEY_F(12)) return TB_KEY_F1 - (curses_key - KEY_F(1));
+    return -1;
+}
+
+short curses_color(uintattr_t color) {
+    const int index = color & 0xFF;
+    return index >= TB_BLACK && index <= TB_WHITE ? static_cast<short>(index - TB_BLACK) : -1;
+}
+
+} // namespace
+
+struct terminal::state {
+    file_ptr out;
+    file_ptr in;
+    resize_watch resize;
+    SCREEN* screen = nullptr;
+
+    int width = 0;
+    int height = 0;
+    int mode = TB_INPUT_ESC;
+    bool mouse_on = false;
+    bool left_down = false;
+    bool cursor_shown = false;
+
+    bool colors = false;
+    bool default_colors = false;
+    // Colour pairs are made as they are first needed: index (fg+1)*9+(bg+1).
+    std::array<short, 81> pairs{};
+    short next_pair = 1;
+
+    // What stdscr holds, so unchanged rows are not handed to ncurses again.
+    std::vector<cell> shown;
+    std::vector<cchar_t> line;
+
+    ~state() {
+        if (screen == nullptr) return;
+        set_term(screen);
+        if (mouse_on) {
+            write_raw(DRAG_TRACKING_OFF);
+            mousemask(0, nullptr);
+        }
+        keypad(stdscr, FALSE);
+        curs_set(1);
+        endwin();
+        delscreen(screen);
+    }
+
+    short pair_for(uintattr_t fg, uintattr_t bg) {
+        if (!colors) return 0;
+        short f = curses_color(fg);
+        short b = curses_color(bg);
+        if (!default_colors) {
+            if (f < 0) f = COLOR_WHITE;
+            if (b < 0) b = COLOR_BLACK;
+        }
+        const size_t index = static_cast<size_t>((f + 1) * 9 + (b + 1));
+        if (index == 0) return 0;
+        if (pairs[index] == 0 && next_pair < COLOR_PAIRS) {
+            if (init_pair(next_pair, f, b) == OK) pairs[index] = next_pair++;
+        }
+        return pairs[index];
+    }
+
+    void to_cchar(const cell& c, cchar_t& out) {
+        std::array<wchar_t, term_cells::MAX_MARKS + 2> text{};
+        text[0] = static_cast<wchar_t>(c.ch);
+        for (int i = 0; i < c.mark_count; ++i) text[i + 1] = static_cast<wchar_t>(c.marks[i]);
+        const uintattr_t style = c.fg | c.bg;
+        attr_t attrs = A_NORMAL;
+        if (style & TB_BOLD) attrs |= A_BOLD;
+        if (style & TB_UNDERLINE) attrs |= A_UNDERLINE;
+        if (style & TB_REVERSE) attrs |= A_REVERSE;
+        setcchar(&out, text.data(), attrs, pair_for(c.fg, c.bg), nullptr);
+    }
+
+    // Writes a sequence ncurses knows nothing about, after what ncurses has
+    // queued (putp would send it to standard output instead).
+    void write_raw(std::string_view bytes) {
+        doupdate(); // flushes ncurses' own output first
+        const int fd = fileno(out.get());
+        while (!bytes.empty()) {
+            const ssize_t n = write(fd, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            bytes.remove_prefix(static_cast<size_t>(n));
+        }
+    }
+
+    void set_mouse(bool on) {
+        if (on == mouse_on) return;
+        if (on) {
+            mousemask(MOUSE_EVENTS, nullptr);
+            if (has_mouse()) write_raw(DRAG_TRACKING_ON);
+        } else {
+            write_raw(DRAG_TRACKING_OFF);
+            mousemask(0, nullptr);
+            doupdate();
+            left_down = false;
+        }
+        mouse_on = on;
+    }
+
+    bool read_size() {
+        winsize size{};
+        if (ioctl(fileno(out.get()), TIOCGWINSZ, &size) != 0 || size.ws_row == 0 ||
+            size.ws_col == 0) {
+            return false;
+        }
+        // resize_term, unlike resizeterm, queues no KEY_RESIZE of its own.
+        resize_term(size.ws_row, size.ws_col);
+        return true;
+    }
+
+    void resized(tb_event& event) {
+        read_size();
+        width = getmaxx(stdscr);
+        height = getmaxy(stdscr);
+        shown.clear();
+        clearok(curscr, TRUE); // what the terminal shows after a resize is unknown
+        event = {};
+        event.type = TB_EVENT_RESIZE;
+        event.w = width;
+        event.h = height;
+    }
+
+    bool mouse_event(tb_event& event) {
+        MEVENT report{};
+        if (getmouse(&report) != OK) return false;
+        const mmask_t b = report.bstate;
+        event = {};
+        event.type = TB_EVENT_MOUSE;
+        event.x = report.x;
+        event.y = report.y;
+        if (b & BUTTON_SHIFT) event.mod |= TB_MOD_SHIFT;
+        if (b & BUTTON_CTRL) event.mod |= TB_MOD_CTRL;
+        if (b & BUTTON_ALT) event.mod |= TB_MOD_ALT;
+        if (b & REPORT_MOUSE_POSITION) {
+            // Motion counts only as a drag of the left button.
+            if (!left_down) return false;
+            event.key = TB_KEY_MOUSE_LEFT;
+            event.mod |= TB_MOD_MOTION;
+        } else if (b & BUTTON1_PRESSED) {
+            left_down = true;
+            event.key = TB_KEY_MOUSE_LEFT;
+        } else if (b & (BUTTON1_RELEASED | BUTTON2_RELEASED | BUTTON3_RELEASED)) {
+            if (b & BUTTON1_RELEASED) left_down = false;
+            event.key = TB_KEY_MOUSE_RELEASE;
+        } else if (b & BUTTON4_PRESSED) {
+            event.key = TB_KEY_MOUSE_WHEEL_UP;
+        } else if (b & BUTTON5_PRESSED) {
+            event.key = TB_KEY_MOUSE_WHEEL_DOWN;
+        } else if (b & BUTTON2_PRESSED) {
+            event.key = TB_KEY_MOUSE_MIDDLE;
+        } else if (b & BUTTON3_PRESSED) {
+            event.key = TB_KEY_MOUSE_RIGHT;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool character_event(wint_t wch, tb_event& event) {
+        event = {};
+        event.type = TB_EVENT_KEY;
+        if (wch == 0x0D) {
+            event.key = TB_KEY_ENTER;
+        } else if (wch == 0x7F || wch == 0x08) {
+            event.key = TB_KEY_BACKSPACE2;
+        } else if (wch < 0x20) {
+            event.key = static_cast<uint16_t>(wch);
+            if (wch == 0x1B && (mode & TB_INPUT_ALT)) alt_prefix(event);
+        } else {
+            event.ch = static_cast<uint32_t>(wch);
+        }
+        return true;
+    }
+
+    // In Alt mode an Escape directly followed by a character is that
+    // character with TB_MOD_ALT.
+    void alt_prefix(tb_event& event) {
+        wint_t next = 0;
+        const int r = wget_wch(stdscr, &next);
+        if (r == OK && next >= 0x20 && next != 0x7F) {
+            event.key = 0;
+            event.ch = static_cast<uint32_t>(next);
+            event.mod = TB_MOD_ALT;
+        } else if (r == OK) {
+            unget_wch(static_cast<wchar_t>(next));
+        } else if (r == KEY_CODE_YES) {
+            ungetch(static_cast<int>(next));
+        }
+    }
+
+    // Takes what ncurses has already read or can read without waiting.
+    bool read_input(tb_event& event) {
+        for (;;) {
+            wint_t wch = 0;
+            const int r = wget_wch(stdscr, &wch);
+            if (r == ERR) return false;
+            if (r == OK) return character_event(wch, event);
+            // r == KEY_CODE_YES
+            if (wch == KEY_MOUSE) {
+                if (mouse_event(event)) return true;
+                continue;
+            }
+            if (wch == KEY_RESIZE) {
+                resized(event);
+                return true;
+            }
+            const int key = special_key(static_cast<int>(wch));
+            if (key < 0) continue;
+            event = {};
+            event.type = TB_EVENT_KEY;
+            event.key = static_cast<uint16_t>(key);
+            return true;
+        }
+    }
+};
+
+terminal::terminal(std::unique_ptr<state> s) : s_(std::move(s)) {}
+
+terminal::~terminal() = default;
+
+std::unique_ptr<terminal> terminal::open(int& rc, int& err) {
+    auto s = std::make_unique<state>();
+    const char* term_name = getenv("TERM");
+    if (term_name == nullptr || *term_name == '\0') {
+        rc = TB_ERR_NO_TERM;
+        return nullptr;
+    }
+    // Separate streams for reading and writing, so standard input stays the
+    // caller's.
+    s->out.reset(fopen("/dev/tty", "we"));
+    if (s->out) s->in.reset(fopen("/dev/tty", "re"));
+    if (!s->out || !s->in) {
+        err = errno;
+        rc = TB_ERR_INIT_OPEN;
+        return nullptr;
+    }
+    rc = s->resize.start(err);
+    if (rc != 0) return nullptr;
+
+    // The size comes from the terminal, not from LINES and COLUMNS, which
+    // may be stale.
+    use_env(FALSE);
+    use_tioctl(TRUE);
+    const signal_snapshot signals;
+    s->screen = newterm(term_name, s->out.get(), s->in.get());
+    signals.restore_changed();
+    if (s->screen == nullptr) {
+        rc = TB_ERR_NO_TERM;
+        return nullptr;
+    }
+
+    raw();
+    noecho();
+    nonl(); // Enter arrives as 0x0D
+    intrflush(stdscr, FALSE);
+    keypad(stdscr, TRUE);
+    nodelay(stdscr, TRUE); // waiting is done by our own poll
+    typeahead(-1);         // otherwise pending input cuts screen updates short
+    set_escdelay(25);
+    mouseinterval(0); // no click detection: it would hold presses back
+    leaveok(stdscr, TRUE);
+    curs_set(0);
+    for (const key_sequence& k : EXTRA_KEYS) define_key(k.bytes, k.key);
+    if (has_colors() && start_color() == OK) {
+        s->colors = true;
+        s->default_colors = use_default_colors() == OK;
+    }
+    s->width = getmaxx(stdscr);
+    s->height = getmaxy(stdscr);
+    clearok(curscr, TRUE);
+    wrefresh(stdscr);
+    rc = 0;
+    return std::unique_ptr<terminal>(new terminal(std::move(s)));
+}
+
+int terminal::width() const { return s_->width; }
+int terminal::height() const { return s_->height; }
+
+int terminal::present(const term_cells::grid& frame, int cursor_x, int cursor_y) {
+    state& s = *s_;
+    const int w = std::min(frame.width(), s.width);
+    const int h = std::min(frame.height(), s.height);
+    const size_t frame_cells = static_cast<size_t>(w) * h;
+    const bool fresh = s.shown.size() != frame_cells;
+    if (fresh) s.shown.assign(frame_cells, cell{});
+    s.line.resize(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        const cell* row = frame.row(y);
+        cell* shown_row = &s.shown[static_cast<size_t>(y) * w];
+        if (!fresh && std::equal(row, row + w, shown_row)) continue;
+        int n = 0;
+        for (int x = 0; x < w; ++x) {
+            if (row[x].ch != 0) s.to_cchar(row[x], s.line[n++]);
+        }
+        mvwadd_wchnstr(stdscr, y, 0, s.line.data(), n);
+        std::copy(row, row + w, shown_row);
+    }
+    const bool show_cursor = cursor_x >= 0 && cursor_y >= 0 && cursor_x < w && cursor_y < h;
+    leaveok(stdscr, show_cursor ? FALSE : TRUE);
+    if (show_cursor) wmove(stdscr, cursor_y, cursor_x);
+    if (show_cursor != s.cursor_shown) {
+        curs_set(show_cursor ? 1 : 0);
+        s.cursor_shown = show_cursor;
+    }
+    return wrefresh(stdscr) == ERR ? TB_ERR : 0;
+}
+
+int terminal::next_event(tb_event& event, int timeout_ms, int& err) {
+    state& s = *s_;
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    bool hung_up = false;
+    for (;;) {
+        if (s.resize.take()) {
+            s.resized(event);
+            return 0;
+        }
+        if (s.read_input(event)) return 0;
+        if (hung_up) {
+            err = EIO; // the terminal went away; waiting again would spin
+            return TB_ERR_POLL;
+        }
+
+        int wait_ms = -1;
+        if (timeout_ms >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+            wait_ms = static_cast<int>(std::max<int64_t>(left.count(), 0));
+        }
+        std::array<pollfd, 2> fds{pollfd{fileno(s.in.get()), POLLIN, 0},
+                                  pollfd{s.resize.fd(), POLLIN, 0}};
+        const int ready = poll(fds.data(), fds.size(), wait_ms);
+        if (ready < 0) {
+            err = errno;
+            return TB_ERR_POLL;
+        }
+        if (ready == 0) return TB_ERR_NO_EVENT;
+        hung_up = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+}
+
+void terminal::set_input_mode(int mode) {
+    s_->mode = mode;
+    s_->set_mouse((mode & TB_INPUT_MOUSE) != 0);
+}
+
+} // namespace term_curses
