@@ -70,12 +70,15 @@ void set_regex_error(int code) {
     set_errorf("regex failed: %s", text);
 }
 
-// The caller holds a c_locale_scope and has checked that a pattern is active.
+// The caller holds a c_locale_scope and has checked that a pattern is active;
+// the subject is NUL-terminated at its size.
 int match_subject(std::string_view subject) {
     const std::string_view& text = literal.text;
     switch (literal.kind) {
     case literal_kind::SUBSTRING:
-        return memmem(subject.data(), subject.size(), text.data(), text.size()) != nullptr ? 0 : 1;
+        // Both are NUL-terminated (the literal is the whole query), and strstr
+        // needs no length of the subject first, unlike memmem.
+        return strstr(subject.data(), ctx.query) != nullptr ? 0 : 1;
     case literal_kind::PREFIX:
         return subject.starts_with(text) ? 0 : 1;
     case literal_kind::SUFFIX:
@@ -95,10 +98,21 @@ int match_subject(std::string_view subject) {
 } // namespace
 
 std::string_view full_path_walker::path_of(uint64_t index) {
-    // Climb from the parent to the deepest ancestor still in the buffer.
+    const path_entry& entry = path_at(index);
+    // Walking forwards the parent is always in the buffer already.
+    bool parent_kept = entry.parent == NO_ENTRY || (entry.depth <= ancestors_.size() &&
+                                                    ancestors_[entry.depth - 1] == entry.parent);
+    if (!parent_kept) restore_ancestors(entry.parent);
+    ancestors_.resize(entry.depth);
+    prefix_lengths_.resize(entry.depth + 1);
+    append_level(index, entry);
+    return buffer_;
+}
+
+void full_path_walker::restore_ancestors(uint64_t parent) {
+    // Climb to the deepest ancestor still in the buffer, then come back down.
     pending_.clear();
-    pending_.push_back(index);
-    uint64_t above = path_at(index).parent;
+    uint64_t above = parent;
     while (above != NO_ENTRY) {
         const path_entry& entry = path_at(above);
         if (entry.depth < ancestors_.size() && ancestors_[entry.depth] == above) break;
@@ -108,23 +122,23 @@ std::string_view full_path_walker::path_of(uint64_t index) {
     size_t kept = above == NO_ENTRY ? 0 : path_at(above).depth + 1;
     ancestors_.resize(kept);
     prefix_lengths_.resize(kept + 1);
-    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
-        const path_entry& entry = path_at(*it);
-        size_t depth = ancestors_.size();
-        if (entry.depth != depth)
-            check_failed("entry.depth == depth", __func__, __FILE__, __LINE__);
-        size_t prefix = prefix_lengths_[depth];
-        buffer_.resize(prefix);
-        // The separator behind a parent is not kept while the parent's own
-        // path is the one in the buffer.
-        if (depth > 0) buffer_[prefix - 1] = path_separator;
-        size_t name_length = strlen(entry.name);
-        buffer_.append(entry.name, name_length);
-        if (name_length == 0) buffer_.push_back(path_separator);
-        ancestors_.push_back(*it);
-        prefix_lengths_.push_back(prefix + name_length + 1);
-    }
-    return buffer_;
+    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it)
+        append_level(*it, path_at(*it));
+}
+
+void full_path_walker::append_level(uint64_t index, const path_entry& entry) {
+    size_t depth = ancestors_.size();
+    if (entry.depth != depth) check_failed("entry.depth == depth", __func__, __FILE__, __LINE__);
+    size_t prefix = prefix_lengths_[depth];
+    buffer_.resize(prefix);
+    // The separator behind a parent is not kept while the parent's own path
+    // is the one in the buffer.
+    if (depth > 0) buffer_[prefix - 1] = path_separator;
+    size_t name_length = strlen(entry.name);
+    buffer_.append(entry.name, name_length);
+    if (name_length == 0) buffer_.push_back(path_separator);
+    ancestors_.push_back(index);
+    prefix_lengths_.push_back(prefix + name_length + 1);
 }
 
 const search_ctx& search_context() {

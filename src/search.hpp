@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+struct path_entry;
+
 struct search_ctx {
     regex_t regex;
     char* query;
@@ -44,6 +46,9 @@ class full_path_walker {
     std::string_view path_of(uint64_t index);
 
   private:
+    void restore_ancestors(uint64_t parent);
+    void append_level(uint64_t index, const path_entry& entry);
+
     std::string buffer_;
     // ancestors_[d] is the entry at depth d above (or at) the last one visited;
     // prefix_lengths_[d] the length of the path above depth d, separator included.

@@ -391,12 +391,17 @@ TEST(SearchBenchmark, DISABLED_FullWalkOfFiveMillionEntries) {
     printf("entries: %llu\n", static_cast<unsigned long long>(t.count()));
     for (const char* pattern : {"zzqq", "^zzqq", "q.z", "z+q", "/zzqq", "sr.*/zzqq"}) {
         ASSERT_EQ(init_search_ctx(pattern, 1), 0);
-        auto start = std::chrono::steady_clock::now();
-        int64_t out = 0;
-        ASSERT_EQ(find_match(&out, -1, 0), 0);
-        EXPECT_EQ(out, -1);
-        std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        printf("%-12s %.3f s\n", pattern, took.count());
+        // The best of a few runs: the machine is shared.
+        double best = 1e9;
+        for (int run = 0; run < 5; ++run) {
+            auto start = std::chrono::steady_clock::now();
+            int64_t out = 0;
+            ASSERT_EQ(find_match(&out, -1, 0), 0);
+            EXPECT_EQ(out, -1);
+            std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            best = std::min(best, took.count());
+        }
+        printf("%-12s %.3f s\n", pattern, best);
     }
 }
 
