@@ -83,7 +83,11 @@ int draw_status_row() {
     length = std::min(length, 253);
     counter[length++] = ' ';
     counter[length] = '\0';
-    rc = tb_print(tb_width() - length, y, status_colors.fg, status_colors.bg, counter);
+    // On a terminal narrower than the counter none of it is drawn, rather
+    // than a stray tail of digits.
+    const int x = tb_width() - length;
+    if (x < 0) return 0;
+    rc = tb_print(x, y, status_colors.fg, status_colors.bg, counter);
     if (!drawn(rc)) return fail("failed to print prompt message", rc);
     return 0;
 }
