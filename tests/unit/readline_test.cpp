@@ -85,9 +85,9 @@ class ReadlineTest : public ::testing::Test {
             lines.insert(lines.begin(), line);
         std::string out;
         for (rl_line* line : lines) {
-            if (!names.contains(line)) names[line] = "L" + std::to_string(names.size() + 1);
+            if (!names.contains(line)) names[line] = 'L' + std::to_string(names.size() + 1);
             if (!out.empty()) out += ", ";
-            out += names[line] + " '" + std::string(line->buf, line->length) + "'";
+            out.append(names[line]).append(" '").append(line->buf, line->length).append("'");
             if (line == rl.current) out += " *";
         }
         return out;
