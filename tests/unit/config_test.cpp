@@ -285,7 +285,10 @@ class ConfigFileTest : public testing::Test {
     void TearDown() override {
         restore("XDG_CONFIG_PATH", saved_xdg);
         restore("HOME", saved_home);
-        std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+        // Tests take permissions away from the directory and the one inside.
+        std::error_code ignored;
+        for (const std::string& path : {dir, dir + "/korvel"})
+            std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(dir);
         free_commands(list.head);
         list.head = nullptr;
