@@ -1,0 +1,269 @@
+// The command line as a shell user meets it: exit status, standard output
+// and standard error of the real binary, run without a terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// The cases name only the options they set.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct outcome {
+    int status = -1; // exit code, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+struct run_options {
+    std::vector<std::string> args;
+    std::string input;          // written to standard input, then closed
+    bool keep_input_open = false; // standard input stays open and empty
+    std::string stdin_path;     // standard input from this file instead
+    std::string config_dir;     // XDG_CONFIG_PATH
+};
+
+// Runs korvel in a new session, so it has no controlling terminal: anything
+// that reaches the viewer fails to open the terminal instead of drawing.
+outcome run_korvel(const run_options& how) {
+    int in[2], out[2], err[2];
+    EXPECT_EQ(pipe(in), 0);
+    EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(err), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        if (!how.stdin_path.empty()) {
+            int fd = open(how.stdin_path.c_str(), O_RDONLY);
+            dup2(fd, 0);
+        } else {
+            dup2(in[0], 0);
+        }
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        if (!how.config_dir.empty()) setenv("XDG_CONFIG_PATH", how.config_dir.c_str(), 1);
+        else setenv("XDG_CONFIG_PATH", "/nonexistent-korvel-config", 1);
+        std::vector<char*> argv{const_cast<char*>("korvel")};
+        for (const std::string& a : how.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KORVEL_BINARY, argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    signal(SIGPIPE, SIG_IGN);
+    size_t written = 0;
+    if (how.input.empty() && !how.keep_input_open) {
+        close(in[1]);
+        in[1] = -1;
+    }
+    outcome result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool out_open = true, err_open = true;
+    while ((out_open || err_open) && std::chrono::steady_clock::now() < deadline) {
+        std::vector<pollfd> fds;
+        if (out_open) fds.push_back({out[0], POLLIN, 0});
+        if (err_open) fds.push_back({err[0], POLLIN, 0});
+        if (in[1] >= 0 && written < how.input.size()) fds.push_back({in[1], POLLOUT, 0});
+        poll(fds.data(), fds.size(), 100);
+        for (const pollfd& p : fds) {
+            if (p.revents == 0) continue;
+            if (p.fd == in[1]) {
+                ssize_t n = write(in[1], how.input.data() + written,
+                                  std::min<size_t>(65536, how.input.size() - written));
+                if (n > 0) written += static_cast<size_t>(n);
+                if (n < 0 || written == how.input.size()) {
+                    close(in[1]);
+                    in[1] = -1;
+                }
+                continue;
+            }
+            char buffer[65536];
+            ssize_t n = read(p.fd, buffer, sizeof buffer);
+            std::string& sink = p.fd == out[0] ? result.out : result.err;
+            if (n > 0) sink.append(buffer, static_cast<size_t>(n));
+            else (p.fd == out[0] ? out_open : err_open) = false;
+        }
+    }
+    if (in[1] >= 0) close(in[1]);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    if (out_open || err_open) kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+const std::string USAGE =
+    "Usage: korvel [OPTION...] [FILE]\n\nOptions:\n       --fold, -f\n"
+    "              Fold directories by default.\n\n       --separator=<C>, -s <C>\n"
+    "              Set directory separator to C.  / is the default value.\n\n"
+    "       --help, -h\n              Print a help message and exit.\n\n"
+    "       --version, -v\n              Display version information and exit.\n\n\n";
+
+const std::string BAD_SEPARATOR = "korvel: directory separator must a single character\n";
+
+class temp_dir {
+  public:
+    temp_dir() {
+        char pattern[] = "/tmp/korvel-cli-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~temp_dir() { fs::remove_all(path_); }
+    std::string file(const std::string& name, const std::string& content) const {
+        fs::create_directories((fs::path(path_) / name).parent_path());
+        std::ofstream(fs::path(path_) / name, std::ios::binary) << content;
+        return (fs::path(path_) / name).string();
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+TEST(CommandLine, HelpAndVersionEndAtOnceWithStatusZero) {
+    struct {
+        std::vector<std::string> args;
+        std::string expected_out;
+    } cases[] = {
+        {{"-h"}, USAGE},
+        {{"--help"}, USAGE},
+        {{"-f", "-h"}, USAGE},
+        {{"-h", "-s", "ab"}, USAGE},
+        {{"-h", "--bogus"}, USAGE},
+    };
+    for (const auto& c : cases) {
+        outcome r = run_korvel({.args = c.args, .keep_input_open = true});
+        EXPECT_EQ(r.status, 0) << c.args[0];
+        EXPECT_EQ(r.out, c.expected_out);
+        EXPECT_EQ(r.err, "");
+    }
+    for (const char* flag : {"-v", "--version"}) {
+        outcome r = run_korvel({.args = {flag}, .keep_input_open = true});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind("korvel v1.0.1\n", 0), 0u) << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(CommandLine, SeparatorMustBeOneByte) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"-s", "ab"}, {"-s", ""}, {"--separator=ab"}, {"-s", "é"}, {"-s", "ab", "-h"}}) {
+        outcome r = run_korvel({.args = args, .keep_input_open = true});
+        EXPECT_EQ(r.status, 1) << args[0] << args[1 % args.size()];
+        EXPECT_EQ(r.err, BAD_SEPARATOR);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(CommandLine, UnknownOptionGivesOnlyGetoptsDiagnostic) {
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{"--bogus"}, {"-x"}, {"-s"}}) {
+        outcome r = run_korvel({.args = args, .keep_input_open = true});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        ASSERT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("korvel: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find("separator must"), std::string::npos);
+    }
+}
+
+TEST(CommandLine, FileThatCannotBeReadIsReportedBeforeTheConfiguration) {
+    temp_dir dir;
+    // A broken configuration would be reported if it were read first.
+    dir.file("korvel/config", "bogus line\n");
+    const std::string missing = dir.path() + "/missing";
+    outcome r = run_korvel({.args = {missing}, .config_dir = dir.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: " + missing + ": No such file or directory\n");
+
+    r = run_korvel({.args = {dir.path()}, .config_dir = dir.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: " + dir.path() + ": Is a directory\n");
+}
+
+TEST(CommandLine, EmptyInputNamesItsSource) {
+    temp_dir dir;
+    const std::string empty = dir.file("empty", "");
+    outcome r = run_korvel({.args = {empty}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: file seems to be empty\n");
+
+    r = run_korvel({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: input seems to be empty\n");
+}
+
+TEST(CommandLine, OnlyTheFirstOperandIsReadAndDashIsAFileName) {
+    temp_dir dir;
+    const std::string empty = dir.file("-", "");
+    const std::string full = dir.file("full", "a\n");
+    // The first operand is empty: the second, with content, is ignored.
+    outcome r = run_korvel({.args = {empty, full}, .input = "x\n"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: file seems to be empty\n");
+
+    // '-' names the empty file, not standard input (which has a line).
+    std::string cwd = fs::current_path();
+    fs::current_path(dir.path());
+    r = run_korvel({.args = {"-"}, .input = "x\n"});
+    fs::current_path(cwd);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: file seems to be empty\n");
+}
+
+TEST(CommandLine, ConfigurationErrorEndsTheProgramBeforeInputIsRead) {
+    temp_dir dir;
+    dir.file("korvel/config", "\n# a comment\nnmap x ls\n");
+    // Standard input stays open: a program that read it would never end.
+    outcome r = run_korvel({.keep_input_open = true, .config_dir = dir.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: Failed to read config: line 3: unknown command nmap\n");
+}
+
+TEST(CommandLine, ReadErrorOnTheInputIsReportedOnOneLine) {
+    outcome r = run_korvel({.stdin_path = "/"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("korvel: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+// Hostile input is read and sorted without harm; with no terminal to draw on,
+// the viewer then fails cleanly.
+TEST(CommandLine, HostileInputReachesTheViewerWithoutACrash) {
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xFF));
+    const std::string inputs[] = {
+        binary,
+        std::string("a\0b\0c", 5),
+        std::string(3 << 20, 'x') + "\n" + std::string(1 << 20, '/') + "\n",
+        "\r\n\r\n\x1b]0;pwned\x07\n\x1b[2J\n",
+    };
+    for (const std::string& input : inputs) {
+        outcome r = run_korvel({.input = input});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("korvel: failed to init termbox: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+} // namespace
