@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace e2e {
 
 struct cell {
@@ -27,12 +29,31 @@ struct launch {
     std::string stdin_file;             // when set, standard input is this file instead
     std::map<std::string, std::string> env; // added to (or replacing in) a clean environment
     std::string argv0;                  // argv[0]; defaults to program
+    std::vector<std::string> unset_env; // removed from the environment (after `env`)
+    // Files written under the private HOME before the start, by path relative
+    // to it (e.g. ".config/korvel/config"); folders are created as needed.
+    std::map<std::string, std::string> home_files;
+};
+
+// Mouse actions, for session::send_mouse.
+enum class mouse {
+    left_press,
+    left_release,
+    left_drag, // left button held, pointer moved
+    middle_press,
+    right_press,
+    wheel_up,
+    wheel_down,
 };
 
 // The child gets a new session with the pty as its controlling terminal
 // (/dev/tty), TERM=xterm-256color, and a private HOME and XDG_CONFIG_PATH
 // under a temporary directory that is removed afterwards. Its standard output
 // and standard error are pipes read separately from the screen.
+// XDG_CONFIG_PATH is HOME/.config, so a configuration file belongs at
+// HOME/.config/korvel/config either way. The environment holds PATH, TERM,
+// HOME, XDG_CONFIG_PATH and the sanitizer options of the test's own
+// environment, then `env`.
 class session {
   public:
     explicit session(const launch& how);
@@ -45,6 +66,13 @@ class session {
     void send(const std::string& bytes); // typed at the keyboard
     void send_signal(int sig);           // to the child process
     void resize(int rows, int cols);     // TIOCSWINSZ + SIGWINCH
+
+    // What the terminal would send for a mouse action, in the encoding the
+    // program asked for (SGR when it turned on mode 1006, else the X10 form);
+    // "" when the program has no mouse reporting on that covers the action
+    // (a drag needs mode 1002 or 1003).
+    std::string encode_mouse(mouse what, int row, int col) const;
+    void send_mouse(mouse what, int row, int col); // send(encode_mouse(...))
 
     // Pumps output into the screen until pred() holds or the deadline passes.
     bool wait_for(const std::function<bool()>& pred,
@@ -68,6 +96,10 @@ class session {
     bool cursor_visible() const;
     bool alt_screen() const;  // the alternate screen is in use
     bool mouse_reporting() const; // any mouse mode is on
+    bool mouse_drag_reporting() const; // mode 1002 or 1003 is on
+    // The DEC private mode's state as last set by the program (CSI ? n h/l);
+    // false when it never set it.
+    bool private_mode(int mode) const;
 
     bool exited() const;
     int exit_status() const;   // valid after wait_exit: exit code, or 128+signal
@@ -79,8 +111,12 @@ class session {
 
     // For failure messages: the screen with row numbers.
     std::string dump() const;
+    // Waits until standard output holds `text`.
+    bool wait_for_stdout(const std::string& text,
+                         std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
   private:
+    void start(const launch& how);
     struct impl;
     impl* d;
 };
