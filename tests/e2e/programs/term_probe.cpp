@@ -1,0 +1,205 @@
+// Drives the terminal layer from its command line, for the end-to-end tests:
+// each word is a command, some followed by arguments. Results and decoded
+// events go to standard output, one line each, as soon as they happen.
+//
+//   init | shutdown | clear | present | hide | mouse | alt | ready
+//   print X Y FG BG TEXT     printf X Y FG BG TEXT     cell X Y HEX FG BG
+//   long X Y BYTES           cursor X Y                events N
+//   termios-save | termios-check | sigusr1 | bench FRAMES
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "term.hpp"
+
+namespace {
+
+void say(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+std::string hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+std::string describe(const tb_event& e) {
+    switch (e.type) {
+    case TB_EVENT_KEY:
+        return "key " + hex(e.key) + " ch " + hex(e.ch) + " mod " + std::to_string(e.mod);
+    case TB_EVENT_MOUSE:
+        return "mouse " + hex(e.key) + " x " + std::to_string(e.x) + " y " + std::to_string(e.y) +
+               " mod " + std::to_string(e.mod);
+    case TB_EVENT_RESIZE: return "resize " + std::to_string(e.w) + "x" + std::to_string(e.h);
+    default: return "event " + std::to_string(e.type);
+    }
+}
+
+// Reads N events the way the viewer's loop does: short waits, EINTR retried.
+void read_events(int count) {
+    while (count > 0) {
+        tb_event event{};
+        const int rc = tb_peek_event(&event, 10);
+        if (rc == TB_ERR_NO_EVENT) continue;
+        if (rc == TB_ERR_POLL && tb_last_errno() == EINTR) {
+            say("poll EINTR");
+            continue;
+        }
+        if (rc != 0) {
+            say("poll failed " + std::to_string(rc) + " " + std::strerror(tb_last_errno()));
+            std::exit(3);
+        }
+        say(describe(event));
+        --count;
+    }
+}
+
+termios saved_termios;
+
+bool read_termios(termios& into) {
+    const int fd = open("/dev/tty", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = tcgetattr(fd, &into) == 0;
+    close(fd);
+    return ok;
+}
+
+bool same_termios(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+double cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// A full-screen redraw per frame: clear, one print per row, present. With
+// `changing`, every row differs from the frame before, as when scrolling.
+double redraw_cost(int frames, bool changing) {
+    const int w = tb_width();
+    const int h = tb_height();
+    std::string row(static_cast<size_t>(w) + 8, ' ');
+    const double start = cpu_seconds();
+    for (int frame = 0; frame < frames; ++frame) {
+        tb_clear();
+        for (int y = 0; y < h; ++y) {
+            const int shift = changing ? frame + y : y;
+            for (size_t i = 0; i < row.size(); ++i)
+                row[i] = static_cast<char>('a' + (i + static_cast<size_t>(shift)) % 26);
+            tb_print(0, y, static_cast<uintattr_t>(y % 8 + 1), TB_DEFAULT, row.c_str());
+        }
+        tb_present();
+    }
+    return (cpu_seconds() - start) / frames;
+}
+
+void on_usr1(int) {}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        setlocale(LC_CTYPE, "C.UTF-8");
+
+    int i = 1;
+    const auto next = [&]() -> const char* {
+        if (i >= argc) {
+            say("missing argument");
+            std::exit(2);
+        }
+        return argv[i++];
+    };
+    const auto number = [&] { return static_cast<int>(std::strtol(next(), nullptr, 0)); };
+    const auto color = [&] { return static_cast<uintattr_t>(std::strtoul(next(), nullptr, 0)); };
+
+    while (i < argc) {
+        const std::string command = argv[i++];
+        if (command == "init") {
+            const int rc = tb_init();
+            say("init " + std::to_string(rc));
+            if (rc == 0) say("size " + std::to_string(tb_width()) + "x" + std::to_string(tb_height()));
+        } else if (command == "shutdown") {
+            say("shutdown " + std::to_string(tb_shutdown()));
+        } else if (command == "clear") {
+            tb_clear();
+        } else if (command == "present") {
+            say("present " + std::to_string(tb_present()));
+        } else if (command == "hide") {
+            tb_hide_cursor();
+        } else if (command == "cursor") {
+            const int x = number();
+            const int y = number();
+            say("cursor " + std::to_string(tb_set_cursor(x, y)));
+        } else if (command == "mouse") {
+            say("mode " + std::to_string(tb_set_input_mode(TB_INPUT_ESC | TB_INPUT_MOUSE)));
+        } else if (command == "alt") {
+            say("mode " + std::to_string(tb_set_input_mode(TB_INPUT_ALT)));
+        } else if (command == "ready") {
+            say("ready");
+        } else if (command == "print" || command == "printf") {
+            const int x = number();
+            const int y = number();
+            const uintattr_t fg = color();
+            const uintattr_t bg = color();
+            const char* text = next();
+            const int rc = command == "print" ? tb_print(x, y, fg, bg, text)
+                                              : tb_printf(x, y, fg, bg, "%s", text);
+            say(command + " " + std::to_string(rc));
+        } else if (command == "cell") {
+            const int x = number();
+            const int y = number();
+            const auto ch = static_cast<uint32_t>(std::strtoul(next(), nullptr, 16));
+            const uintattr_t fg = color();
+            const uintattr_t bg = color();
+            say("cell " + std::to_string(tb_set_cell(x, y, ch, fg, bg)));
+        } else if (command == "long") {
+            const int x = number();
+            const int y = number();
+            std::string text(static_cast<size_t>(number()), '-');
+            for (size_t k = 0; k < text.size(); k += 10) text[k] = '|';
+            say("long " + std::to_string(tb_printf(x, y, TB_DEFAULT, TB_DEFAULT, "%s", text.c_str())));
+        } else if (command == "events") {
+            read_events(number());
+        } else if (command == "termios-save") {
+            say(read_termios(saved_termios) ? "termios saved" : "termios unavailable");
+        } else if (command == "termios-check") {
+            termios now{};
+            say(read_termios(now) && same_termios(now, saved_termios) ? "termios same"
+                                                                      : "termios changed");
+        } else if (command == "sigusr1") {
+            struct sigaction action {};
+            action.sa_handler = on_usr1; // no SA_RESTART: waiting is interrupted
+            sigemptyset(&action.sa_mask);
+            sigaction(SIGUSR1, &action, nullptr);
+        } else if (command == "bench") {
+            const int frames = number();
+            const double same = redraw_cost(frames, false);
+            const double changing = redraw_cost(frames, true);
+            char line[160];
+            std::snprintf(line, sizeof line,
+                          "bench %dx%d same %.1f us/frame changing %.1f us/frame", tb_width(),
+                          tb_height(), same * 1e6, changing * 1e6);
+            say(line);
+        } else {
+            say("unknown command " + command);
+            return 2;
+        }
+    }
+    say("done");
+    return 0;
+}
