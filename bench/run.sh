@@ -1,0 +1,42 @@
+#!/bin/sh
+# The load benchmark: korvel's time from start to its first frame and its
+# peak memory, beside `LC_ALL=C sort` on the same files in the same run, then
+# the processor time of each loading step. Called by `make bench` after
+# `make build`.
+#
+#   SIZES   sizes to run, from 100k, 1m, 5m (default "100k,1m,5m")
+#   RUNS    runs per file; the medians are printed (default 5)
+set -eu
+cd "$(dirname "$0")/.."
+
+sizes=${SIZES:-100k,1m,5m}
+runs=${RUNS:-5}
+korvel=build/release/korvel
+lib=build/release/libkorvel_lib.a
+[ -x "$korvel" ] && [ -f "$lib" ] || { echo "run.sh: build first (make build)" >&2; exit 1; }
+
+python3 bench/gen.py --sizes "$sizes"
+files=""
+for size in $(echo "$sizes" | tr ',' ' '); do
+    files="$files bench/data/paths-$size.txt bench/data/paths-$size-shuffled.txt"
+done
+
+mkdir -p bench/results
+log=bench/results/$(date +%Y%m%d-%H%M%S).txt
+load_bench=bench/results/load_bench
+# shellcheck disable=SC2046
+g++ -std=c++20 -O2 -DNDEBUG -Isrc bench/load_bench.cpp "$lib" $(pkg-config --libs ncursesw) \
+    -o "$load_bench"
+
+{
+    echo "korvel $(git rev-parse --short HEAD 2>/dev/null || echo '?'), $(nproc) processors, $(date)"
+    echo
+    echo "Start to first frame (wall clock, pseudo-terminal) and peak memory; ratio = korvel / sort:"
+    # shellcheck disable=SC2086
+    python3 bench/ptyrun.py --runs "$runs" --korvel "$korvel" $files
+    echo
+    echo "Loading steps inside korvel (processor time):"
+    # shellcheck disable=SC2086
+    python3 bench/phases.py --runs "$runs" "$load_bench" $files
+} | tee "$log"
+echo "run.sh: saved in $log" >&2
