@@ -48,10 +48,11 @@ template <typename T> struct raw_array {
         data = checked_realloc(data, wanted);
         capacity = wanted;
     }
-    void push_back(T value) {
+    T& push_back_slot() {
         if (size == capacity) resize_storage(std::max<uint64_t>(16, capacity * 2));
-        data[size++] = value;
+        return data[size++];
     }
+    void push_back(T value) { push_back_slot() = value; }
     T* release() {
         T* out = data;
         data = nullptr;
@@ -104,9 +105,9 @@ struct tree_builder {
     std::vector<uint64_t> branch_ends;
     char* previous = nullptr;
 
+    // Each end is a separator or already the NUL.
     void split_previous() {
-        for (uint64_t end : branch_ends)
-            if (previous[end] == separator) previous[end] = '\0';
+        for (uint64_t end : branch_ends) previous[end] = '\0';
     }
 
     // The entries of the branch from depth d on have all their descendants.
@@ -145,8 +146,15 @@ struct tree_builder {
         auto index = static_cast<entry_index>(entries.size);
         entry_index parent = d == 0 ? NO_ENTRY : branch.back();
         if (parent != NO_ENTRY) entries.data[parent].nchildren++;
-        path_entry entry{name, parent, 0, 0, static_cast<uint32_t>(d), fold ? 1u : 0u};
-        entries.push_back(entry);
+        // Filled in place, field by field: a whole record built aside and
+        // copied costs more than the rest of the step.
+        path_entry& entry = entries.push_back_slot();
+        entry.name = name;
+        entry.parent = parent;
+        entry.subtree_end = 0;
+        entry.nchildren = 0;
+        entry.depth = static_cast<uint32_t>(d);
+        entry.folded = fold ? 1 : 0;
         if (d == 0 || !fold) visible.push_back(index);
         branch.push_back(index);
         branch_ends.push_back(end);
