@@ -1,5 +1,8 @@
 #include "paths.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -194,6 +197,25 @@ struct tree_builder {
     }
 };
 
+// The slots of the line array that the build has passed. Their memory goes
+// back to the system as the table grows, so the two are never resident in
+// full at the same time; the slots read as null afterwards.
+struct consumed_lines {
+    static constexpr uint64_t STEP = uint64_t{1} << 16;
+    char** lines;
+    uintptr_t released = 0;
+
+    void release([[maybe_unused]] uint64_t passed) {
+#if defined(__linux__) && defined(MADV_DONTNEED)
+        static const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        uintptr_t begin = std::max(released, (reinterpret_cast<uintptr_t>(lines) + page - 1) & ~(page - 1));
+        uintptr_t end = reinterpret_cast<uintptr_t>(lines + passed) & ~(page - 1);
+        if (end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED) == 0)
+            released = end;
+#endif
+    }
+};
+
 } // namespace
 
 uint64_t get_paths_with_limit(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
@@ -210,9 +232,11 @@ uint64_t get_paths_with_limit(unfolded_paths_t* unfolded_paths, char** lines, ui
     builder.entries.resize_storage(count + 1);
     builder.visible.resize_storage(count + 1);
     constexpr uint64_t AHEAD = 8;
+    consumed_lines consumed{lines};
     for (uint64_t k = 0; k < count; k++) {
         if (k + AHEAD < count) __builtin_prefetch(lines[k + AHEAD]);
         if (!builder.add_line(lines[k])) return 0;
+        if ((k + 1) % consumed_lines::STEP == 0) consumed.release(k + 1);
     }
     builder.finish();
 

@@ -30,7 +30,9 @@ extern char path_separator;
 
 // Builds the table from the sorted lines (splitting them in place) and fills
 // the visible list. Returns the number of entries, or 0 with the error text
-// set when the table would hold more than MAX_ENTRIES.
+// set when the table would hold more than MAX_ENTRIES. The array of lines is
+// used up: its memory is handed back as the table grows, and its slots may
+// read as null afterwards (it is still released as usual).
 uint64_t get_paths(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
                    char separator, int fold_by_default);
 // get_paths with a lower ceiling on the number of entries, so that running

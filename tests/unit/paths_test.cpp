@@ -265,6 +265,19 @@ TEST(GetPaths, AgreesWithThePlainAlgorithm) {
     }
 }
 
+TEST(GetPaths, ManyLines) {
+    // Enough lines that the build hands back the line array as it goes.
+    std::string input;
+    for (int d = 0; d < 140; d++)
+        for (int f = 0; f < 500; f++) input += "d" + std::to_string(d) + "/f" + std::to_string(f) + "\n";
+    built_tree tree(input);
+    ASSERT_EQ(tree.entries, 140u * 501u);
+    EXPECT_EQ(tree.rows.len, tree.entries);
+    EXPECT_EQ(full_path(tree.entries - 1), "d99/f99");
+    EXPECT_EQ(path_at(0).nchildren, 500u);
+    EXPECT_EQ(path_at(tree.entries - 501).subtree_end, tree.entries);
+}
+
 TEST(GetPaths, RefusesMoreEntriesThanTheLimit) {
     std::string texts[] = {std::string("a/b/c/"), std::string("a/d/")};
     std::vector<char*> lines = {texts[0].data(), texts[1].data()};
