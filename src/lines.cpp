@@ -269,14 +269,25 @@ uint64_t choose_pivot(const uint64_t* keys, size_t n) {
 struct sort_task {
     size_t begin;
     size_t n;
-    size_t depth; // the keys of the range hold the bytes at this depth
+    size_t depth;    // the keys of the range hold the bytes at this depth
+    unsigned budget; // partitions left at this depth before giving up on pivots
 };
+
+// Partitions that stay lopsided for this many rounds (pivots chosen badly,
+// or by design) hand the range over to a sort with a guaranteed bound.
+unsigned partition_budget(size_t n) { return 2 * static_cast<unsigned>(std::bit_width(n)) + 4; }
+
+template <bool Blanks> void sort_from_depth(char** s, size_t n, size_t depth) {
+    std::sort(s, s + n, [depth](const char* a, const char* b) {
+        return strcmp(sort_text<Blanks>(a) + depth, sort_text<Blanks>(b) + depth) < 0;
+    });
+}
 
 // keys holds the bytes of every line at depth 0.
 template <bool Blanks> void multikey_sort(char** items, uint64_t* keys, size_t count) {
     // An explicit stack: the depth of the work follows the length of the
     // common prefixes, which has no bound.
-    std::vector<sort_task> pending{{0, count, 0}};
+    std::vector<sort_task> pending{{0, count, 0, partition_budget(count)}};
     while (!pending.empty()) {
         sort_task task = pending.back();
         pending.pop_back();
@@ -286,6 +297,10 @@ template <bool Blanks> void multikey_sort(char** items, uint64_t* keys, size_t c
             size_t n = task.n;
             if (n <= INSERTION_SORT_MAX) {
                 insertion_sort<Blanks>(s, k, n, task.depth);
+                break;
+            }
+            if (task.budget == 0) {
+                sort_from_depth<Blanks>(s, n, task.depth);
                 break;
             }
             uint64_t pivot = choose_pivot(k, n);
@@ -304,11 +319,11 @@ template <bool Blanks> void multikey_sort(char** items, uint64_t* keys, size_t c
                     i++;
                 }
             }
-            if (lt > 1) pending.push_back({task.begin, lt, task.depth});
-            if (n - gt > 1) pending.push_back({task.begin + gt, n - gt, task.depth});
+            if (lt > 1) pending.push_back({task.begin, lt, task.depth, task.budget - 1});
+            if (n - gt > 1) pending.push_back({task.begin + gt, n - gt, task.depth, task.budget - 1});
             size_t equal = gt - lt;
             if (equal < 2 || key_ends_text(pivot)) break;
-            task = {task.begin + lt, equal, task.depth + 8};
+            task = {task.begin + lt, equal, task.depth + 8, partition_budget(equal)};
             fill_keys<Blanks>(items + task.begin, keys + task.begin, equal, task.depth);
         }
     }
