@@ -1,5 +1,6 @@
 #include "lines.hpp"
 
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -110,6 +111,19 @@ struct line_reader {
     }
 };
 
+// A descriptor left non-blocking by whoever opened it fails with EAGAIN
+// while the writer is slow: wait until there is more, as a blocking one would.
+bool wait_for_input(FILE* input) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    int fd = fileno(input);
+    if (fd < 0) return false;
+    struct pollfd waiting {fd, POLLIN, 0};
+    while (poll(&waiting, 1, -1) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
 size_t expected_input_size(FILE* input) {
     struct stat info;
     int fd = fileno(input);
@@ -135,7 +149,7 @@ int get_lines(FILE* input, char separator, input_lines* lines) {
         if (n > 0) reader.add_block(block.get(), n);
         if (n == READ_BLOCK) continue;
         if (ferror(input)) {
-            if (errno == EINTR) {
+            if (errno == EINTR || wait_for_input(input)) {
                 clearerr(input);
                 continue;
             }

@@ -2,10 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +177,27 @@ TEST(GetLines, LargeInputFromAPipe) {
     fclose(stream);
     ASSERT_EQ(rc, 0);
     EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
+    free_lines(&lines);
+}
+
+TEST(GetLines, WaitsOnANonBlockingPipe) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
+    std::thread writer([&] {
+        for (const char* part : {"a/b\n", "c\n", "d"}) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ASSERT_GT(write(fds[1], part, strlen(part)), 0);
+        }
+        close(fds[1]);
+    });
+    FILE* stream = fdopen(fds[0], "r");
+    input_lines lines;
+    int rc = get_lines(stream, '/', &lines);
+    writer.join();
+    fclose(stream);
+    EXPECT_EQ(rc, 0);
+    EXPECT_THAT(texts(lines), ElementsAre("a/b/", "c/", "d/"));
     free_lines(&lines);
 }
 
