@@ -287,8 +287,9 @@ struct sort_task {
     unsigned budget; // partitions left at this depth before giving up on pivots
 };
 
-// Partitions that stay lopsided for this many rounds (pivots chosen badly,
-// or by design) hand the range over to a sort with a guaranteed bound.
+// A range still being partitioned at the same depth after this many rounds
+// (unlucky pivots, or an input made to defeat them) goes to a sort with a
+// guaranteed bound.
 unsigned partition_budget(size_t n) { return 2 * static_cast<unsigned>(std::bit_width(n)) + 4; }
 
 template <bool Blanks> void sort_from_depth(char** s, size_t n, size_t depth) {
