@@ -257,10 +257,15 @@ struct session::impl {
     }
 
     void feed_screen(size_t from) {
-        const char* bytes = raw.data() + from;
-        const size_t n = raw.size() - from;
-        modes.feed(bytes, n);
-        vterm_input_write(vt, bytes, n);
+        // libvterm 0.1 keeps a text run's code points on its stack, so a
+        // large write in one piece overflows it; it parses a stream in any
+        // pieces.
+        constexpr size_t PIECE = 4096;
+        for (size_t at = from; at < raw.size(); at += PIECE) {
+            const size_t n = std::min(PIECE, raw.size() - at);
+            modes.feed(raw.data() + at, n);
+            vterm_input_write(vt, raw.data() + at, n);
+        }
     }
 
     // One round of waiting (at most `wait`) and moving bytes; true when the
