@@ -48,6 +48,11 @@ bool invisible_format(uint32_t c) {
 
 bool continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
+bool plain_ascii(char b) { return b >= 0x20 && b < 0x7F; }
+
+// What is left of a wide character whose other half was overwritten.
+void blank(cell& c) { c = {' ', c.fg, c.bg}; }
+
 } // namespace
 
 uint32_t decode_utf8(std::string_view text, size_t& pos) {
@@ -131,9 +136,9 @@ void grid::place(int x, int y, uint32_t ch, int width, uintattr_t fg, uintattr_t
     cell* line = &cells_[index(0, y)];
     // Overwriting either half of a wide character leaves its other half
     // orphaned; blank it so no cell claims a character it does not hold.
-    if (line[x].ch == 0 && x > 0) line[x - 1] = {' ', line[x - 1].fg, line[x - 1].bg};
+    if (line[x].ch == 0 && x > 0) blank(line[x - 1]);
     const int end = x + width;
-    if (end < width_ && line[end].ch == 0) line[end] = {' ', line[end].fg, line[end].bg};
+    if (end < width_ && line[end].ch == 0) blank(line[end]);
     line[x] = {ch, fg, bg};
     if (width == 2) line[x + 1] = {0, fg, bg};
 }
@@ -163,12 +168,31 @@ void grid::attach(int64_t drawn, uint32_t mark) {
 int grid::print(int x, int y, uintattr_t fg, uintattr_t bg, std::string_view text) {
     if (text.empty()) return 0;
     if (y < 0 || y >= height_) return TB_ERR_OUT_OF_BOUNDS;
+    cell* line = &cells_[index(0, y)];
     bool cut = false;
     bool seen_base = false;
     int64_t column = x;
     int64_t drawn = -1; // where the last character landed, for its marks
     size_t pos = 0;
     while (pos < text.size()) {
+        // Runs of printable ASCII, the bulk of most text, go straight in.
+        if (column >= 0 && column < width_ && plain_ascii(text[pos])) {
+            if (line[column].ch == 0 && column > 0) blank(line[column - 1]);
+            do {
+                cell& c = line[column++];
+                c.ch = static_cast<unsigned char>(text[pos++]);
+                c.fg = fg;
+                c.bg = bg;
+                if (c.mark_count != 0) {
+                    c.mark_count = 0;
+                    c.marks = {};
+                }
+            } while (pos < text.size() && column < width_ && plain_ascii(text[pos]));
+            if (column < width_ && line[column].ch == 0) blank(line[column]);
+            drawn = static_cast<int64_t>(index(static_cast<int>(column) - 1, y));
+            seen_base = true;
+            continue;
+        }
         const uint32_t code_point = decode_utf8(text, pos);
         glyph g = classify(code_point);
         const bool lone_mark = g.width == 0 && !seen_base;

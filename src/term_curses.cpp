@@ -19,6 +19,8 @@
 #define NCURSES_NOMACROS 1
 #include <curses.h>
 
+static_assert(term_cells::MAX_MARKS < CCHARW_MAX, "a cell and its marks fit one cchar_t");
+
 namespace term_curses {
 
 namespace {
@@ -216,16 +218,31 @@ struct terminal::state {
         return pairs[index];
     }
 
+    // Fills the cell in directly rather than through setcchar, which
+    // measures and validates the text again on every call (cchar_t's layout
+    // is public in curses.h); neighbours mostly share their style.
+    uintattr_t last_fg = 0xFFFF;
+    uintattr_t last_bg = 0xFFFF;
+    attr_t last_attr = A_NORMAL;
+    short last_pair = 0;
+
     void to_cchar(const cell& c, cchar_t& out) {
-        std::array<wchar_t, term_cells::MAX_MARKS + 2> text{};
-        text[0] = static_cast<wchar_t>(c.ch);
-        for (int i = 0; i < c.mark_count; ++i) text[i + 1] = static_cast<wchar_t>(c.marks[i]);
-        const uintattr_t style = c.fg | c.bg;
-        attr_t attrs = A_NORMAL;
-        if (style & TB_BOLD) attrs |= A_BOLD;
-        if (style & TB_UNDERLINE) attrs |= A_UNDERLINE;
-        if (style & TB_REVERSE) attrs |= A_REVERSE;
-        setcchar(&out, text.data(), attrs, pair_for(c.fg, c.bg), nullptr);
+        if (c.fg != last_fg || c.bg != last_bg) {
+            const uintattr_t style = c.fg | c.bg;
+            attr_t attrs = A_NORMAL;
+            if (style & TB_BOLD) attrs |= A_BOLD;
+            if (style & TB_UNDERLINE) attrs |= A_UNDERLINE;
+            if (style & TB_REVERSE) attrs |= A_REVERSE;
+            last_pair = pair_for(c.fg, c.bg);
+            last_attr = attrs | static_cast<attr_t>(COLOR_PAIR(last_pair));
+            last_fg = c.fg;
+            last_bg = c.bg;
+        }
+        out = cchar_t{};
+        out.attr = last_attr;
+        out.ext_color = last_pair;
+        out.chars[0] = static_cast<wchar_t>(c.ch);
+        for (int i = 0; i < c.mark_count; ++i) out.chars[i + 1] = static_cast<wchar_t>(c.marks[i]);
     }
 
     // Writes a sequence ncurses knows nothing about, after what ncurses has

@@ -174,6 +174,13 @@ TEST_F(TermMemory, WideCharactersTakeTwoCellsAndBreakCleanly) {
     tb_present();
     EXPECT_EQ(row(0), " xy ab");
     EXPECT_EQ(tb_memory_cell(0, 0).fg, TB_RED); // the blank keeps the old colours
+
+    // The same through text, which takes another path for plain ASCII.
+    tb_print(0, 1, TB_DEFAULT, TB_DEFAULT, "漢字漢");
+    tb_print(1, 1, TB_DEFAULT, TB_DEFAULT, "ab");
+    tb_print(5, 1, TB_DEFAULT, TB_DEFAULT, "é");
+    tb_present();
+    EXPECT_EQ(row(1), " ab  é");
 }
 
 TEST_F(TermMemory, CombiningMarksStayWithTheirCharacter) {
