@@ -180,7 +180,7 @@ const char* tb_strerror(int err) {
     case TB_ERR_INIT_OPEN: return "cannot open the terminal";
     case TB_ERR_MEM: return "out of memory";
     case TB_ERR_NO_EVENT: return "no event";
-    case TB_ERR_NO_TERM: return "TERM is unset or names an unknown terminal";
+    case TB_ERR_NO_TERM: return "TERM is unset or names an unknown or unusable terminal";
     case TB_ERR_NOT_INIT: return "terminal not initialised";
     case TB_ERR_OUT_OF_BOUNDS: return "out of bounds";
     case TB_ERR_READ: return "cannot read from the terminal";

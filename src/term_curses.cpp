@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #define NCURSES_WIDECHAR 1
@@ -417,9 +418,23 @@ std::unique_ptr<terminal> terminal::open(int& rc, int& err) {
     use_env(FALSE);
     use_tioctl(TRUE);
     const signal_snapshot signals;
+    termios before{};
+    const bool have_modes = tcgetattr(fileno(s->out.get()), &before) == 0;
     s->screen = newterm(term_name, s->out.get(), s->in.get());
     signals.restore_changed();
     if (s->screen == nullptr) {
+        rc = TB_ERR_NO_TERM;
+        return nullptr;
+    }
+    // Without cursor addressing (TERM=dumb and the like) nothing could be
+    // drawn where it belongs.
+    const char* cursor_address = tigetstr("cup");
+    if (cursor_address == nullptr || cursor_address == reinterpret_cast<char*>(-1)) {
+        // endwin would write to the terminal; nothing has been drawn yet, so
+        // putting the modes back is all there is to undo.
+        delscreen(s->screen);
+        s->screen = nullptr;
+        if (have_modes) tcsetattr(fileno(s->out.get()), TCSADRAIN, &before);
         rc = TB_ERR_NO_TERM;
         return nullptr;
     }
