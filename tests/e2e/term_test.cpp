@@ -3,6 +3,8 @@
 // probe program runs the layer from its command line and logs each result
 // and event on standard output.
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,7 @@ TEST(TermScreen, ClippedTextIsCutAtEveryEdgeAndReported) {
         {16, 3, "漢字", 0, "                漢字"},
         {17, 4, "漢字", TB_ERR_OUT_OF_BOUNDS, "                 漢"},
         {0, 5, "x漢字y", 0, "x漢字y"},
+        {0, 7, "e\u0301x\u0308", 0, "e\u0301x\u0308"}, // marks stay on their character
         {0, rows, "off", TB_ERR_OUT_OF_BOUNDS, ""},
         {0, -1, "off", TB_ERR_OUT_OF_BOUNDS, ""},
     };
@@ -138,8 +141,8 @@ TEST(TermScreen, ClippedTextIsCutAtEveryEdgeAndReported) {
     }
     EXPECT_EQ(log[cases.size() + 2], "long " + std::to_string(TB_ERR_OUT_OF_BOUNDS));
     EXPECT_EQ(s.row_text(6), "|---------|---------");
-    EXPECT_EQ(s.row_text(7), ""); // nothing spilled over
-    EXPECT_EQ(s.row_text(8), "");
+    EXPECT_EQ(s.cell_at(7, 0).text, "e\u0301");
+    EXPECT_EQ(s.row_text(8), ""); // nothing spilled over
 
     s.send("q");
     finish(s);
@@ -211,8 +214,11 @@ TEST(TermInput, KeysAreDecoded) {
         {"\x1b[5~", key_line(TB_KEY_PGUP)},
         {"\x1b[6~", key_line(TB_KEY_PGDN)},
     };
-    e2e::session s(probe({"init", "ready", "events", std::to_string(cases.size()), "shutdown"}));
+    e2e::session s(probe({"init", "wait", "20", "ready", "events", std::to_string(cases.size()),
+                          "shutdown"}));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
+    EXPECT_NE(s.stdout_data().find("wait " + std::to_string(TB_ERR_NO_EVENT) + "\nready"),
+              std::string::npos); // a wait with nothing to read times out
     for (const key_case& c : cases) EXPECT_EQ(next_event(s, c.bytes), c.logged);
     finish(s);
     EXPECT_EQ(s.term_signal(), 0);
@@ -339,12 +345,15 @@ TEST(TermLifecycle, InitFailsWithACodeAndPrintsNothing) {
     unknown.env["TERM"] = "no-such-terminal";
     e2e::launch unset = probe({"init", "ready"});
     unset.unset_env = {"TERM"};
+    e2e::launch dumb = probe({"init", "ready"}); // no cursor addressing
+    dumb.env["TERM"] = "dumb";
     // setsid -w runs the probe in a session of its own, with no terminal.
     e2e::launch detached = probe({"-w", PROBE, "init", "ready"});
     detached.program = "/usr/bin/setsid";
 
     for (const failure_case& c : {failure_case{"unknown TERM", unknown, TB_ERR_NO_TERM},
                                   failure_case{"no TERM", unset, TB_ERR_NO_TERM},
+                                  failure_case{"dumb terminal", dumb, TB_ERR_NO_TERM},
                                   failure_case{"no terminal", detached, TB_ERR_INIT_OPEN}}) {
         e2e::session s(c.how);
         ASSERT_TRUE(s.wait_exit()) << c.name << "\n" << s.dump();
@@ -353,6 +362,113 @@ TEST(TermLifecycle, InitFailsWithACodeAndPrintsNothing) {
         EXPECT_EQ(s.stderr_data(), "") << c.name;
         EXPECT_EQ(s.raw_output(), "") << c.name;
     }
+}
+
+// The harness itself, driven with small shell programs.
+e2e::launch shell(const std::string& script) {
+    e2e::launch how;
+    how.program = "/bin/sh";
+    how.args = {"-c", script};
+    return how;
+}
+
+TEST(Harness, LargeInputAndOutputFlowWithoutDeadlock) {
+    std::string big;
+    for (int i = 0; big.size() < (1 << 20); ++i) big += "line " + std::to_string(i) + "\n";
+
+    e2e::launch piped = shell("cat");
+    piped.stdin_data = big;
+    e2e::session s(piped);
+    ASSERT_TRUE(s.wait_exit()) << s.stdout_data().size();
+    EXPECT_EQ(s.stdout_data(), big);
+
+    const e2e::temp_file file(big);
+    e2e::launch from_file = shell("cat >&2");
+    from_file.stdin_file = file.path();
+    e2e::session t(from_file);
+    ASSERT_TRUE(t.wait_exit());
+    EXPECT_EQ(t.stderr_data(), big);
+    EXPECT_EQ(t.stdout_data(), "");
+
+    e2e::session u(shell("cat; echo end")); // no input given: /dev/null
+    ASSERT_TRUE(u.wait_exit());
+    EXPECT_EQ(u.stdout_data(), "end\n");
+}
+
+TEST(Harness, ChildGetsACleanPrivateEnvironmentAndATerminal) {
+    setenv("KORVEL_HARNESS_NOT_PASSED", "1", 1);
+    e2e::launch how = shell(
+        "printf '%s|' \"$TERM\" \"$HOME\" \"$XDG_CONFIG_PATH\" \"$EXTRA\" "
+        "\"${GONE-unset}\" \"${KORVEL_HARNESS_NOT_PASSED-unset}\" \"$0\"; "
+        "cat \"$HOME/.config/korvel/config\"; exec 3</dev/tty && echo has-terminal");
+    how.argv0 = "named";
+    how.env = {{"EXTRA", "yes"}, {"GONE", "x"}};
+    how.unset_env = {"GONE"};
+    how.home_files = {{".config/korvel/config", "map x true\n"}};
+    std::string home;
+    {
+        e2e::session s(how);
+        home = s.home();
+        ASSERT_TRUE(s.wait_exit());
+        EXPECT_EQ(s.stdout_data(), "xterm-256color|" + home + "|" + home +
+                                       "/.config|yes|unset|unset|named|map x true\nhas-terminal\n");
+        EXPECT_EQ(s.stderr_data(), "");
+    }
+    unsetenv("KORVEL_HARNESS_NOT_PASSED");
+    EXPECT_FALSE(std::filesystem::exists(home)); // removed with the session
+}
+
+struct exit_case {
+    std::string script;
+    int status;
+    int signal;
+};
+
+TEST(Harness, ExitStatusIsTheCodeOrSignalPlus128) {
+    for (const exit_case& c : {exit_case{"exit 0", 0, 0}, exit_case{"exit 3", 3, 0},
+                               exit_case{"kill -TERM $$", 128 + SIGTERM, SIGTERM},
+                               exit_case{"kill -KILL $$", 128 + SIGKILL, SIGKILL}}) {
+        e2e::session s(shell(c.script));
+        ASSERT_TRUE(s.wait_exit()) << c.script;
+        EXPECT_TRUE(s.exited());
+        EXPECT_EQ(s.exit_status(), c.status) << c.script;
+        EXPECT_EQ(s.term_signal(), c.signal) << c.script;
+    }
+}
+
+TEST(Harness, MouseReportsFollowTheModesTheProgramSet) {
+    using e2e::mouse;
+    // Standard output is a pipe; the terminal is /dev/tty.
+    e2e::session s(shell("exec 1>/dev/tty </dev/tty; printf '\\033[?1000h'; read a; "
+                         "printf '\\033[?1002h\\033[?1006h'; read b; "
+                         "printf '\\033[?1006l\\033[?1002l'"));
+    EXPECT_EQ(s.encode_mouse(mouse::left_press, 2, 5), ""); // nothing asked for yet
+    ASSERT_TRUE(s.wait_for([&] { return s.mouse_reporting(); })) << s.raw_output();
+    // Press and release only, in the X10 form: button, column, row, each + 32.
+    EXPECT_EQ(s.encode_mouse(mouse::left_press, 2, 5), "\x1b[M &#");
+    EXPECT_EQ(s.encode_mouse(mouse::left_release, 2, 5), "\x1b[M#&#");
+    EXPECT_EQ(s.encode_mouse(mouse::wheel_up, 2, 5), "\x1b[M`&#");
+    EXPECT_EQ(s.encode_mouse(mouse::left_drag, 2, 5), "");
+
+    s.send("\n");
+    ASSERT_TRUE(s.wait_for([&] { return s.mouse_drag_reporting() && s.private_mode(1006); }));
+    EXPECT_EQ(s.encode_mouse(mouse::left_press, 2, 5), e2e::mouse_press(2, 5));
+    EXPECT_EQ(s.encode_mouse(mouse::left_press, 2, 5), "\x1b[<0;6;3M");
+    EXPECT_EQ(s.encode_mouse(mouse::left_release, 2, 5), "\x1b[<0;6;3m");
+    EXPECT_EQ(s.encode_mouse(mouse::left_drag, 2, 5), "\x1b[<32;6;3M");
+    EXPECT_EQ(s.encode_mouse(mouse::wheel_down, 2, 5), e2e::wheel_down(2, 5));
+    EXPECT_EQ(s.encode_mouse(mouse::right_press, 2, 5), "\x1b[<2;6;3M");
+
+    s.send("\n");
+    ASSERT_TRUE(s.wait_exit());
+    EXPECT_FALSE(s.mouse_reporting());
+    EXPECT_FALSE(s.private_mode(1006));
+}
+
+TEST(Harness, AnswersTheProgramsTerminalQueries) {
+    e2e::session s(probe({"cursor-report"}));
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.stdout_data(), "report ^[[3;5R\ndone\n");
 }
 
 // Not a test: the cost of a full-screen redraw on a 200x60 terminal. Run

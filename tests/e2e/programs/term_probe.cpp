@@ -5,7 +5,8 @@
 //   init | shutdown | clear | present | hide | mouse | alt | ready
 //   print X Y FG BG TEXT     printf X Y FG BG TEXT     cell X Y HEX FG BG
 //   long X Y BYTES           cursor X Y                events N
-//   termios-save | termios-check | sigusr1 | bench FRAMES
+//   wait MS                  termios-save | termios-check | sigusr1
+//   cursor-report            bench FRAMES
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -126,6 +127,30 @@ std::string redraw_cost(int frames, bool changing) {
 
 void on_usr1(int) {}
 
+// Asks the terminal where its cursor is, as a program that queries the
+// terminal would, and returns the answer with ESC shown as ^[.
+std::string cursor_report() {
+    const int fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return "no terminal";
+    termios saved{};
+    tcgetattr(fd, &saved);
+    termios raw = saved;
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    const char query[] = "\x1b[3;5H\x1b[6n";
+    std::string answer;
+    if (write(fd, query, sizeof query - 1) == static_cast<ssize_t>(sizeof query - 1)) {
+        char c = 0;
+        while (read(fd, &c, 1) == 1) {
+            answer += c == 0x1b ? std::string("^[") : std::string(1, c);
+            if (c == 'R') break;
+        }
+    }
+    tcsetattr(fd, TCSANOW, &saved);
+    close(fd);
+    return answer;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -191,6 +216,11 @@ int main(int argc, char** argv) {
             say("long " + std::to_string(tb_printf(x, y, TB_DEFAULT, TB_DEFAULT, "%s", text.c_str())));
         } else if (command == "events") {
             read_events(number());
+        } else if (command == "wait") {
+            tb_event event{};
+            say("wait " + std::to_string(tb_peek_event(&event, number())));
+        } else if (command == "cursor-report") {
+            say("report " + cursor_report());
         } else if (command == "termios-save") {
             say(read_termios(saved_termios) ? "termios saved" : "termios unavailable");
         } else if (command == "termios-check") {
