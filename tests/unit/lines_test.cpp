@@ -20,9 +20,7 @@
 #include "korvel/status.hpp"
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 namespace {
 

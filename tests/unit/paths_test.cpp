@@ -13,9 +13,7 @@
 #include "search.hpp"
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 namespace {
 
