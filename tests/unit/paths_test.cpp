@@ -266,8 +266,12 @@ TEST(GetPaths, AgreesWithThePlainAlgorithm) {
 TEST(GetPaths, ManyLines) {
     // Enough lines that the build hands back the line array as it goes.
     std::string input;
-    for (int d = 0; d < 140; d++)
-        for (int f = 0; f < 500; f++) input += "d" + std::to_string(d) + "/f" + std::to_string(f) + "\n";
+    for (int d = 0; d < 140; d++) {
+        for (int f = 0; f < 500; f++) {
+            input.append("d").append(std::to_string(d));
+            input.append("/f").append(std::to_string(f)).append("\n");
+        }
+    }
     built_tree tree(input);
     ASSERT_EQ(tree.entries, 140u * 501u);
     EXPECT_EQ(tree.rows.len, tree.entries);
