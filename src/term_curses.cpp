@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <string_view>
 #include <vector>
 
@@ -113,6 +114,9 @@ class signal_snapshot {
 constexpr const char* DRAG_TRACKING_ON = "\033[?1002h";
 constexpr const char* DRAG_TRACKING_OFF = "\033[?1002l";
 
+// More than ncurses queues at once.
+constexpr size_t MAX_MOUSE_RUN = 64;
+
 constexpr mmask_t MOUSE_EVENTS = BUTTON1_PRESSED | BUTTON1_RELEASED | BUTTON2_PRESSED |
                                  BUTTON2_RELEASED | BUTTON3_PRESSED | BUTTON3_RELEASED |
                                  BUTTON4_PRESSED | BUTTON5_PRESSED | REPORT_MOUSE_POSITION |
@@ -185,6 +189,8 @@ struct terminal::state {
     // Colour pairs are made as they are first needed: index (fg+1)*9+(bg+1).
     std::array<short, 81> pairs{};
     short next_pair = 1;
+
+    std::deque<tb_event> pending; // decoded, not yet handed out
 
     // What stdscr holds, so unchanged rows are not handed to ncurses again.
     std::vector<cell> shown;
@@ -296,9 +302,21 @@ struct terminal::state {
         event.h = height;
     }
 
-    bool mouse_event(tb_event& event) {
+    // ncurses gathers reports that arrive together into one run, answers
+    // KEY_MOUSE once for it, and hands the run out newest first: a quick
+    // click's press would be lost behind its release. All of it is taken,
+    // oldest first.
+    void take_mouse_run() {
+        std::vector<MEVENT> run;
         MEVENT report{};
-        if (getmouse(&report) != OK) return false;
+        while (run.size() < MAX_MOUSE_RUN && getmouse(&report) == OK) run.push_back(report);
+        for (auto it = run.rbegin(); it != run.rend(); ++it) {
+            tb_event event{};
+            if (mouse_event(*it, event)) pending.push_back(event);
+        }
+    }
+
+    bool mouse_event(const MEVENT& report, tb_event& event) {
         const mmask_t b = report.bstate;
         event = {};
         event.type = TB_EVENT_MOUSE;
@@ -367,13 +385,18 @@ struct terminal::state {
     // Takes what ncurses has already read or can read without waiting.
     bool read_input(tb_event& event) {
         for (;;) {
+            if (!pending.empty()) {
+                event = pending.front();
+                pending.pop_front();
+                return true;
+            }
             wint_t wch = 0;
             const int r = wget_wch(stdscr, &wch);
             if (r == ERR) return false;
             if (r == OK) return character_event(wch, event);
             // r == KEY_CODE_YES
             if (wch == KEY_MOUSE) {
-                if (mouse_event(event)) return true;
+                take_mouse_run();
                 continue;
             }
             if (wch == KEY_RESIZE) {

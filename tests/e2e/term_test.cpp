@@ -66,6 +66,16 @@ std::string next_event(e2e::session& s, const std::string& input) {
     return events_logged(s)[before];
 }
 
+// Sends input and waits for the probe to log `count` more events.
+std::vector<std::string> next_events(e2e::session& s, const std::string& input, size_t count) {
+    const size_t before = events_logged(s).size();
+    s.send(input);
+    if (!s.wait_for([&] { return events_logged(s).size() >= before + count; }))
+        return {"(missing events) " + s.dump()};
+    const std::vector<std::string> all = events_logged(s);
+    return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
+}
+
 void finish(e2e::session& s) {
     ASSERT_TRUE(s.wait_exit()) << s.dump();
     EXPECT_EQ(s.exit_status(), 0) << s.dump();
@@ -233,7 +243,7 @@ TEST(TermInput, AltModeJoinsEscapeAndTheNextCharacter) {
 }
 
 TEST(TermInput, MouseClicksDragsAndWheelAreDecoded) {
-    e2e::session s(probe({"init", "mouse", "ready", "events", "9", "shutdown"}, 10, 40));
+    e2e::session s(probe({"init", "mouse", "ready", "events", "14", "shutdown"}, 10, 40));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
     ASSERT_TRUE(s.wait_for([&] { return s.mouse_drag_reporting(); })) << s.raw_output();
     EXPECT_TRUE(s.private_mode(1006)); // reports come in the SGR form
@@ -256,6 +266,18 @@ TEST(TermInput, MouseClicksDragsAndWheelAreDecoded) {
               mouse_line(TB_KEY_MOUSE_RIGHT, 1, 1));
     EXPECT_EQ(next_event(s, s.encode_mouse(mouse::middle_press, 1, 2)),
               mouse_line(TB_KEY_MOUSE_MIDDLE, 2, 1));
+    // Reports that reach the program together all come through, in order
+    // (ncurses hands a run of them out newest first).
+    const std::string burst =
+        s.encode_mouse(mouse::left_press, 4, 4) + s.encode_mouse(mouse::left_drag, 5, 4) +
+        s.encode_mouse(mouse::left_release, 5, 4) + s.encode_mouse(mouse::wheel_down, 5, 4) +
+        s.encode_mouse(mouse::wheel_down, 6, 4);
+    EXPECT_EQ(next_events(s, burst, 5),
+              (std::vector<std::string>{mouse_line(TB_KEY_MOUSE_LEFT, 4, 4),
+                                        mouse_line(TB_KEY_MOUSE_LEFT, 4, 5, TB_MOD_MOTION),
+                                        mouse_line(TB_KEY_MOUSE_RELEASE, 4, 5),
+                                        mouse_line(TB_KEY_MOUSE_WHEEL_DOWN, 4, 5),
+                                        mouse_line(TB_KEY_MOUSE_WHEEL_DOWN, 4, 6)}));
     EXPECT_EQ(next_event(s, "k"), key_line(0, 'k'));
     finish(s);
     EXPECT_FALSE(s.mouse_reporting());
