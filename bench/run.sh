@@ -12,8 +12,8 @@ cd "$(dirname "$0")/.."
 sizes=${SIZES:-100k,1m,5m}
 runs=${RUNS:-5}
 korvel=build/release/korvel
-lib=build/release/libkorvel_lib.a
-[ -x "$korvel" ] && [ -f "$lib" ] || { echo "run.sh: build first (make build)" >&2; exit 1; }
+[ -x "$korvel" ] || { echo "run.sh: build first (make build)" >&2; exit 1; }
+cmake --build build/release --target load_bench key_bench >/dev/null
 
 python3 bench/gen.py --sizes "$sizes"
 files=""
@@ -23,10 +23,8 @@ done
 
 mkdir -p bench/results
 log=bench/results/$(date +%Y%m%d-%H%M%S).txt
-load_bench=bench/results/load_bench
-# shellcheck disable=SC2046
-g++ -std=c++20 -O2 -DNDEBUG -Isrc bench/load_bench.cpp "$lib" $(pkg-config --libs ncursesw) \
-    -o "$load_bench"
+load_bench=build/release/bench/load_bench
+key_bench=build/release/bench/key_bench
 
 {
     echo "korvel $(git rev-parse --short HEAD 2>/dev/null || echo '?'), $(nproc) processors, $(date)"
@@ -38,5 +36,13 @@ g++ -std=c++20 -O2 -DNDEBUG -Isrc bench/load_bench.cpp "$lib" $(pkg-config --lib
     echo "Loading steps inside korvel (processor time):"
     # shellcheck disable=SC2086
     python3 bench/phases.py --runs "$runs" "$load_bench" $files
+    echo
+    echo "From a key to its drawn frame (processor milliseconds, real terminal layer on a pty):"
+    for size in $(echo "$sizes" | tr ',' ' '); do
+        echo "paths-$size.txt:"
+        script -qfc "$key_bench --runs $runs bench/data/paths-$size.txt > bench/results/keys.txt" \
+            /dev/null >/dev/null
+        sed 's/^/  /' bench/results/keys.txt
+    done
 } | tee "$log"
 echo "run.sh: saved in $log" >&2

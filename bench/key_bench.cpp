@@ -1,0 +1,156 @@
+// Processor time from a key to its drawn frame, for the heavy keys, on a
+// large list: each key goes through the event loop's dispatch and a full
+// redraw, exactly as in the viewer.
+//
+//   key_bench [--runs N] FILE
+//
+// On a terminal (run it under `script` to give it one) the real terminal
+// layer draws; without one, the in-memory screen of 200x60 does. Output: one
+// "key=milliseconds" line per key, the median of N runs.
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "korvel/app.hpp"
+#include "korvel/draw.hpp"
+#include "korvel/loop.hpp"
+#include "korvel/status.hpp"
+#include "korvel/view.hpp"
+#include "lines.hpp"
+#include "paths.hpp"
+#include "search.hpp"
+#include "term.hpp"
+
+namespace {
+
+double cpu_ms() {
+    timespec now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
+}
+
+tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }
+tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0}; }
+tb_event resize() { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, 0, 0, 0, 0}; }
+
+// One key and the frame it asks for.
+double time_event(const tb_event& event) {
+    const double start = cpu_ms();
+    if (dispatch_event(event) && redraw() != 0) {
+        fprintf(stderr, "key_bench: %s\n", get_error());
+        exit(1);
+    }
+    return cpu_ms() - start;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The top-level entry with the most descendants.
+uint64_t largest_top_level_row() {
+    uint64_t best_row = 0, best_size = 0;
+    for (uint64_t row = 0; row < unfolded_paths.len; ++row) {
+        const uint64_t index = unfolded_paths.items[row];
+        const path_entry& e = path_at(index);
+        if (e.parent != NO_ENTRY) continue;
+        if (e.subtree_end - index > best_size) {
+            best_size = e.subtree_end - index;
+            best_row = row;
+        }
+    }
+    return best_row;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setlocale(LC_CTYPE, "C.UTF-8");
+    int runs = 7;
+    const char* file = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = atoi(argv[++i]);
+        else file = argv[i];
+    }
+    FILE* input = file ? fopen(file, "r") : nullptr;
+    if (input == nullptr) {
+        fprintf(stderr, "usage: key_bench [--runs N] FILE\n");
+        return 2;
+    }
+    input_lines lines;
+    if (get_lines(input, '/', &lines) != 0) {
+        fprintf(stderr, "key_bench: %s\n", get_error());
+        return 1;
+    }
+    fclose(input);
+    sort_lines(lines.items, lines.count);
+    total_entries = get_paths(&unfolded_paths, lines.items, lines.count, '/', 0);
+
+    const bool real_terminal = tb_init() == 0;
+    if (!real_terminal) tb_init_memory(200, 60);
+    show_current_path();
+    redraw();
+
+    struct result {
+        std::string name;
+        double ms;
+    };
+    std::vector<result> results;
+    // Each run sets the scene untimed, then times one key.
+    auto measure = [&](const std::string& name, const tb_event& event,
+                       const std::function<void()>& before = [] {}) {
+        std::vector<double> times;
+        for (int i = 0; i < runs; ++i) {
+            before();
+            times.push_back(time_event(event));
+        }
+        results.push_back({name, median(times)});
+    };
+    auto untimed = [](const tb_event& event) {
+        return [event] {
+            if (dispatch_event(event)) redraw();
+        };
+    };
+
+    measure("j", character('j'));
+    measure("k", character('k'));
+    measure("G", character('G'), untimed(character('g')));
+    measure("g", character('g'), untimed(character('G')));
+    measure("ctrl-f", key(TB_KEY_CTRL_F), untimed(character('g')));
+    measure("resize", resize());
+
+    move_cursor_to(static_cast<int64_t>(largest_top_level_row()));
+    measure("fold-largest", key(TB_KEY_ENTER), [] { unfold(); });
+    measure("unfold-largest", key(TB_KEY_ENTER), [] { fold(); });
+
+    const char* patterns[][2] = {
+        {"n-no-match-word", "zzqqxx"},
+        {"n-no-match-regex", "zz.*qq"},
+        {"n-no-match-full-path", "zz/qq"},
+    };
+    for (const auto& p : patterns) {
+        init_search_ctx(p[1], 1);
+        measure(p[0], character('n'), [] { move_cursor_to(0); });
+    }
+    // Most rows on the screen match: every drawn row runs the pattern.
+    init_search_ctx("[a-z]", 1);
+    measure("redraw-with-pattern", resize());
+    init_search_ctx("s.*/", 1);
+    measure("redraw-with-full-path-pattern", resize());
+
+    tb_shutdown();
+    printf("entries=%llu backend=%s\n", static_cast<unsigned long long>(total_entries),
+           real_terminal ? "terminal" : "memory");
+    for (const result& r : results) printf("%s=%.3f\n", r.name.c_str(), r.ms);
+    free_paths(unfolded_paths.items);
+    free_lines(&lines);
+    return 0;
+}
