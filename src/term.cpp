@@ -27,7 +27,9 @@ struct layer {
 std::unique_ptr<layer> active;
 int last_errno = 0;
 
-bool is_memory() { return active && !active->tty; }
+bool is_memory() {
+    return active && !active->tty;
+}
 
 const term_cells::cell* memory_cell(int x, int y) {
     if (!is_memory()) return nullptr;
@@ -70,9 +72,13 @@ int tb_shutdown() {
     return 0;
 }
 
-int tb_width() { return active ? active->back.width() : TB_ERR_NOT_INIT; }
+int tb_width() {
+    return active ? active->back.width() : TB_ERR_NOT_INIT;
+}
 
-int tb_height() { return active ? active->back.height() : TB_ERR_NOT_INIT; }
+int tb_height() {
+    return active ? active->back.height() : TB_ERR_NOT_INIT;
+}
 
 int tb_clear() {
     if (!active) return TB_ERR_NOT_INIT;
@@ -169,28 +175,48 @@ int tb_peek_event(tb_event* event, int timeout_ms) {
     return 0;
 }
 
-int tb_last_errno() { return last_errno; }
+int tb_last_errno() {
+    return last_errno;
+}
 
 const char* tb_strerror(int err) {
     switch (err) {
-    case TB_OK: return "success";
-    case TB_ERR: return "failed";
-    case TB_ERR_NEED_MORE: return "incomplete input";
-    case TB_ERR_INIT_ALREADY: return "terminal already initialised";
-    case TB_ERR_INIT_OPEN: return "cannot open the terminal";
-    case TB_ERR_MEM: return "out of memory";
-    case TB_ERR_NO_EVENT: return "no event";
-    case TB_ERR_NO_TERM: return "TERM is unset or names an unknown or unusable terminal";
-    case TB_ERR_NOT_INIT: return "terminal not initialised";
-    case TB_ERR_OUT_OF_BOUNDS: return "out of bounds";
-    case TB_ERR_READ: return "cannot read from the terminal";
-    case TB_ERR_RESIZE_IOCTL: return "cannot read the terminal size";
-    case TB_ERR_RESIZE_PIPE: return "cannot create the resize pipe";
-    case TB_ERR_RESIZE_SIGACTION: return "cannot install the resize handler";
-    case TB_ERR_POLL: return "waiting for input failed";
-    case TB_ERR_TCGETATTR: return "cannot read the terminal settings";
-    case TB_ERR_TCSETATTR: return "cannot change the terminal settings";
-    default: return "unknown error";
+    case TB_OK:
+        return "success";
+    case TB_ERR:
+        return "failed";
+    case TB_ERR_NEED_MORE:
+        return "incomplete input";
+    case TB_ERR_INIT_ALREADY:
+        return "terminal already initialised";
+    case TB_ERR_INIT_OPEN:
+        return "cannot open the terminal";
+    case TB_ERR_MEM:
+        return "out of memory";
+    case TB_ERR_NO_EVENT:
+        return "no event";
+    case TB_ERR_NO_TERM:
+        return "TERM is unset or names an unknown or unusable terminal";
+    case TB_ERR_NOT_INIT:
+        return "terminal not initialised";
+    case TB_ERR_OUT_OF_BOUNDS:
+        return "out of bounds";
+    case TB_ERR_READ:
+        return "cannot read from the terminal";
+    case TB_ERR_RESIZE_IOCTL:
+        return "cannot read the terminal size";
+    case TB_ERR_RESIZE_PIPE:
+        return "cannot create the resize pipe";
+    case TB_ERR_RESIZE_SIGACTION:
+        return "cannot install the resize handler";
+    case TB_ERR_POLL:
+        return "waiting for input failed";
+    case TB_ERR_TCGETATTR:
+        return "cannot read the terminal settings";
+    case TB_ERR_TCSETATTR:
+        return "cannot change the terminal settings";
+    default:
+        return "unknown error";
     }
 }
 
@@ -205,7 +231,8 @@ std::string tb_memory_cell_text(int x, int y) {
     const term_cells::cell* c = memory_cell(x, y);
     if (c == nullptr || c->ch == 0) return text;
     term_cells::append_utf8(text, c->ch);
-    for (int i = 0; i < c->mark_count; ++i) term_cells::append_utf8(text, c->marks[i]);
+    for (int i = 0; i < c->mark_count; ++i)
+        term_cells::append_utf8(text, c->marks[i]);
     return text;
 }
 

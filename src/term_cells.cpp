@@ -46,12 +46,18 @@ bool invisible_format(uint32_t c) {
            (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
 }
 
-bool continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+bool continuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
 
-bool plain_ascii(char b) { return b >= 0x20 && b < 0x7F; }
+bool plain_ascii(char b) {
+    return b >= 0x20 && b < 0x7F;
+}
 
 // What is left of a wide character whose other half was overwritten.
-void blank(cell& c) { c = {' ', c.fg, c.bg}; }
+void blank(cell& c) {
+    c = {' ', c.fg, c.bg};
+}
 
 } // namespace
 
@@ -122,9 +128,13 @@ void append_utf8(std::string& out, uint32_t c) {
     }
 }
 
-grid::grid(int width, int height) : width_(0), height_(0) { resize(width, height); }
+grid::grid(int width, int height) : width_(0), height_(0) {
+    resize(width, height);
+}
 
-void grid::clear() { std::fill(cells_.begin(), cells_.end(), cell{}); }
+void grid::clear() {
+    std::fill(cells_.begin(), cells_.end(), cell{});
+}
 
 void grid::resize(int width, int height) {
     width_ = std::max(width, 0);

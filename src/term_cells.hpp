@@ -33,7 +33,7 @@ struct cell {
 // What one code point becomes on screen.
 struct glyph {
     uint32_t ch;
-    int width;  // 1 or 2; 0 for a combining mark
+    int width; // 1 or 2; 0 for a combining mark
 };
 
 // Decodes the code point at text[pos] and advances pos. An invalid or

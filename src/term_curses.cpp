@@ -35,7 +35,7 @@ struct file_closer {
 using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // SIGWINCH only writes a byte to a pipe; the poll in next_event wakes on it.
-int resize_pipe_write_end = -1;
+volatile sig_atomic_t resize_pipe_write_end = -1;
 
 void on_window_change(int) {
     const int saved = errno;
@@ -76,7 +76,8 @@ class resize_watch {
     bool take() const {
         std::array<char, 64> buffer;
         bool any = false;
-        while (read(fds_[0], buffer.data(), buffer.size()) > 0) any = true;
+        while (read(fds_[0], buffer.data(), buffer.size()) > 0)
+            any = true;
         return any;
     }
 
@@ -101,7 +102,8 @@ class signal_snapshot {
         for (size_t i = 0; i < GUARDED_SIGNALS.size(); ++i) {
             struct sigaction now {};
             sigaction(GUARDED_SIGNALS[i], nullptr, &now);
-            if (now.sa_handler != saved_[i].sa_handler) sigaction(GUARDED_SIGNALS[i], &saved_[i], nullptr);
+            if (now.sa_handler != saved_[i].sa_handler)
+                sigaction(GUARDED_SIGNALS[i], &saved_[i], nullptr);
         }
     }
 
@@ -145,22 +147,37 @@ constexpr std::array EXTRA_KEYS{
 // The keys that have a code of their own; anything else is ignored.
 int special_key(int curses_key) {
     switch (curses_key) {
-    case KEY_UP: return TB_KEY_ARROW_UP;
-    case KEY_DOWN: return TB_KEY_ARROW_DOWN;
-    case KEY_LEFT: return TB_KEY_ARROW_LEFT;
-    case KEY_RIGHT: return TB_KEY_ARROW_RIGHT;
-    case KEY_DC: return TB_KEY_DELETE;
-    case KEY_IC: return TB_KEY_INSERT;
-    case KEY_HOME: return TB_KEY_HOME;
-    case KEY_END: return TB_KEY_END;
-    case KEY_PPAGE: return TB_KEY_PGUP;
-    case KEY_NPAGE: return TB_KEY_PGDN;
-    case KEY_BTAB: return TB_KEY_BACK_TAB;
-    case KEY_BACKSPACE: return TB_KEY_BACKSPACE2;
-    case KEY_ENTER: return TB_KEY_ENTER;
-    default: break;
+    case KEY_UP:
+        return TB_KEY_ARROW_UP;
+    case KEY_DOWN:
+        return TB_KEY_ARROW_DOWN;
+    case KEY_LEFT:
+        return TB_KEY_ARROW_LEFT;
+    case KEY_RIGHT:
+        return TB_KEY_ARROW_RIGHT;
+    case KEY_DC:
+        return TB_KEY_DELETE;
+    case KEY_IC:
+        return TB_KEY_INSERT;
+    case KEY_HOME:
+        return TB_KEY_HOME;
+    case KEY_END:
+        return TB_KEY_END;
+    case KEY_PPAGE:
+        return TB_KEY_PGUP;
+    case KEY_NPAGE:
+        return TB_KEY_PGDN;
+    case KEY_BTAB:
+        return TB_KEY_BACK_TAB;
+    case KEY_BACKSPACE:
+        return TB_KEY_BACKSPACE2;
+    case KEY_ENTER:
+        return TB_KEY_ENTER;
+    default:
+        break;
     }
-    if (curses_key >= KEY_F(1) && curses_key <= KEY_F(12)) return TB_KEY_F1 - (curses_key - KEY_F(1));
+    if (curses_key >= KEY_F(1) && curses_key <= KEY_F(12))
+        return TB_KEY_F1 - (curses_key - KEY_F(1));
     return -1;
 }
 
@@ -249,7 +266,8 @@ struct terminal::state {
         out.attr = last_attr;
         out.ext_color = last_pair;
         out.chars[0] = static_cast<wchar_t>(c.ch);
-        for (int i = 0; i < c.mark_count; ++i) out.chars[i + 1] = static_cast<wchar_t>(c.marks[i]);
+        for (int i = 0; i < c.mark_count; ++i)
+            out.chars[i + 1] = static_cast<wchar_t>(c.marks[i]);
     }
 
     // Writes a sequence ncurses knows nothing about, after what ncurses has
@@ -309,7 +327,8 @@ struct terminal::state {
     void take_mouse_run() {
         std::vector<MEVENT> run;
         MEVENT report{};
-        while (run.size() < MAX_MOUSE_RUN && getmouse(&report) == OK) run.push_back(report);
+        while (run.size() < MAX_MOUSE_RUN && getmouse(&report) == OK)
+            run.push_back(report);
         for (auto it = run.rbegin(); it != run.rend(); ++it) {
             tb_event event{};
             if (mouse_event(*it, event)) pending.push_back(event);
@@ -473,7 +492,8 @@ std::unique_ptr<terminal> terminal::open(int& rc, int& err) {
     mouseinterval(0); // no click detection: it would hold presses back
     leaveok(stdscr, TRUE);
     curs_set(0);
-    for (const key_sequence& k : EXTRA_KEYS) define_key(k.bytes, k.key);
+    for (const key_sequence& k : EXTRA_KEYS)
+        define_key(k.bytes, k.key);
     if (has_colors() && start_color() == OK) {
         s->colors = true;
         s->default_colors = use_default_colors() == OK;
@@ -486,8 +506,12 @@ std::unique_ptr<terminal> terminal::open(int& rc, int& err) {
     return std::unique_ptr<terminal>(new terminal(std::move(s)));
 }
 
-int terminal::width() const { return s_->width; }
-int terminal::height() const { return s_->height; }
+int terminal::width() const {
+    return s_->width;
+}
+int terminal::height() const {
+    return s_->height;
+}
 
 int terminal::present(const term_cells::grid& frame, int cursor_x, int cursor_y) {
     state& s = *s_;

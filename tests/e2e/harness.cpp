@@ -66,7 +66,9 @@ std::string sgr_report(int code, int row, int col, bool release) {
            std::to_string(row + 1) + (release ? "m" : "M");
 }
 
-void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void set_nonblocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -101,7 +103,8 @@ void ignore_sigpipe_once() {
 class mode_tracker {
   public:
     void feed(const char* bytes, size_t n) {
-        for (size_t i = 0; i < n; ++i) step(static_cast<unsigned char>(bytes[i]));
+        for (size_t i = 0; i < n; ++i)
+            step(static_cast<unsigned char>(bytes[i]));
     }
     bool get(int mode) const {
         auto it = modes_.find(mode);
@@ -136,7 +139,8 @@ class mode_tracker {
             } else {
                 if (b == 'h' || b == 'l') {
                     params_.push_back(current_);
-                    for (int p : params_) modes_[p] = b == 'h';
+                    for (int p : params_)
+                        modes_[p] = b == 'h';
                 }
                 state_ = b == 0x1B ? state::escape : state::ground;
             }
@@ -203,10 +207,17 @@ struct session::impl {
     static int on_termprop(VTermProp prop, VTermValue* value, void* user) {
         impl& self = *static_cast<impl*>(user);
         switch (prop) {
-        case VTERM_PROP_CURSORVISIBLE: self.cursor_visible = value->boolean; break;
-        case VTERM_PROP_ALTSCREEN: self.alt_screen = value->boolean; break;
-        case VTERM_PROP_MOUSE: self.mouse_mode = value->number; break;
-        default: break;
+        case VTERM_PROP_CURSORVISIBLE:
+            self.cursor_visible = value->boolean;
+            break;
+        case VTERM_PROP_ALTSCREEN:
+            self.alt_screen = value->boolean;
+            break;
+        case VTERM_PROP_MOUSE:
+            self.mouse_mode = value->number;
+            break;
+        default:
+            break;
         }
         return 1;
     }
@@ -365,18 +376,23 @@ void session::start(const launch& how) {
     env["XDG_CONFIG_PATH"] = d->home + "/.config";
     for (const char* name : {"LSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char* value = getenv(name)) env[name] = value;
-    for (const auto& [name, value] : how.env) env[name] = value;
-    for (const std::string& name : how.unset_env) env.erase(name);
+    for (const auto& [name, value] : how.env)
+        env[name] = value;
+    for (const std::string& name : how.unset_env)
+        env.erase(name);
     std::vector<std::string> env_strings;
-    for (const auto& [name, value] : env) env_strings.push_back(name + "=" + value);
+    for (const auto& [name, value] : env)
+        env_strings.push_back(name + "=" + value);
     std::vector<char*> envp;
-    for (std::string& s : env_strings) envp.push_back(s.data());
+    for (std::string& s : env_strings)
+        envp.push_back(s.data());
     envp.push_back(nullptr);
 
     std::vector<std::string> arg_strings{how.argv0.empty() ? how.program : how.argv0};
     arg_strings.insert(arg_strings.end(), how.args.begin(), how.args.end());
     std::vector<char*> argv;
-    for (std::string& s : arg_strings) argv.push_back(s.data());
+    for (std::string& s : arg_strings)
+        argv.push_back(s.data());
     argv.push_back(nullptr);
 
     fd_holder stdin_source;
@@ -416,7 +432,8 @@ void session::start(const launch& how) {
         dup2(out_pipe[1].get(), 1);
         dup2(err_pipe[1].get(), 2);
         if (syscall(SYS_close_range, 3U, ~0U, 0U) != 0)
-            for (int fd = 3; fd < 1024; ++fd) close(fd);
+            for (int fd = 3; fd < 1024; ++fd)
+                close(fd);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -429,14 +446,19 @@ void session::start(const launch& how) {
     d->child = pid;
     d->stdout_r = std::move(out_pipe[0]);
     d->stderr_r = std::move(err_pipe[0]);
-    for (int fd : {d->master.get(), d->stdout_r.get(), d->stderr_r.get()}) set_nonblocking(fd);
+    for (int fd : {d->master.get(), d->stdout_r.get(), d->stderr_r.get()})
+        set_nonblocking(fd);
     if (d->stdin_w.open()) set_nonblocking(d->stdin_w.get());
     d->write_pending();
 }
 
-session::~session() { delete d; }
+session::~session() {
+    delete d;
+}
 
-const std::string& session::home() const { return d->home; }
+const std::string& session::home() const {
+    return d->home;
+}
 
 void session::send(const std::string& bytes) {
     d->to_master += bytes;
@@ -465,13 +487,27 @@ std::string session::encode_mouse(mouse what, int row, int col) const {
     int code = 0;
     bool release = false;
     switch (what) {
-    case mouse::left_press: code = 0; break;
-    case mouse::left_release: code = 0, release = true; break;
-    case mouse::left_drag: code = 32; break;
-    case mouse::middle_press: code = 1; break;
-    case mouse::right_press: code = 2; break;
-    case mouse::wheel_up: code = 64; break;
-    case mouse::wheel_down: code = 65; break;
+    case mouse::left_press:
+        code = 0;
+        break;
+    case mouse::left_release:
+        code = 0, release = true;
+        break;
+    case mouse::left_drag:
+        code = 32;
+        break;
+    case mouse::middle_press:
+        code = 1;
+        break;
+    case mouse::right_press:
+        code = 2;
+        break;
+    case mouse::wheel_up:
+        code = 64;
+        break;
+    case mouse::wheel_down:
+        code = 65;
+        break;
     }
     if (d->modes.get(1006)) return sgr_report(code, row, col, release);
     // X10 form: one byte each, offset by 32; a release does not name its button.
@@ -480,7 +516,9 @@ std::string session::encode_mouse(mouse what, int row, int col) const {
     return std::string("\x1b[M") + byte(code) + byte(col + 1) + byte(row + 1);
 }
 
-void session::send_mouse(mouse what, int row, int col) { send(encode_mouse(what, row, col)); }
+void session::send_mouse(mouse what, int row, int col) {
+    send(encode_mouse(what, row, col));
+}
 
 bool session::wait_for(const std::function<bool()>& pred, std::chrono::milliseconds deadline) {
     return d->wait_for(pred, deadline);
@@ -513,8 +551,12 @@ bool session::wait_exit(std::chrono::milliseconds deadline) {
     return ended || d->reaped;
 }
 
-int session::rows() const { return d->rows; }
-int session::cols() const { return d->cols; }
+int session::rows() const {
+    return d->rows;
+}
+int session::cols() const {
+    return d->cols;
+}
 
 cell session::cell_at(int row, int col) const {
     cell result;
@@ -556,7 +598,8 @@ cell session::cell_at(int row, int col) const {
 
 std::string session::row_text(int row) const {
     std::string text;
-    for (int col = 0; col < d->cols; ++col) text += cell_at(row, col).text;
+    for (int col = 0; col < d->cols; ++col)
+        text += cell_at(row, col).text;
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }
@@ -582,13 +625,21 @@ int session::cursor_col() const {
     return pos.col;
 }
 
-bool session::cursor_visible() const { return d->cursor_visible; }
-bool session::alt_screen() const { return d->alt_screen; }
-bool session::mouse_reporting() const { return d->mouse_mode != VTERM_PROP_MOUSE_NONE; }
+bool session::cursor_visible() const {
+    return d->cursor_visible;
+}
+bool session::alt_screen() const {
+    return d->alt_screen;
+}
+bool session::mouse_reporting() const {
+    return d->mouse_mode != VTERM_PROP_MOUSE_NONE;
+}
 bool session::mouse_drag_reporting() const {
     return d->mouse_mode == VTERM_PROP_MOUSE_DRAG || d->mouse_mode == VTERM_PROP_MOUSE_MOVE;
 }
-bool session::private_mode(int mode) const { return d->modes.get(mode); }
+bool session::private_mode(int mode) const {
+    return d->modes.get(mode);
+}
 
 bool session::exited() const {
     d->reap();
@@ -606,10 +657,18 @@ int session::term_signal() const {
     return d->reaped && WIFSIGNALED(d->wait_status) ? WTERMSIG(d->wait_status) : 0;
 }
 
-const std::string& session::stdout_data() const { return d->out; }
-const std::string& session::stderr_data() const { return d->err; }
-const std::string& session::raw_output() const { return d->raw; }
-pid_t session::pid() const { return d->child; }
+const std::string& session::stdout_data() const {
+    return d->out;
+}
+const std::string& session::stderr_data() const {
+    return d->err;
+}
+const std::string& session::raw_output() const {
+    return d->raw;
+}
+pid_t session::pid() const {
+    return d->child;
+}
 
 std::string session::dump() const {
     std::string text = "screen " + std::to_string(d->rows) + "x" + std::to_string(d->cols) +
@@ -626,11 +685,21 @@ std::string session::dump() const {
     return text;
 }
 
-std::string mouse_press(int row, int col) { return sgr_report(0, row, col, false); }
-std::string mouse_release(int row, int col) { return sgr_report(0, row, col, true); }
-std::string mouse_drag(int row, int col) { return sgr_report(32, row, col, false); }
-std::string wheel_up(int row, int col) { return sgr_report(64, row, col, false); }
-std::string wheel_down(int row, int col) { return sgr_report(65, row, col, false); }
+std::string mouse_press(int row, int col) {
+    return sgr_report(0, row, col, false);
+}
+std::string mouse_release(int row, int col) {
+    return sgr_report(0, row, col, true);
+}
+std::string mouse_drag(int row, int col) {
+    return sgr_report(32, row, col, false);
+}
+std::string wheel_up(int row, int col) {
+    return sgr_report(64, row, col, false);
+}
+std::string wheel_down(int row, int col) {
+    return sgr_report(65, row, col, false);
+}
 
 temp_file::temp_file(const std::string& content) {
     std::string pattern = (fs::temp_directory_path() / "korvel-e2e-file-XXXXXX").string();
@@ -646,6 +715,8 @@ temp_file::temp_file(const std::string& content) {
     path_ = pattern;
 }
 
-temp_file::~temp_file() { unlink(path_.c_str()); }
+temp_file::~temp_file() {
+    unlink(path_.c_str());
+}
 
 } // namespace e2e

@@ -82,9 +82,10 @@ void finish(e2e::session& s) {
 }
 
 TEST(TermScreen, TextColoursAndCursorLandWhereDrawn) {
-    e2e::session s(probe({"init", "print", "0", "0", "2", "0", "red", "print", "4", "2", "0x101",
-                          "8", "bold", "cell", "19", "7", "3e", "1", "8", "cursor", "3", "5",
-                          "present", "ready", "events", "1", "shutdown"}));
+    e2e::session s(
+        probe({"init", "print",  "0", "0",    "2",       "0",     "red",    "print", "4",
+               "2",    "0x101",  "8", "bold", "cell",    "19",    "7",      "3e",    "1",
+               "8",    "cursor", "3", "5",    "present", "ready", "events", "1",     "shutdown"}));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
     ASSERT_TRUE(s.wait_for_text("bold")) << s.dump();
 
@@ -98,7 +99,7 @@ TEST(TermScreen, TextColoursAndCursorLandWhereDrawn) {
     EXPECT_EQ(bold.fg, 0);
     EXPECT_EQ(bold.bg, 7);
     EXPECT_TRUE(bold.bold);
-    EXPECT_EQ(s.cell_at(2, 8).bg, -1); // the colours end with the text
+    EXPECT_EQ(s.cell_at(2, 8).bg, -1);     // the colours end with the text
     EXPECT_EQ(s.cell_at(7, 19).text, ">"); // the bottom-right corner is drawn too
     EXPECT_EQ(s.cell_at(7, 19).bg, 7);
     EXPECT_TRUE(s.cursor_visible());
@@ -134,8 +135,8 @@ TEST(TermScreen, ClippedTextIsCutAtEveryEdgeAndReported) {
     for (const clip_case& c : cases)
         args.insert(args.end(),
                     {"print", std::to_string(c.x), std::to_string(c.y), "0", "0", c.text});
-    args.insert(args.end(), {"long", "0", "6", "10000", "present", "ready", "events", "1",
-                             "shutdown"});
+    args.insert(args.end(),
+                {"long", "0", "6", "10000", "present", "ready", "events", "1", "shutdown"});
     e2e::session s(probe(args, rows, 20));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
     ASSERT_TRUE(s.wait_for_text("|---------|")) << s.dump();
@@ -144,7 +145,8 @@ TEST(TermScreen, ClippedTextIsCutAtEveryEdgeAndReported) {
     ASSERT_GE(log.size(), cases.size() + 3) << s.stdout_data();
     for (size_t i = 0; i < cases.size(); ++i) {
         const clip_case& c = cases[i];
-        EXPECT_EQ(log[i + 2], "print " + std::to_string(c.rc)) << c.x << "," << c.y << " " << c.text;
+        EXPECT_EQ(log[i + 2], "print " + std::to_string(c.rc))
+            << c.x << "," << c.y << " " << c.text;
         if (c.y >= 0 && c.y < rows) {
             EXPECT_EQ(s.row_text(c.y), c.row) << c.text;
         }
@@ -162,11 +164,13 @@ TEST(TermScreen, HostileNamesShowAsSubstitutesAndNeverReachTheTerminal) {
     const std::string title = "\x1b]0;pwned\x07";
     const std::string clear = "\x1b[2Jgone";
     const std::string colour = "\x1b[31mRED";
-    const std::string c1 = "\xc2\x9b" "1m|\x9b|\xff";
-    e2e::session s(probe({"init", "print", "0", "0", "0", "0", title, "print", "0", "1", "0", "0",
-                          clear, "printf", "0", "2", "0", "0", colour, "print", "0", "3", "0",
-                          "0", c1, "cell", "0", "4", "7", "0", "0", "cell", "1", "4", "7f", "0",
-                          "0", "present", "ready", "events", "1", "shutdown"}));
+    const std::string c1 = "\xc2\x9b"
+                           "1m|\x9b|\xff";
+    e2e::session s(probe(
+        {"init", "print",   "0",     "0",      "0", "0",       title,  "print", "0", "1", "0",  "0",
+         clear,  "printf",  "0",     "2",      "0", "0",       colour, "print", "0", "3", "0",  "0",
+         c1,     "cell",    "0",     "4",      "7", "0",       "0",    "cell",  "1", "4", "7f", "0",
+         "0",    "present", "ready", "events", "1", "shutdown"}));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
     ASSERT_TRUE(s.wait_for_text("RED")) << s.dump();
 
@@ -176,10 +180,11 @@ TEST(TermScreen, HostileNamesShowAsSubstitutesAndNeverReachTheTerminal) {
     EXPECT_EQ(s.cell_at(2, 5).fg, -1); // not red
     EXPECT_EQ(s.row_text(3), "\uFFFD1m|\uFFFD|\uFFFD");
     EXPECT_EQ(s.row_text(4), "\u2407\u2421");
-    for (const std::string& injected : {title, clear, colour, std::string("\xc2\x9b"),
-                                        std::string("\x07")}) {
+    for (const std::string& injected :
+         {title, clear, colour, std::string("\xc2\x9b"), std::string("\x07")}) {
         const size_t at = s.raw_output().find(injected);
-        EXPECT_EQ(at, std::string::npos) << s.raw_output().substr(at == std::string::npos ? 0 : at - 20, 40);
+        EXPECT_EQ(at, std::string::npos)
+            << s.raw_output().substr(at == std::string::npos ? 0 : at - 20, 40);
     }
 
     s.send("q");
@@ -224,12 +229,13 @@ TEST(TermInput, KeysAreDecoded) {
         {"\x1b[5~", key_line(TB_KEY_PGUP)},
         {"\x1b[6~", key_line(TB_KEY_PGDN)},
     };
-    e2e::session s(probe({"init", "wait", "20", "ready", "events", std::to_string(cases.size()),
-                          "shutdown"}));
+    e2e::session s(
+        probe({"init", "wait", "20", "ready", "events", std::to_string(cases.size()), "shutdown"}));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
     EXPECT_NE(s.stdout_data().find("wait " + std::to_string(TB_ERR_NO_EVENT) + "\nready"),
               std::string::npos); // a wait with nothing to read times out
-    for (const key_case& c : cases) EXPECT_EQ(next_event(s, c.bytes), c.logged);
+    for (const key_case& c : cases)
+        EXPECT_EQ(next_event(s, c.bytes), c.logged);
     finish(s);
     EXPECT_EQ(s.term_signal(), 0);
 }
@@ -312,10 +318,37 @@ TEST(TermInput, InterruptedWaitIsReportedNotRetried) {
 }
 
 TEST(TermLifecycle, ShutdownRestoresTheTerminalAndInitWorksAgain) {
-    e2e::session s(probe({"termios-save", "init", "mouse", "cursor", "1", "1", "print", "0", "0",
-                          "0", "0", "first", "present", "ready", "events", "1", "shutdown",
-                          "termios-check", "init", "mouse", "print", "0", "0", "0", "0",
-                          "second", "present", "events", "1", "shutdown", "termios-check",
+    e2e::session s(probe({"termios-save",
+                          "init",
+                          "mouse",
+                          "cursor",
+                          "1",
+                          "1",
+                          "print",
+                          "0",
+                          "0",
+                          "0",
+                          "0",
+                          "first",
+                          "present",
+                          "ready",
+                          "events",
+                          "1",
+                          "shutdown",
+                          "termios-check",
+                          "init",
+                          "mouse",
+                          "print",
+                          "0",
+                          "0",
+                          "0",
+                          "0",
+                          "second",
+                          "present",
+                          "events",
+                          "1",
+                          "shutdown",
+                          "termios-check",
                           "shutdown"}));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
     ASSERT_TRUE(s.wait_for_text("first")) << s.dump();
@@ -332,16 +365,32 @@ TEST(TermLifecycle, ShutdownRestoresTheTerminalAndInitWorksAgain) {
     finish(s);
 
     EXPECT_EQ(lines_of(s.stdout_data()),
-              (std::vector<std::string>{"termios saved", "init 0", "size 20x8", "mode 0",
-                                        "cursor 0", "print 0", "present 0", "ready",
-                                        key_line(0, 'x'), "shutdown 0", "termios same", "init 0",
-                                        "size 20x8", "mode 0", "print 0", "present 0",
-                                        key_line(0, 'y'), "shutdown 0", "termios same",
-                                        "shutdown " + std::to_string(TB_ERR_NOT_INIT), "done"}));
+              (std::vector<std::string>{"termios saved",
+                                        "init 0",
+                                        "size 20x8",
+                                        "mode 0",
+                                        "cursor 0",
+                                        "print 0",
+                                        "present 0",
+                                        "ready",
+                                        key_line(0, 'x'),
+                                        "shutdown 0",
+                                        "termios same",
+                                        "init 0",
+                                        "size 20x8",
+                                        "mode 0",
+                                        "print 0",
+                                        "present 0",
+                                        key_line(0, 'y'),
+                                        "shutdown 0",
+                                        "termios same",
+                                        "shutdown " + std::to_string(TB_ERR_NOT_INIT),
+                                        "done"}));
     EXPECT_FALSE(s.alt_screen());
     EXPECT_TRUE(s.cursor_visible());
     EXPECT_FALSE(s.mouse_reporting());
-    for (int mode : {1, 1002, 1006, 1000, 1049}) EXPECT_FALSE(s.private_mode(mode)) << mode;
+    for (int mode : {1, 1002, 1006, 1000, 1049})
+        EXPECT_FALSE(s.private_mode(mode)) << mode;
     EXPECT_EQ(s.stderr_data(), "");
 }
 
@@ -396,7 +445,8 @@ e2e::launch shell(const std::string& script) {
 
 TEST(Harness, LargeInputAndOutputFlowWithoutDeadlock) {
     std::string big;
-    for (int i = 0; big.size() < (1 << 20); ++i) big += "line " + std::to_string(i) + "\n";
+    for (int i = 0; big.size() < (1 << 20); ++i)
+        big += "line " + std::to_string(i) + "\n";
 
     e2e::launch piped = shell("cat");
     piped.stdin_data = big;
@@ -419,10 +469,10 @@ TEST(Harness, LargeInputAndOutputFlowWithoutDeadlock) {
 
 TEST(Harness, ChildGetsACleanPrivateEnvironmentAndATerminal) {
     setenv("KORVEL_HARNESS_NOT_PASSED", "1", 1);
-    e2e::launch how = shell(
-        "printf '%s|' \"$TERM\" \"$HOME\" \"$XDG_CONFIG_PATH\" \"$EXTRA\" "
-        "\"${GONE-unset}\" \"${KORVEL_HARNESS_NOT_PASSED-unset}\" \"$0\"; "
-        "cat \"$HOME/.config/korvel/config\"; exec 3</dev/tty && echo has-terminal");
+    e2e::launch how =
+        shell("printf '%s|' \"$TERM\" \"$HOME\" \"$XDG_CONFIG_PATH\" \"$EXTRA\" "
+              "\"${GONE-unset}\" \"${KORVEL_HARNESS_NOT_PASSED-unset}\" \"$0\"; "
+              "cat \"$HOME/.config/korvel/config\"; exec 3</dev/tty && echo has-terminal");
     how.argv0 = "named";
     how.env = {{"EXTRA", "yes"}, {"GONE", "x"}};
     how.unset_env = {"GONE"};

@@ -21,14 +21,16 @@ class TermMemory : public ::testing::Test {
     // left out and trailing blanks removed.
     static std::string row(int y) {
         std::string text;
-        for (int x = 0; x < tb_width(); ++x) text += tb_memory_cell_text(x, y);
+        for (int x = 0; x < tb_width(); ++x)
+            text += tb_memory_cell_text(x, y);
         text.erase(text.find_last_not_of(' ') + 1);
         return text;
     }
 
     static std::vector<uint32_t> code_points(int y) {
         std::vector<uint32_t> cells;
-        for (int x = 0; x < tb_width(); ++x) cells.push_back(tb_memory_cell(x, y).ch);
+        for (int x = 0; x < tb_width(); ++x)
+            cells.push_back(tb_memory_cell(x, y).ch);
         return cells;
     }
 };
@@ -89,7 +91,7 @@ TEST_F(TermMemory, PrintClipsAtEveryEdgeAndSaysSo) {
         {0, -1, "a", TB_ERR_OUT_OF_BOUNDS, ""},
         {0, HEIGHT, "a", TB_ERR_OUT_OF_BOUNDS, ""},
         {0, HEIGHT, "", 0, ""},
-        {6, 0, "漢字", 0, "      漢字"},                  // two wide characters fill it
+        {6, 0, "漢字", 0, "      漢字"},                   // two wide characters fill it
         {7, 0, "漢字", TB_ERR_OUT_OF_BOUNDS, "       漢"}, // the second would need column 10
         {-1, 0, "漢x", TB_ERR_OUT_OF_BOUNDS, " x"},        // its visible half is blank
     };
@@ -124,11 +126,11 @@ TEST_F(TermMemory, ControlCharactersAndBadBytesBecomeOneVisibleCellEach) {
         {"\x1b[2J", {0x241B, '[', '2', 'J'}},
         {"a\tb\nc\r", {'a', 0x2409, 'b', 0x240A, 'c', 0x240D}},
         {"\x7f", {0x2421}},
-        {"\xc2\x9b|\xc2\x85", {0xFFFD, '|', 0xFFFD}}, // C1, UTF-8 encoded
-        {"\x9b|\xff", {0xFFFD, '|', 0xFFFD}},         // stray bytes
-        {"\xe2\x82" "a", {0xFFFD, 0xFFFD, 'a'}},      // truncated sequence
-        {"\xc0\xaf", {0xFFFD, 0xFFFD}},               // overlong '/'
-        {"\xed\xa0\x80", {0xFFFD, 0xFFFD, 0xFFFD}},   // UTF-16 surrogate
+        {"\xc2\x9b|\xc2\x85", {0xFFFD, '|', 0xFFFD}},           // C1, UTF-8 encoded
+        {"\x9b|\xff", {0xFFFD, '|', 0xFFFD}},                   // stray bytes
+        {"\xe2\x82!", {0xFFFD, 0xFFFD, '!'}},                   // truncated sequence
+        {"\xc0\xaf", {0xFFFD, 0xFFFD}},                         // overlong '/'
+        {"\xed\xa0\x80", {0xFFFD, 0xFFFD, 0xFFFD}},             // UTF-16 surrogate
         {"\xf4\x90\x80\x80", {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}}, // past U+10FFFF
         {"a\u200bb\u202ec", {'a', 0xFFFD, 'b', 0xFFFD, 'c'}},   // invisible format characters
         {"é€", {0xE9, 0x20AC}},
@@ -155,8 +157,8 @@ TEST_F(TermMemory, SetCellSubstitutesAndClipsLikePrint) {
     EXPECT_EQ(tb_set_cell(WIDTH, 0, 'x', TB_DEFAULT, TB_DEFAULT), TB_ERR_OUT_OF_BOUNDS);
     EXPECT_EQ(tb_set_cell(0, HEIGHT, 'x', TB_DEFAULT, TB_DEFAULT), TB_ERR_OUT_OF_BOUNDS);
     tb_present();
-    EXPECT_EQ(code_points(0), (std::vector<uint32_t>{0x241B, 0x2400, 0xFFFD, 0xFFFD, ' ', ' ',
-                                                     ' ', ' ', ' ', '>'}));
+    EXPECT_EQ(code_points(0), (std::vector<uint32_t>{0x241B, 0x2400, 0xFFFD, 0xFFFD, ' ', ' ', ' ',
+                                                     ' ', ' ', '>'}));
     EXPECT_EQ(tb_memory_cell(WIDTH - 1, 1).ch, ' '); // the half that fits, blank
     EXPECT_EQ(tb_memory_cell(WIDTH - 1, 1).bg, TB_WHITE);
 }
@@ -164,8 +166,8 @@ TEST_F(TermMemory, SetCellSubstitutesAndClipsLikePrint) {
 TEST_F(TermMemory, WideCharactersTakeTwoCellsAndBreakCleanly) {
     ASSERT_EQ(tb_print(0, 0, TB_RED, TB_DEFAULT, "漢字ab"), 0);
     tb_present();
-    EXPECT_EQ(code_points(0), (std::vector<uint32_t>{0x6F22, 0, 0x5B57, 0, 'a', 'b', ' ', ' ',
-                                                     ' ', ' '}));
+    EXPECT_EQ(code_points(0),
+              (std::vector<uint32_t>{0x6F22, 0, 0x5B57, 0, 'a', 'b', ' ', ' ', ' ', ' '}));
     EXPECT_EQ(tb_memory_cell_text(1, 0), "");
 
     // Overwriting either half of a wide character blanks the other half.

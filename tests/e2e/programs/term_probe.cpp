@@ -44,8 +44,10 @@ std::string describe(const tb_event& e) {
     case TB_EVENT_MOUSE:
         return "mouse " + hex(e.key) + " x " + std::to_string(e.x) + " y " + std::to_string(e.y) +
                " mod " + std::to_string(e.mod);
-    case TB_EVENT_RESIZE: return "resize " + std::to_string(e.w) + "x" + std::to_string(e.h);
-    default: return "event " + std::to_string(e.type);
+    case TB_EVENT_RESIZE:
+        return "resize " + std::to_string(e.w) + "x" + std::to_string(e.h);
+    default:
+        return "event " + std::to_string(e.type);
     }
 }
 
@@ -104,7 +106,8 @@ std::string redraw_cost(int frames, bool changing) {
     // Rows are made beforehand, so only the layer's work is measured.
     std::vector<std::string> rows(26);
     for (size_t r = 0; r < rows.size(); ++r) {
-        for (int i = 0; i < w + 8; ++i) rows[r] += static_cast<char>('a' + (r + i) % 26);
+        for (int i = 0; i < w + 8; ++i)
+            rows[r] += static_cast<char>('a' + (r + i) % 26);
     }
     const cpu_time start = cpu_seconds();
     for (int frame = 0; frame < frames; ++frame) {
@@ -173,7 +176,8 @@ int main(int argc, char** argv) {
         if (command == "init") {
             const int rc = tb_init();
             say("init " + std::to_string(rc));
-            if (rc == 0) say("size " + std::to_string(tb_width()) + "x" + std::to_string(tb_height()));
+            if (rc == 0)
+                say("size " + std::to_string(tb_width()) + "x" + std::to_string(tb_height()));
         } else if (command == "shutdown") {
             say("shutdown " + std::to_string(tb_shutdown()));
         } else if (command == "clear") {
@@ -212,8 +216,10 @@ int main(int argc, char** argv) {
             const int x = number();
             const int y = number();
             std::string text(static_cast<size_t>(number()), '-');
-            for (size_t k = 0; k < text.size(); k += 10) text[k] = '|';
-            say("long " + std::to_string(tb_printf(x, y, TB_DEFAULT, TB_DEFAULT, "%s", text.c_str())));
+            for (size_t k = 0; k < text.size(); k += 10)
+                text[k] = '|';
+            say("long " +
+                std::to_string(tb_printf(x, y, TB_DEFAULT, TB_DEFAULT, "%s", text.c_str())));
         } else if (command == "events") {
             read_events(number());
         } else if (command == "wait") {
