@@ -1,0 +1,815 @@
+// The viewer as a user meets it: the real binary in a pseudo-terminal, keys
+// and mouse in, the screen read back cell by cell, the terminal handed back
+// at the end, signals and suspension.
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace {
+
+// Palette indices of the colours the viewer uses; -1 is the default colour.
+constexpr int BLACK = 0;
+constexpr int WHITE = 7;
+constexpr int DEFAULT = -1;
+
+const std::string KORVEL = KORVEL_BINARY;
+const std::string JOBSHELL = TEST_PROGRAMS_DIR "/jobshell";
+
+// The worked example tree: README, src, main.c, util, str.c.
+const std::string EXAMPLE = "README\nsrc/main.c\nsrc/util/str.c\n";
+
+// Entries a, 1, 2, b, c, d, e: two directories, one nested, and leaves at
+// every depth.
+const std::string TREE = "a/1\na/2\nb/c/d\ne\n";
+const std::vector<std::string> TREE_ROWS{"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c", "    • d", "• e"};
+
+e2e::launch korvel(const std::string& list, int rows, int cols,
+                   std::vector<std::string> args = {}) {
+    e2e::launch how;
+    how.program = KORVEL;
+    how.args = std::move(args);
+    how.rows = rows;
+    how.cols = cols;
+    how.stdin_data = list;
+    return how;
+}
+
+// f00 to f<n-1>, one flat entry each, in the order they sort.
+std::string numbered(int n) {
+    std::string list;
+    for (int i = 0; i < n; ++i) {
+        char line[16];
+        snprintf(line, sizeof line, "f%02d\n", i);
+        list += line;
+    }
+    return list;
+}
+
+std::string status_row(const e2e::session& s) { return s.row_text(s.rows() - 1); }
+
+testing::AssertionResult ready(e2e::session& s) {
+    if (s.wait_for([&] { return s.alt_screen() && !status_row(s).empty(); }))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no first frame\n" << s.dump();
+}
+
+// The tree area's rows as text.
+std::vector<std::string> tree_rows(const e2e::session& s) {
+    std::vector<std::string> rows;
+    for (int r = 0; r + 1 < s.rows(); ++r) rows.push_back(s.row_text(r));
+    return rows;
+}
+
+std::vector<std::string> padded(std::vector<std::string> rows, int n) {
+    rows.resize(static_cast<size_t>(n));
+    return rows;
+}
+
+// The row drawn as the cursor's, the only one in bold, or -1.
+int bold_row(const e2e::session& s) {
+    for (int r = 0; r + 1 < s.rows(); ++r) {
+        for (int c = 0; c < s.cols(); ++c)
+            if (s.cell_at(r, c).bold) return r;
+    }
+    return -1;
+}
+
+std::string escaped(const std::string& bytes);
+
+// Waits for a whole frame: the tree area from row 0 (rows not named are
+// blank), the cursor drawn on `cursor_row` (-1: on none), and a status row
+// that begins with `status`. A frame reaches the terminal in pieces, so
+// every part of it is waited for, not just one.
+testing::AssertionResult shows(e2e::session& s, const std::vector<std::string>& rows,
+                               int cursor_row, const std::string& status = "") {
+    const std::vector<std::string> want = padded(rows, s.rows() - 1);
+    const auto matches = [&] {
+        return tree_rows(s) == want && bold_row(s) == cursor_row &&
+               status_row(s).rfind(status, 0) == 0;
+    };
+    if (s.wait_for(matches)) return testing::AssertionSuccess();
+    std::string expected;
+    for (size_t r = 0; r < want.size(); ++r) expected += std::to_string(r) + "|" + want[r] + "\n";
+    return testing::AssertionFailure() << "want cursor on row " << cursor_row << ", status \""
+                                       << status << "\", rows\n"
+                                       << expected << "got " << s.dump();
+}
+
+std::string escaped(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            text += static_cast<char>(c);
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            text += hex;
+        }
+    }
+    return text;
+}
+
+// Sends input that must change nothing: afterwards not one byte more has
+// reached the terminal and the program still runs.
+testing::AssertionResult ignored(e2e::session& s, const std::string& input) {
+    s.settle();
+    const size_t before = s.raw_output().size();
+    s.send(input);
+    s.settle();
+    if (s.exited())
+        return testing::AssertionFailure() << escaped(input) << " ended the program\n" << s.dump();
+    if (s.raw_output().size() != before)
+        return testing::AssertionFailure()
+               << escaped(input) << " drew " << escaped(s.raw_output().substr(before)) << "\n"
+               << s.dump();
+    return testing::AssertionSuccess();
+}
+
+// The terminal as the program found it: main screen, cursor shown, no mouse.
+testing::AssertionResult restored(const e2e::session& s) {
+    if (!s.alt_screen() && s.cursor_visible() && !s.mouse_reporting() && !s.private_mode(1002) &&
+        !s.private_mode(1006))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "terminal not restored\n" << s.dump();
+}
+
+std::vector<std::string> cells_of(const std::string& text) {
+    std::vector<std::string> cells;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        cells.push_back(text.substr(i, n));
+        i += n;
+    }
+    return cells;
+}
+
+struct look {
+    int fg;
+    int bg;
+    bool bold;
+};
+
+// `text` stands at `col` of `row` in the given colours, with nothing but
+// cleared cells before and after it.
+void expect_drawn(const e2e::session& s, int row, int col, const std::string& text, look colours) {
+    SCOPED_TRACE("row " + std::to_string(row) + " \"" + text + "\"");
+    EXPECT_EQ(s.row_text(row), std::string(static_cast<size_t>(col), ' ') + text) << s.dump();
+    const std::vector<std::string> cells = cells_of(text);
+    for (int c = 0; c < s.cols(); ++c) {
+        const e2e::cell got = s.cell_at(row, c);
+        const bool inside = c >= col && c < col + static_cast<int>(cells.size());
+        const look want = inside ? colours : look{DEFAULT, DEFAULT, false};
+        if (!inside && got.bg == DEFAULT && !got.bold) continue; // blank, foreground unseen
+        EXPECT_EQ(got.fg, want.fg) << "column " << c;
+        EXPECT_EQ(got.bg, want.bg) << "column " << c;
+        EXPECT_EQ(got.bold, want.bold) << "column " << c;
+    }
+}
+
+// View of the numbered list: which entry heads the screen, which one the
+// status row names, and where the cursor is drawn.
+// Every tree row must agree with the top, or the frame is not complete.
+std::string flat_view(const e2e::session& s) {
+    int top = 0;
+    bool found = false;
+    for (int r = 0; r + 1 < s.rows(); ++r) {
+        const std::string text = s.row_text(r);
+        if (text.empty()) {
+            if (found) top = -1000; // nothing but blank rows after the list
+            continue;
+        }
+        if (text.rfind("• f", 0) != 0) return "row " + std::to_string(r) + " is " + text;
+        const int at = std::stoi(text.substr(5)) - r;
+        if (found && at != top) return "rows disagree at row " + std::to_string(r);
+        top = at;
+        found = true;
+    }
+    const std::string status = status_row(s);
+    const int cursor = status.rfind(" f", 0) == 0 ? std::stoi(status.substr(2)) : -1;
+    return "top " + (found ? std::to_string(top) : "?") + " cursor " + std::to_string(cursor) +
+           " on row " + std::to_string(bold_row(s));
+}
+
+std::string flat_view(int rows, int top, int cursor) {
+    const int row = cursor - top >= 0 && cursor - top < rows - 1 ? cursor - top : -1;
+    return "top " + std::to_string(top) + " cursor " + std::to_string(cursor) + " on row " +
+           std::to_string(row);
+}
+
+struct page_step {
+    std::string keys;
+    int top;
+    int cursor;
+};
+
+// Each step from the state the one before left.
+void run_page_steps(int rows, const std::vector<page_step>& steps) {
+    e2e::session s(korvel(numbered(100), rows, 40));
+    ASSERT_TRUE(ready(s));
+    for (const page_step& step : steps) {
+        const std::string want = flat_view(rows, step.top, step.cursor);
+        s.send(step.keys);
+        EXPECT_TRUE(s.wait_for([&] { return flat_view(s) == want; }))
+            << rows << " rows, after " << escaped(step.keys) << ": " << flat_view(s)
+            << ", want " << want << "\n"
+            << s.dump();
+    }
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+}
+
+TEST(ViewerScreen, WorkedExampleRowsColoursAndCounter) {
+    e2e::session s(korvel(EXAMPLE, 6, 30));
+    ASSERT_TRUE(ready(s));
+    s.send("jjj");
+    ASSERT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 3,
+                      " src/util" + std::string(14, ' ') + "   4/5"));
+
+    const look plain{WHITE, DEFAULT, false};
+    expect_drawn(s, 0, 0, "• README", plain);
+    expect_drawn(s, 1, 0, "▼ src", plain);
+    expect_drawn(s, 2, 2, "• main.c", plain);
+    expect_drawn(s, 3, 2, "▼ util", look{BLACK, WHITE, true});
+    expect_drawn(s, 4, 4, "• str.c", plain);
+    // The status text, then the counter ending exactly at the last column,
+    // all in the message colours.
+    EXPECT_EQ(status_row(s), " src/util" + std::string(14, ' ') + "   4/5");
+    for (int c = 0; c < 30; ++c) {
+        const e2e::cell got = s.cell_at(5, c);
+        EXPECT_EQ(got.fg, BLACK) << "column " << c;
+        EXPECT_EQ(got.bg, WHITE) << "column " << c;
+    }
+    EXPECT_EQ(s.cell_at(5, 28).text, "5");
+    EXPECT_FALSE(s.cursor_visible());
+
+    // Folding changes the marker and drops the row; the counter stays.
+    s.send(e2e::KEY_ENTER);
+    ASSERT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▶ util"}, 3,
+                      " src/util" + std::string(14, ' ') + "   4/5"));
+    expect_drawn(s, 3, 2, "▶ util", look{BLACK, WHITE, true});
+
+    // Four columns sideways: indentation first, then the names' heads; the
+    // marker stays and '<' covers it where a name was cut.
+    s.send("l");
+    ASSERT_TRUE(shows(s, {"< ME", "<", "< in.c", "< il"}, 3));
+    for (int r = 0; r < 4; ++r) {
+        const e2e::cell indicator = s.cell_at(r, 0);
+        EXPECT_EQ(indicator.fg, BLACK) << "row " << r;
+        EXPECT_EQ(indicator.bg, WHITE) << "row " << r;
+        EXPECT_FALSE(indicator.bold) << "row " << r;
+    }
+    for (int c = 1; c < 4; ++c) EXPECT_TRUE(s.cell_at(3, c).bold) << "column " << c;
+    EXPECT_EQ(s.cell_at(2, 2).bg, DEFAULT); // the rest of a plain row stays plain
+}
+
+TEST(ViewerScreen, RightIndicatorMarksExactlyTheRowsCutAtTheEdge) {
+    // Twelve columns: a row of twelve fits, a row of thirteen is cut.
+    e2e::session s(korvel("aaaaaaaaaa\nbbbbbbbbbbb\nd/eeeeeeee\nd/fffffffff\n漢字漢字漢\n"
+                          "漢字漢字漢字\n",
+                          9, 12));
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(shows(s,
+                      {"• aaaaaaaaaa", "• bbbbbbbbb>", "▼ d", "  • eeeeeeee", "  • fffffff>",
+                       "• 漢字漢字漢", "• 漢字漢字 >"},
+                      0));
+    EXPECT_EQ(s.cell_at(6, 11).bg, WHITE); // the indicator's colours
+    EXPECT_EQ(s.cell_at(5, 11).text, "");  // the right half of a character that fits
+    // Sideways, the tail of a cut row comes into view and its '>' goes. The
+    // cut counts bytes: what is left of a split character shows as
+    // substitutes.
+    s.send("l");
+    ASSERT_TRUE(shows(s,
+                      {"< aaaaaa", "< bbbbbbb", "<", "< eeeeee", "< fffffff",
+                       "< \uFFFD\uFFFD漢字漢", "< \uFFFD\uFFFD漢字漢字"},
+                      0));
+}
+
+TEST(ViewerKeys, LinesAndPagesOnTwentyFourRows) {
+    // 23 tree rows: half a page is 11, a page 23, the last full page starts
+    // at 77.
+    run_page_steps(24, {
+                           {"\x05", 1, 1},   // Ctrl-E
+                           {"\x19", 0, 0},   // Ctrl-Y
+                           {"\x19", 0, 0},   // nothing above
+                           {"\x04", 11, 11}, // Ctrl-D
+                           {"\x06", 34, 34}, // Ctrl-F
+                           {"\x15", 23, 23}, // Ctrl-U
+                           {"\x02", 0, 0},   // Ctrl-B
+                           {"\x02", 0, 0},   // nothing above
+                           {"j", 0, 1},
+                           {e2e::KEY_DOWN, 0, 2},
+                           {"k", 0, 1},
+                           {e2e::KEY_UP, 0, 0},
+                           {"k", 0, 0},        // refused at the first row
+                           {"jjjjj", 0, 5},
+                           {"\x06", 23, 28},   // the cursor keeps its screen row
+                           {"G", 77, 99},
+                           {"j", 77, 99},      // refused at the last row
+                           {"\x05", 77, 99},   // neither the view nor the cursor can move
+                           {"\x06", 77, 99},
+                           {"k", 77, 98},
+                           {"\x05", 77, 99},   // the view is at its end, the cursor is not
+                           {"\x02", 54, 76},
+                           {"\x06", 77, 99},   // the view stops at its end
+                           {"g", 0, 0},
+                       });
+}
+
+TEST(ViewerKeys, HalfPagesOnTwentyFiveRows) {
+    run_page_steps(25, {
+                           {"\x04", 12, 12},
+                           {"\x04", 24, 24},
+                           {"\x15", 12, 12},
+                           {"\x06", 36, 36},
+                           {"\x02", 12, 12},
+                       });
+}
+
+TEST(ViewerKeys, RefusedMovesLeaveTheStatusRowAlone) {
+    // An error stays on the status row until the cursor really moves.
+    struct refused {
+        std::string setup; // g or G
+        std::string key;
+    };
+    e2e::session s(korvel(numbered(30), 10, 40));
+    ASSERT_TRUE(ready(s));
+    for (const refused& r : {refused{"g", "k"}, refused{"g", e2e::KEY_UP},
+                             refused{"g", "\x19"}, refused{"g", "\x15"}, refused{"g", "\x02"},
+                             refused{"G", "j"}, refused{"G", e2e::KEY_DOWN},
+                             refused{"G", "\x05"}, refused{"G", "\x04"}, refused{"G", "\x06"}}) {
+        const std::string path = r.setup == "g" ? " f00 " : " f29 ";
+        s.send(r.setup);
+        ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(path, 0) == 0; })) << s.dump();
+        s.send("n");
+        ASSERT_TRUE(s.wait_for_text("Search query was not given")) << s.dump();
+        const int row = bold_row(s);
+        const std::vector<std::string> rows = tree_rows(s);
+        s.send(r.key);
+        s.settle();
+        EXPECT_EQ(status_row(s).rfind(" Search query was not given", 0), 0u)
+            << escaped(r.key) << "\n" << s.dump();
+        EXPECT_EQ(s.cell_at(s.rows() - 1, 1).bg, 1) << escaped(r.key); // still the error colours
+        EXPECT_EQ(bold_row(s), row) << escaped(r.key);
+        EXPECT_EQ(tree_rows(s), rows) << escaped(r.key);
+    }
+    // A real move brings the path back in the message colours.
+    s.send("k");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" f28 ", 0) == 0; })) << s.dump();
+    EXPECT_EQ(s.cell_at(s.rows() - 1, 1).bg, WHITE);
+}
+
+TEST(ViewerKeys, CentringLeavesBlankRowsAboveAndBelow) {
+    e2e::session s(korvel(numbered(100), 24, 40));
+    ASSERT_TRUE(ready(s));
+    // Rows of the list from entry `first` on, below `blank` blank rows.
+    const auto listing = [](int blank, int first, int count) {
+        std::vector<std::string> rows(static_cast<size_t>(blank));
+        for (int i = first; i < first + count; ++i) {
+            char text[32];
+            snprintf(text, sizeof text, "• f%02d", i);
+            rows.push_back(text);
+        }
+        return rows;
+    };
+    // 23 tree rows: the cursor lands on row 11, eight blank rows above f00.
+    s.send("jjjz");
+    ASSERT_TRUE(shows(s, listing(8, 0, 15), 11, " f03 "));
+    // Moving up does not lower a negative top.
+    s.send("k");
+    ASSERT_TRUE(shows(s, listing(8, 0, 15), 10, " f02 "));
+    // A scroll floors it at 0.
+    s.send("\x05");
+    ASSERT_TRUE(shows(s, listing(0, 0, 23), 3, " f03 "));
+    // At the end: blank rows after the last entry.
+    s.send("Gz");
+    ASSERT_TRUE(shows(s, listing(0, 88, 12), 11, " f99 "));
+}
+
+struct tree_step {
+    std::string keys;
+    std::vector<std::string> rows; // the tree area from row 0; rows not named are blank
+    int cursor_row;
+};
+
+TEST(ViewerKeys, ParentFoldAndToggleWalkTheTree) {
+    const int rows = 10;
+    e2e::session s(korvel(TREE, rows, 30));
+    ASSERT_TRUE(ready(s));
+    const std::vector<std::string> all{"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c", "    • d", "• e"};
+    ASSERT_TRUE(shows(s, all, 0));
+
+    // 'p' on a top-level entry has nothing to do and draws nothing.
+    EXPECT_TRUE(ignored(s, "p"));
+
+    const std::vector<tree_step> steps{
+        {"Gk", all, 5},
+        {"p", all, 4},
+        {"p", all, 3},
+        {"jjc", {"▼ a", "  • 1", "  • 2", "▼ b", "  ▶ c", "• e"}, 4},
+        {"c", {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3},
+        {e2e::KEY_ENTER, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▶ c", "• e"}, 3},
+        {"j" + e2e::KEY_ENTER, all, 4},
+        {"gc", {"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}, 0}, // no parent: folds itself
+        {e2e::KEY_ENTER, all, 0},
+        // Space folds and steps down; on a leaf it only steps.
+        {" ", {"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}, 1},
+        {" ", {"▶ a", "▶ b", "• e"}, 2},
+        {" ", {"▶ a", "▶ b", "• e"}, 2},
+        {"k" + e2e::KEY_ENTER, {"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}, 1},
+    };
+    for (const tree_step& step : steps) {
+        s.send(step.keys);
+        EXPECT_TRUE(shows(s, step.rows, step.cursor_row)) << "after " << escaped(step.keys);
+    }
+    // The counter names the entry's place in the whole tree, folded or not.
+    EXPECT_TRUE(shows(s, steps.back().rows, 1, " b" + std::string(21, ' ') + "   4/7"));
+}
+
+TEST(ViewerKeys, SidewaysByFourColumns) {
+    e2e::session s(korvel(EXAMPLE, 6, 30));
+    ASSERT_TRUE(ready(s));
+    const std::vector<std::string> home{"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"};
+    struct sideways {
+        std::string key;
+        std::vector<std::string> rows;
+    };
+    for (const sideways& step : {
+             sideways{"l", {"< ME", "<", "< in.c", "< il", "• str.c"}},
+             sideways{e2e::KEY_RIGHT, {"<", "<", "<", "<", "< c"}},
+             sideways{e2e::KEY_LEFT, {"< ME", "<", "< in.c", "< il", "• str.c"}},
+             sideways{"h", home},
+             sideways{"h", home}, // never below 0
+             sideways{e2e::KEY_LEFT, home},
+             sideways{"lll", {"<", "<", "<", "<", "<"}}, // only '<' and the marker's blank
+         }) {
+        s.send(step.key);
+        EXPECT_TRUE(shows(s, step.rows, 0)) << "after " << escaped(step.key);
+    }
+    EXPECT_EQ(s.cell_at(0, 1).text, " ");
+    EXPECT_TRUE(s.cell_at(0, 1).bold); // the marker's blank in the cursor colours
+}
+
+TEST(ViewerKeys, UnboundKeysDoNothing) {
+    e2e::session s(korvel(TREE, 10, 30));
+    ASSERT_TRUE(ready(s));
+    s.send("j");
+    ASSERT_TRUE(shows(s, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c", "    • d", "• e"}, 1, " a/1 "));
+    for (const std::string key : {"\x03", "\t", "\x7f", "x", "\x1b[5~", "\x1b[H"})
+        EXPECT_TRUE(ignored(s, key));
+    EXPECT_EQ(bold_row(s), 1);
+}
+
+struct ending {
+    std::string keys;
+    std::string out;
+};
+
+TEST(ViewerExit, QuitKeysAndChoosingAPath) {
+    for (const ending& e : {ending{"jjjo", "src/util\n"}, ending{"o", "README\n"},
+                            ending{"jjjq", ""}, ending{"jjj" + e2e::KEY_ESC, ""}}) {
+        e2e::session s(korvel(EXAMPLE, 6, 30));
+        ASSERT_TRUE(ready(s));
+        s.send(e.keys);
+        ASSERT_TRUE(s.wait_exit()) << escaped(e.keys) << "\n" << s.dump();
+        EXPECT_EQ(s.exit_status(), 0) << escaped(e.keys);
+        EXPECT_EQ(s.stdout_data(), e.out) << escaped(e.keys);
+        EXPECT_EQ(s.stderr_data(), "") << escaped(e.keys);
+        EXPECT_TRUE(restored(s)) << escaped(e.keys);
+    }
+}
+
+TEST(ViewerExit, TermAndIntFromOutsideQuitCleanly) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        e2e::session s(korvel(TREE, 10, 30));
+        ASSERT_TRUE(ready(s));
+        s.send_signal(sig);
+        ASSERT_TRUE(s.wait_exit()) << sig << "\n" << s.dump();
+        EXPECT_EQ(s.exit_status(), 0) << sig;
+        EXPECT_EQ(s.term_signal(), 0) << sig;
+        EXPECT_EQ(s.stdout_data(), "") << sig;
+        EXPECT_EQ(s.stderr_data(), "") << sig;
+        EXPECT_TRUE(restored(s)) << sig;
+    }
+}
+
+TEST(ViewerMouse, ClicksWheelAndDrag) {
+    using e2e::mouse;
+    e2e::session s(korvel(TREE, 6, 30)); // five tree rows over seven entries
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(s.wait_for([&] { return s.mouse_drag_reporting(); })) << s.dump();
+
+    struct mouse_step {
+        mouse what;
+        int row;
+        int col;
+        std::vector<std::string> rows;
+        int cursor_row;
+    };
+    const std::vector<mouse_step> steps{
+        // The wheel moves the view and the cursor together.
+        {mouse::wheel_down, 2, 5, {"  • 1", "  • 2", "▼ b", "  ▼ c", "    • d"}, 0},
+        {mouse::wheel_down, 0, 0, {"  • 2", "▼ b", "  ▼ c", "    • d", "• e"}, 0},
+        {mouse::wheel_down, 4, 29, {"  • 2", "▼ b", "  ▼ c", "    • d", "• e"}, 1},
+        {mouse::wheel_up, 1, 1, {"  • 1", "  • 2", "▼ b", "  ▼ c", "    • d"}, 1},
+        {mouse::wheel_up, 1, 1, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 1},
+        // A click anywhere on a row selects it and toggles it.
+        {mouse::left_press, 3, 25, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3},
+        {mouse::left_release, 3, 25, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3},
+        {mouse::left_press, 3, 0, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 3},
+        {mouse::left_press, 2, 3, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 2},
+        // Each step of a drag acts as a click on the row under the pointer.
+        {mouse::left_press, 0, 1, {"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}, 0},
+        {mouse::left_drag, 1, 1, {"▶ a", "▶ b", "• e"}, 1},
+        {mouse::left_drag, 0, 1, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 0},
+        {mouse::left_release, 0, 1, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 0},
+    };
+    for (const mouse_step& step : steps) {
+        const std::string report = s.encode_mouse(step.what, step.row, step.col);
+        ASSERT_FALSE(report.empty());
+        s.send(report);
+        EXPECT_TRUE(shows(s, step.rows, step.cursor_row)) << "after " << escaped(report);
+    }
+
+    // Below the last entry, on the status row, with other buttons: nothing.
+    s.send(e2e::KEY_ENTER); // fold a, to leave blank rows below the last entry
+    ASSERT_TRUE(shows(s, {"▶ a", "▶ b", "• e"}, 0));
+    for (const std::string& report :
+         {s.encode_mouse(mouse::left_press, 3, 2), s.encode_mouse(mouse::left_press, 4, 0),
+          s.encode_mouse(mouse::left_press, 5, 3), s.encode_mouse(mouse::left_drag, 5, 0),
+          s.encode_mouse(mouse::right_press, 0, 2), s.encode_mouse(mouse::middle_press, 1, 2)})
+        EXPECT_TRUE(ignored(s, report));
+
+    // Blank rows above the first entry after centring: nothing either.
+    s.send("gz");
+    ASSERT_TRUE(shows(s, {"", "", "▶ a", "▶ b", "• e"}, 2));
+    for (int row : {0, 1}) EXPECT_TRUE(ignored(s, s.encode_mouse(mouse::left_press, row, 2)));
+    // The rows below still count from the shifted top.
+    s.send_mouse(mouse::left_press, 3, 2);
+    ASSERT_TRUE(shows(s, {"", "", "▶ a", "▼ b", "  ▼ c"}, 3, " b "));
+}
+
+TEST(ViewerMouse, ActsWhileThePromptIsOpen) {
+    using e2e::mouse;
+    e2e::session s(korvel(TREE, 6, 30));
+    ASSERT_TRUE(ready(s));
+    s.send("/b");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" /b ", 0) == 0; })) << s.dump();
+
+    // The wheel moves the cursor; the status row shows its path until the
+    // next edit brings the prompt back.
+    s.send_mouse(mouse::wheel_down, 1, 1);
+    ASSERT_TRUE(shows(s, {"  • 1", "  • 2", "▼ b", "  ▼ c", "    • d"}, 0, " a/1 "));
+    s.send_mouse(mouse::left_press, 2, 4); // b: selected and folded
+    ASSERT_TRUE(shows(s, {"  • 1", "  • 2", "▶ b", "• e"}, 2, " b "));
+
+    // The prompt is still open: typing edits it, Enter searches from b.
+    s.send("x");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" /bx ", 0) == 0; })) << s.dump();
+    s.send(e2e::KEY_BACKSPACE + e2e::KEY_BACKSPACE + "e" + e2e::KEY_ENTER);
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" e ", 0) == 0; })) << s.dump();
+}
+
+TEST(ViewerResize, RedrawsAsItWasAndMovesScrollBack) {
+    e2e::session s(korvel(numbered(100), 24, 40));
+    ASSERT_TRUE(ready(s));
+    s.send(std::string(15, 'j'));
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(24, 0, 15); })) << s.dump();
+
+    s.resize(30, 60);
+    ASSERT_TRUE(s.wait_for([&] {
+        return s.row_text(28) == "• f28" && flat_view(s) == flat_view(30, 0, 15) &&
+               status_row(s) == " f15" + std::string(46, ' ') + "   16/100";
+    })) << s.dump();
+
+    // Shrunk below the cursor's row: it is off the screen until it moves.
+    s.resize(10, 20);
+    ASSERT_TRUE(shows(s, {"• f00", "• f01", "• f02", "• f03", "• f04", "• f05", "• f06", "• f07",
+                          "• f08"},
+                      -1, " f15" + std::string(9, ' ') + "16/100"));
+
+    s.send("k");
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 6, 14); })) << s.dump();
+}
+
+// Suspension needs a parent that does job control; see programs/jobshell.cpp.
+class job {
+  public:
+    job(const std::string& list, int rows, int cols) : log_(""), s_(launch(list, rows, cols)) {}
+
+    e2e::session& session() { return s_; }
+
+    std::vector<std::string> log() const {
+        std::ifstream in(log_.path());
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    int count(const std::string& line) const {
+        const auto lines = log();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+    }
+    // The viewer's process id, once the shell has started it.
+    pid_t pid() {
+        if (pid_ == 0) {
+            s_.wait_for([&] { return !log().empty(); });
+            const auto lines = log();
+            if (!lines.empty() && lines[0].rfind("pid ", 0) == 0) pid_ = std::stoi(lines[0].substr(4));
+        }
+        return pid_;
+    }
+    // The process state letter from /proc, '?' when it is gone.
+    char state() {
+        std::ifstream in("/proc/" + std::to_string(pid()) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t paren = stat.rfind(')');
+        return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
+    }
+
+  private:
+    e2e::launch launch(const std::string& list, int rows, int cols) {
+        e2e::launch how = korvel(list, rows, cols);
+        how.program = JOBSHELL;
+        how.args = {KORVEL};
+        how.env["JOBSHELL_LOG"] = log_.path();
+        return how;
+    }
+    e2e::temp_file log_;
+    e2e::session s_;
+    pid_t pid_ = 0;
+};
+
+TEST(ViewerSuspend, StopsWithTheTerminalRestoredAndComesBackDrawn) {
+    job j(TREE, 10, 30);
+    e2e::session& s = j.session();
+    ASSERT_TRUE(ready(s));
+    ASSERT_GT(j.pid(), 0) << s.dump();
+    s.send("jj");
+    ASSERT_TRUE(shows(s, TREE_ROWS, 2));
+
+    // Ctrl-Z and SIGTSTP from outside, alternately, several times over.
+    for (int cycle = 1; cycle <= 4; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        if (cycle % 2 == 1) {
+            s.send("\x1a");
+        } else {
+            kill(j.pid(), SIGTSTP);
+        }
+        ASSERT_TRUE(s.wait_for([&] { return j.count("stopped " + std::to_string(SIGTSTP)) == cycle; }))
+            << s.dump();
+        EXPECT_EQ(j.state(), 'T');
+        EXPECT_TRUE(s.wait_for([&] { return !s.alt_screen(); })) << s.dump();
+        EXPECT_TRUE(restored(s));
+
+        kill(j.pid(), SIGCONT);
+        ASSERT_TRUE(shows(s, TREE_ROWS, cycle + 1));
+        EXPECT_TRUE(s.alt_screen());
+        EXPECT_TRUE(s.wait_for([&] { return s.mouse_drag_reporting(); })) << s.dump();
+        EXPECT_FALSE(s.cursor_visible());
+        // And it works on.
+        s.send("j");
+        ASSERT_TRUE(shows(s, TREE_ROWS, cycle + 2));
+    }
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(j.count("exited 0"), 1);
+    EXPECT_TRUE(restored(s));
+}
+
+TEST(ViewerSuspend, PromptStaysOpenAcrossAStopAndIgnoresCtrlZ) {
+    job j(TREE, 10, 30);
+    e2e::session& s = j.session();
+    ASSERT_TRUE(ready(s));
+    ASSERT_GT(j.pid(), 0) << s.dump();
+    s.send("j/ab");
+    ASSERT_TRUE(s.wait_for([&] {
+        return status_row(s).rfind(" /ab ", 0) == 0 && s.cursor_visible() && s.cursor_col() == 4;
+    })) << s.dump();
+
+    // Ctrl-Z and Ctrl-C are no editing keys: they do nothing at the prompt.
+    for (const std::string key : {"\x1a", "\x03"}) {
+        s.send(key);
+        s.settle();
+        EXPECT_EQ(j.count("stopped " + std::to_string(SIGTSTP)), 0);
+        EXPECT_TRUE(s.alt_screen());
+        EXPECT_EQ(status_row(s).rfind(" /ab ", 0), 0u) << s.dump();
+        EXPECT_TRUE(s.cursor_visible());
+        EXPECT_EQ(s.cursor_col(), 4);
+    }
+
+    kill(j.pid(), SIGTSTP);
+    ASSERT_TRUE(s.wait_for([&] { return j.count("stopped " + std::to_string(SIGTSTP)) == 1; }))
+        << s.dump();
+    EXPECT_TRUE(s.wait_for([&] { return !s.alt_screen(); })) << s.dump();
+    EXPECT_TRUE(restored(s));
+    kill(j.pid(), SIGCONT);
+    // Back with the selected path on the status row and no cursor, until the
+    // next edit draws the prompt again.
+    ASSERT_TRUE(shows(s, TREE_ROWS, 1, " a/1 "));
+    EXPECT_TRUE(s.alt_screen());
+    EXPECT_FALSE(s.cursor_visible());
+    s.send("c");
+    ASSERT_TRUE(s.wait_for([&] {
+        return status_row(s).rfind(" /abc ", 0) == 0 && s.cursor_visible() &&
+               s.cursor_row() == 9 && s.cursor_col() == 5;
+    })) << s.dump();
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" a/1 ", 0) == 0; })) << s.dump();
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+}
+
+TEST(ViewerHostile, LongNameIsClippedAndChosenWhole) {
+    const std::string name(5000, 'n');
+    e2e::session s(korvel(name + "/leaf\nshort\n", 8, 40));
+    ASSERT_TRUE(ready(s));
+    // The row runs past the right edge: cut there, with '>' in the last column.
+    ASSERT_TRUE(shows(s, {"▼ " + std::string(37, 'n') + ">", "  • leaf", "• short"}, 0));
+    EXPECT_EQ(s.cell_at(0, 39).fg, BLACK);
+    EXPECT_EQ(s.cell_at(0, 39).bg, WHITE);
+    // Sideways, cut at both ends.
+    s.send("l");
+    ASSERT_TRUE(shows(s, {"< " + std::string(37, 'n') + ">", "< af", "< t"}, 0));
+    // The whole path comes out, byte for byte.
+    s.send("jo");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(s.stdout_data(), name + "/leaf\n");
+    EXPECT_EQ(s.stderr_data(), "");
+}
+
+TEST(ViewerHostile, ControlBytesAreShownNotObeyed) {
+    struct hostile {
+        std::string name;
+        std::string shown;
+        std::string never_sent; // what must not reach the terminal
+    };
+    const std::vector<hostile> names{
+        {"title\x1b]0;pwned\x07", "title␛]0;pwned␇", "\x1b]0;pwned"},
+        {"clear\x1b[2Jgone", "clear␛[2Jgone", "\x1b[2Jgone"},
+        {"red\x1b[31mred", "red␛[31mred", "\x1b[31mred"},
+        {"clip\x1b]52;c;cHduZWQ=\x07", "clip␛]52;c;cHduZWQ=␇", "\x1b]52;"},
+        {"cone\xc2\x9b" "31mx", "cone\uFFFD31mx", "\xc2\x9b"},
+        {"del\x7f" "bell\x07", "del␡bell␇", "bell\x07"},
+        {"bad\xff\xfe.", "bad\uFFFD\uFFFD.", "\xff"},
+        {"tab\tcr\r", "tab␉cr␍", "tab\t"},
+    };
+    std::string list;
+    for (const hostile& h : names) list += h.name + "\n";
+    e2e::session s(korvel(list, 12, 40));
+    ASSERT_TRUE(ready(s));
+    // Each name stands on a row of its own, in byte order.
+    std::vector<hostile> sorted = names;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const hostile& a, const hostile& b) { return a.name < b.name; });
+    std::vector<std::string> rows;
+    for (const hostile& h : sorted) rows.push_back("• " + h.shown);
+    ASSERT_TRUE(shows(s, rows, 0, " " + sorted[0].shown + " "));
+    EXPECT_TRUE(s.alt_screen());
+    for (const hostile& h : names)
+        EXPECT_EQ(s.raw_output().find(h.never_sent), std::string::npos) << escaped(h.name);
+    // The red name's tail is not red.
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (sorted[i].name.rfind("red", 0) == 0) {
+            EXPECT_EQ(s.cell_at(static_cast<int>(i), 11).fg, WHITE) << s.dump();
+        }
+    }
+    // Walk them all with the status row showing each one.
+    for (size_t i = 1; i < sorted.size(); ++i) {
+        s.send("j");
+        EXPECT_TRUE(shows(s, rows, static_cast<int>(i), " " + sorted[i].shown + " "));
+    }
+    for (const hostile& h : names)
+        EXPECT_EQ(s.raw_output().find(h.never_sent), std::string::npos) << escaped(h.name);
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.stderr_data(), "");
+}
+
+TEST(ViewerHostile, ChosenPathKeepsEveryByte) {
+    const std::string nasty = "all\x1b]0;t\x07\x1b[2J\x1b[31m\xc2\x9b\x7f\xff\t\r|";
+    for (const std::string& chosen : {nasty, std::string("dir\x1b[1m/leaf\x9b")}) {
+        e2e::session s(korvel("0first\n" + chosen + "\n", 8, 40));
+        ASSERT_TRUE(ready(s));
+        s.send("G");
+        ASSERT_TRUE(s.wait_for([&] { return bold_row(s) > 0; })) << s.dump();
+        s.send("o");
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+        EXPECT_EQ(s.exit_status(), 0);
+        EXPECT_EQ(escaped(s.stdout_data()), escaped(chosen + "\n"));
+        EXPECT_TRUE(restored(s));
+    }
+}
+
+} // namespace
