@@ -208,7 +208,9 @@ constexpr size_t INSERTION_SORT_MAX = 16;
 __attribute__((no_sanitize_address)) inline uint64_t load_key(const char* p) {
     if constexpr (std::endian::native == std::endian::little) {
         if ((reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 8) {
-            using unaligned_word = uint64_t __attribute__((may_alias, aligned(1)));
+            // A typedef, not using: clang ignores aligned(1) on an alias declaration
+            // and would take the word to be 8-byte aligned.
+            typedef uint64_t unaligned_word __attribute__((may_alias, aligned(1)));
             uint64_t word = *reinterpret_cast<const unaligned_word*>(p);
             uint64_t zero = (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
             if (zero != 0) {
