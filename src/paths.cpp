@@ -168,18 +168,24 @@ struct tree_builder {
 
     bool add_line(char* text) {
         uint64_t d = 0;
+        uint64_t pos = 0;
         if (previous != nullptr) {
             d = shared_depth(text);
+            if (d > 0) {
+                uint64_t end = branch_ends[d - 1];
+                // A line that ends within the components it shares makes no
+                // entry and leaves the branch as it was, so the next line is
+                // still compared with the line that built the branch. (With a
+                // blank separator such a line can sort between two that
+                // share more.)
+                if (text[end] == '\0' || text[end + 1] == separator || text[end + 1] == '\0')
+                    return true;
+                pos = end + 1;
+            }
             split_previous();
             cut_branch(d);
         }
         previous = text;
-        uint64_t pos = 0;
-        if (d > 0) {
-            uint64_t end = branch_ends[d - 1];
-            if (text[end] == '\0') return true;
-            pos = end + 1;
-        }
         for (;;) {
             char* component = text + pos;
             char* stop = strchrnul(component, separator);
