@@ -1,0 +1,380 @@
+// Searching as a user meets it: the prompt on the bottom row, its line
+// editor and history, the jumps with n and N, the highlight of matching
+// rows, and the messages when there is nothing to find.
+#include <regex.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace {
+
+// Palette indices of the colours the viewer uses; -1 is the default colour.
+constexpr int BLACK = 0;
+constexpr int RED = 1;
+constexpr int YELLOW = 3;
+constexpr int WHITE = 7;
+constexpr int DEFAULT = -1;
+
+// Entries a, a/x, b, b/x in this order.
+const std::string AX = "a/x\nb/x\n";
+const std::vector<std::string> AX_ROWS{"▼ a", "  • x", "▼ b", "  • x"};
+
+e2e::launch korvel(const std::string& list, int rows, int cols,
+                   std::vector<std::string> args = {}) {
+    e2e::launch how;
+    how.program = KORVEL_BINARY;
+    how.args = std::move(args);
+    how.rows = rows;
+    how.cols = cols;
+    how.stdin_data = list;
+    return how;
+}
+
+std::string status_row(const e2e::session& s) { return s.row_text(s.rows() - 1); }
+
+testing::AssertionResult ready(e2e::session& s) {
+    if (s.wait_for([&] { return s.alt_screen() && !status_row(s).empty(); }))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no first frame\n" << s.dump();
+}
+
+std::vector<std::string> tree_rows(const e2e::session& s) {
+    std::vector<std::string> rows;
+    for (int r = 0; r + 1 < s.rows(); ++r) rows.push_back(s.row_text(r));
+    return rows;
+}
+
+// The row drawn as the cursor's, the only one in bold, or -1.
+int bold_row(const e2e::session& s) {
+    for (int r = 0; r + 1 < s.rows(); ++r) {
+        for (int c = 0; c < s.cols(); ++c)
+            if (s.cell_at(r, c).bold) return r;
+    }
+    return -1;
+}
+
+// The colours of the status row, read at its second column (its first
+// character).
+struct colours {
+    int fg;
+    int bg;
+    bool operator==(const colours&) const = default;
+};
+constexpr colours MESSAGE{BLACK, WHITE};
+constexpr colours ERROR{WHITE, RED};
+constexpr colours PROMPT{WHITE, DEFAULT};
+
+colours status_colours(const e2e::session& s) {
+    const e2e::cell c = s.cell_at(s.rows() - 1, 1);
+    return {c.fg, c.bg};
+}
+
+std::string escaped(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            text += hex;
+        }
+    }
+    return text;
+}
+
+// What the screen should come to after a key: the tree rows (those not
+// named are blank), the cursor's row, the status text (a prefix, then
+// blanks at least to the end of the word) and its colours.
+struct frame {
+    std::vector<std::string> rows;
+    int cursor_row;
+    std::string status;
+    colours look;
+};
+
+// Waits for the whole frame: it reaches the terminal in pieces.
+testing::AssertionResult shows(e2e::session& s, const frame& want) {
+    std::vector<std::string> rows = want.rows;
+    rows.resize(static_cast<size_t>(s.rows() - 1));
+    const auto matches = [&] {
+        return tree_rows(s) == rows && bold_row(s) == want.cursor_row &&
+               status_row(s).rfind(want.status + " ", 0) == 0 && status_colours(s) == want.look;
+    };
+    if (s.wait_for(matches)) return testing::AssertionSuccess();
+    const colours got = status_colours(s);
+    return testing::AssertionFailure()
+           << "want cursor on row " << want.cursor_row << ", status \"" << want.status
+           << "\" in " << want.look.fg << " on " << want.look.bg << "; status colours are "
+           << got.fg << " on " << got.bg << "\n"
+           << s.dump();
+}
+
+// Waits for the open prompt: its text, and the terminal cursor at the
+// editing position.
+testing::AssertionResult prompt_shows(e2e::session& s, const std::string& text, int pos) {
+    const int row = s.rows() - 1;
+    const auto matches = [&] {
+        return status_row(s).rfind(" " + text + " ", 0) == 0 && status_colours(s) == PROMPT &&
+               s.cursor_visible() && s.cursor_row() == row && s.cursor_col() == pos + 2;
+    };
+    if (s.wait_for(matches)) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "want prompt \"" << text << "\" with the cursor at column "
+                                       << pos + 2 << "\n"
+                                       << s.dump();
+}
+
+// The regular-expression library's own words for a pattern's error.
+std::string regex_error(const char* pattern) {
+    regex_t re;
+    const int rc = regcomp(&re, pattern, REG_EXTENDED);
+    char text[64] = "";
+    regerror(rc, &re, text, sizeof text);
+    if (rc == 0) regfree(&re);
+    return text;
+}
+
+struct step {
+    std::string keys;
+    frame then;
+};
+
+struct scenario {
+    const char* name;
+    std::vector<step> steps;
+};
+
+TEST(SearchJumps, WalkBothWaysAndReportTheEnds) {
+    const frame on_a{AX_ROWS, 0, " a", MESSAGE};
+    const frame on_ax{AX_ROWS, 1, " a/x", MESSAGE};
+    const frame on_bx{AX_ROWS, 3, " b/x", MESSAGE};
+    const auto at = [](int row, const char* text, colours look) {
+        return frame{AX_ROWS, row, text, look};
+    };
+    const std::vector<scenario> scenarios{
+        {"forward",
+         {{"/x\r", on_ax},
+          {"n", on_bx},
+          {"n", at(3, " Pattern not found", ERROR)}, // no wrapping round
+          {"N", on_ax}}},
+        {"backward",
+         {{"G", on_bx},
+          {"?x\r", on_ax},
+          {"n", at(1, " Pattern not found", ERROR)}, // n goes on upwards
+          {"N", on_bx}}},
+        {"the cursor's own entry is never the result",
+         {{"/a/x\r", on_ax}, // with the separator: matched against full paths
+          {"n", at(1, " Pattern not found", ERROR)},
+          {"N", at(1, " Pattern not found", ERROR)}}},
+        {"before any pattern",
+         {{"n", at(0, " Search query was not given", ERROR)},
+          {"N", at(0, " Search query was not given", ERROR)},
+          {"/\r", on_a}, // an empty prompt compiles nothing
+          {"n", at(0, " Search query was not given", ERROR)},
+          {"j", on_ax}}},
+        {"escape after ? keeps the old direction",
+         {{"/x\r", on_ax}, {"?", at(1, " ?", PROMPT)}, {"\x1b", on_ax}, {"n", on_bx}}},
+        {"enter on an empty prompt keeps pattern and direction",
+         {{"/x\r", on_ax}, {"?", at(1, " ?", PROMPT)}, {"\r", on_ax}, {"n", on_bx}}},
+        {"a new pattern replaces the old",
+         {{"/x\r", on_ax}, {"?^a$\r", on_a}, {"n", at(0, " Pattern not found", ERROR)}}},
+    };
+    for (const scenario& sc : scenarios) {
+        SCOPED_TRACE(sc.name);
+        e2e::session s(korvel(AX, 8, 40));
+        ASSERT_TRUE(ready(s));
+        for (const step& st : sc.steps) {
+            s.send(st.keys);
+            EXPECT_TRUE(shows(s, st.then)) << "after " << escaped(st.keys);
+        }
+    }
+}
+
+TEST(SearchJumps, MatchesAreHighlightedAndTheCursorRowIsNot) {
+    e2e::session s(korvel(AX, 8, 30));
+    ASSERT_TRUE(ready(s));
+    s.send("/x\r");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 1, " a/x", MESSAGE}));
+    const auto row_look = [&](int row) {
+        const e2e::cell c = s.cell_at(row, s.row_text(row).find_first_not_of(' '));
+        return colours{c.fg, c.bg};
+    };
+    EXPECT_EQ(row_look(3), (colours{BLACK, YELLOW})); // b/x
+    EXPECT_EQ(row_look(1), (colours{BLACK, WHITE}));  // the cursor's colours win
+    EXPECT_EQ(row_look(0), (colours{WHITE, DEFAULT}));
+    EXPECT_EQ(row_look(2), (colours{WHITE, DEFAULT}));
+    EXPECT_FALSE(s.cell_at(3, 2).bold);
+    EXPECT_EQ(s.cell_at(3, 5).bg, DEFAULT); // the highlight ends with the text
+
+    s.send("n");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 3, " b/x", MESSAGE}));
+    EXPECT_TRUE(s.wait_for([&] { return row_look(1) == colours{BLACK, YELLOW}; })) << s.dump();
+    EXPECT_EQ(row_look(3), (colours{BLACK, WHITE}));
+
+    // A pattern with the separator is matched against full paths.
+    s.send("/^b/\r");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 3, " Pattern not found", ERROR}));
+    s.send("?\r");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 3, " b/x", MESSAGE}));
+    s.send("g");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 0, " a", MESSAGE}));
+    EXPECT_TRUE(s.wait_for([&] { return row_look(3) == colours{BLACK, YELLOW}; })) << s.dump();
+    EXPECT_EQ(row_look(1), (colours{WHITE, DEFAULT}));
+    EXPECT_EQ(row_look(2), (colours{WHITE, DEFAULT}));
+}
+
+TEST(SearchJumps, BadPatternReportsTheLibraryAndDropsTheOldOne) {
+    e2e::session s(korvel(AX, 8, 60));
+    ASSERT_TRUE(ready(s));
+    s.send("/x\r");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 1, " a/x", MESSAGE}));
+    ASSERT_TRUE(s.wait_for([&] { return s.cell_at(3, 2).bg == YELLOW; })) << s.dump();
+
+    const std::string message = " regex failed: " + regex_error("(");
+    ASSERT_NE(message, " regex failed: ");
+    s.send("/(\r");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 1, message, ERROR}));
+    EXPECT_TRUE(s.wait_for([&] { return s.cell_at(3, 2).bg == DEFAULT; })) << s.dump();
+    s.send("n");
+    ASSERT_TRUE(shows(s, {AX_ROWS, 1, " Search query was not given", ERROR}));
+    // The failed pattern still went into the history.
+    s.send("/");
+    ASSERT_TRUE(prompt_shows(s, "/", 0));
+    s.send(e2e::KEY_UP);
+    ASSERT_TRUE(prompt_shows(s, "/(", 1));
+    s.send(e2e::KEY_UP);
+    ASSERT_TRUE(prompt_shows(s, "/x", 1));
+}
+
+TEST(SearchJumps, MatchInsideFoldedDirectoriesIsRevealed) {
+    e2e::session s(korvel("c/d/e/hit\nc/d/other\nz\n", 10, 30, {"-f"}));
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(shows(s, {{"▶ c", "• z"}, 0, " c", MESSAGE}));
+    s.send("/hit\r");
+    ASSERT_TRUE(shows(s, {{"▼ c", "  ▼ d", "    ▼ e", "      • hit", "    • other", "• z"},
+                          3,
+                          " c/d/e/hit",
+                          MESSAGE}));
+    EXPECT_EQ(status_row(s), " c/d/e/hit" + std::string(13, ' ') + "   4/6");
+    // Fold the top again: the search still walks the folded entries, from
+    // the cursor's place in the whole tree.
+    s.send("gc");
+    ASSERT_TRUE(shows(s, {{"▶ c", "• z"}, 0, " c", MESSAGE}));
+    s.send("G?other\r");
+    ASSERT_TRUE(shows(s, {{"▼ c", "  ▼ d", "    ▼ e", "      • hit", "    • other", "• z"},
+                          4,
+                          " c/d/other",
+                          MESSAGE}));
+}
+
+TEST(SearchPrompt, DrawnOnTheBottomRowWithItsCursor) {
+    e2e::session s(korvel(AX, 8, 30));
+    ASSERT_TRUE(ready(s));
+    EXPECT_FALSE(s.cursor_visible());
+    s.send("/");
+    ASSERT_TRUE(prompt_shows(s, "/", 0));
+    // The whole row, the counter included, in the prompt's colours.
+    EXPECT_EQ(status_row(s), " /" + std::string(21, ' ') + "   1/4");
+    for (int c : {0, 1, 2, 26, 28, 29}) {
+        EXPECT_EQ(s.cell_at(7, c).fg, WHITE) << c;
+        EXPECT_EQ(s.cell_at(7, c).bg, DEFAULT) << c;
+    }
+
+    struct edit {
+        std::string keys;
+        std::string text;
+        int pos;
+    };
+    for (const edit& e : {
+             edit{"ab", "/ab", 2},
+             edit{e2e::KEY_LEFT, "/ab", 1},
+             edit{e2e::KEY_LEFT + e2e::KEY_LEFT + e2e::KEY_LEFT, "/ab", 0}, // not past 0
+             edit{e2e::KEY_BACKSPACE, "/ab", 0},                           // nothing before
+             edit{"q", "/qab", 1},                                         // text, not a key
+             edit{e2e::KEY_DELETE, "/qb", 1},
+             edit{e2e::KEY_RIGHT + e2e::KEY_RIGHT, "/qb", 2}, // not past the end
+             edit{e2e::KEY_DELETE, "/qb", 2},                 // nothing under the cursor
+             edit{e2e::KEY_BACKSPACE, "/q", 1},
+             edit{"\t", "/q", 1},                             // no editing key
+             edit{"\x03", "/q", 1},
+         }) {
+        s.send(e.keys);
+        EXPECT_TRUE(prompt_shows(s, e.text, e.pos)) << "after " << escaped(e.keys);
+    }
+    // Escape closes it: the path again, no cursor.
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(shows(s, {AX_ROWS, 0, " a", MESSAGE}));
+    EXPECT_TRUE(s.wait_for([&] { return !s.cursor_visible(); })) << s.dump();
+    // '?' opens it backwards, empty again.
+    s.send("?");
+    ASSERT_TRUE(prompt_shows(s, "?", 0));
+}
+
+TEST(SearchPrompt, LineHoldsSixtyThreeBytes) {
+    e2e::session s(korvel(AX, 8, 80));
+    ASSERT_TRUE(ready(s));
+    const std::string full(63, 'y');
+    s.send("/" + std::string(70, 'y'));
+    ASSERT_TRUE(prompt_shows(s, "/" + full, 63));
+    s.send(e2e::KEY_LEFT + "z");
+    ASSERT_TRUE(prompt_shows(s, "/" + full, 62)); // a full line takes nothing more
+    s.send(e2e::KEY_ENTER);
+    ASSERT_TRUE(shows(s, {AX_ROWS, 0, " Pattern not found", ERROR}));
+    s.send("/" + e2e::KEY_UP);
+    ASSERT_TRUE(prompt_shows(s, "/" + full, 63));
+}
+
+TEST(SearchPrompt, HistoryIsWalkedWithUpAndDown) {
+    // Every pattern here finds nothing, so each Enter that searches says so
+    // and one that does not search leaves the path on the status row.
+    const frame not_found{AX_ROWS, 0, " Pattern not found", ERROR};
+    const frame no_search{AX_ROWS, 0, " a", MESSAGE};
+    struct history_step {
+        std::string keys;
+        std::string prompt; // the open prompt, or "" when closed
+        int pos;
+        const frame* closed;
+    };
+    const std::vector<history_step> steps{
+        {"/ab\r", "", 0, &not_found},
+        {"/cd\r", "", 0, &not_found},
+        {"/" + e2e::KEY_UP, "/cd", 2, nullptr},
+        {e2e::KEY_UP, "/ab", 2, nullptr},
+        {e2e::KEY_UP + "x", "/abx", 3, nullptr}, // nothing older
+        {e2e::KEY_DOWN, "/cd", 2, nullptr},
+        {e2e::KEY_DOWN, "/", 0, nullptr},
+        {e2e::KEY_DOWN, "/", 0, nullptr}, // nothing newer
+        {e2e::KEY_UP + e2e::KEY_UP, "/abx", 3, nullptr},
+        {"\r", "", 0, &not_found}, // searches for 'abx' and makes it the most recent
+        {"/" + e2e::KEY_UP, "/abx", 3, nullptr},
+        {e2e::KEY_UP, "/cd", 2, nullptr},
+        {e2e::KEY_DOWN + e2e::KEY_BACKSPACE + e2e::KEY_BACKSPACE + e2e::KEY_BACKSPACE, "/", 0,
+         nullptr},
+        {"\r", "", 0, &no_search}, // an emptied entry leaves the history
+        {"/z" + e2e::KEY_UP, "/cd", 2, nullptr},
+        {e2e::KEY_UP, "/cd", 2, nullptr}, // 'abx' is gone
+        {e2e::KEY_DOWN, "/z", 1, nullptr},
+        {e2e::KEY_UP + "\r", "", 0, &not_found},
+        {"/", "/z", 0, nullptr}, // the typed line survives, from its start
+        {e2e::KEY_ESC, "", 0, &no_search},
+        {"/", "/", 0, nullptr}, // Escape emptied it
+        {e2e::KEY_UP, "/cd", 2, nullptr},
+    };
+    e2e::session s(korvel(AX, 8, 30));
+    ASSERT_TRUE(ready(s));
+    for (const history_step& st : steps) {
+        s.send(st.keys);
+        if (st.closed) {
+            EXPECT_TRUE(shows(s, *st.closed)) << "after " << escaped(st.keys);
+            EXPECT_TRUE(s.wait_for([&] { return !s.cursor_visible(); })) << s.dump();
+        } else {
+            EXPECT_TRUE(prompt_shows(s, st.prompt, st.pos)) << "after " << escaped(st.keys);
+        }
+    }
+}
+
+} // namespace
