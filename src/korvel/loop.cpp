@@ -220,7 +220,11 @@ int handle_events() {
 
 bool dispatch_event(const tb_event& event) {
     switch (event.type) {
-    case TB_EVENT_RESIZE: return true;
+    case TB_EVENT_RESIZE:
+        // The bottom row has moved; the prompt's cursor goes with it rather
+        // than stay behind in the tree or off the screen.
+        if (input_mode == MODE_PROMPT) place_prompt_cursor();
+        return true;
     case TB_EVENT_MOUSE: return mouse_event(event);
     case TB_EVENT_KEY:
         if (input_mode == MODE_PROMPT) return prompt_key(event);
@@ -240,5 +244,9 @@ int run_event_loop() {
         const int result = redraw() != 0 ? LOOP_FAILED : handle_events();
         if (stop_request != STOP_SUSPEND) return result;
         suspend_process();
+        // A quit that came while stopped (`kill %1` sends SIGTERM and then
+        // SIGCONT to a stopped job) would be wiped out by the next cycle's
+        // init_ui: act on it now, with the terminal still restored.
+        if (stop_request == STOP_QUIT) return result;
     }
 }

@@ -25,6 +25,10 @@ void draw_prompt() {
     snprintf(text, sizeof text, "%s%s", prefix, line_editor.current->buf);
     show_message(text);
     status_colors = PROMPT_COLORS;
+    place_prompt_cursor();
+}
+
+void place_prompt_cursor() {
     // Column 0 is the status line's leading blank, column 1 the prefix.
     tb_set_cursor(line_editor.pos + 2, tb_height() - 1);
 }

@@ -181,13 +181,14 @@ void expect_drawn(const e2e::session& s, int row, int col, const std::string& te
 std::string flat_view(const e2e::session& s) {
     int top = 0;
     bool found = false;
+    bool ended = false; // only blank rows may follow the last entry
     for (int r = 0; r + 1 < s.rows(); ++r) {
         const std::string text = s.row_text(r);
         if (text.empty()) {
-            if (found) top = -1000; // nothing but blank rows after the list
+            ended = found;
             continue;
         }
-        if (text.rfind("• f", 0) != 0) return "row " + std::to_string(r) + " is " + text;
+        if (ended || text.rfind("• f", 0) != 0) return "row " + std::to_string(r) + " is " + text;
         const int at = std::stoi(text.substr(5)) - r;
         if (found && at != top) return "rows disagree at row " + std::to_string(r);
         top = at;
@@ -601,6 +602,24 @@ TEST(ViewerResize, RedrawsAsItWasAndMovesScrollBack) {
     ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 6, 14); })) << s.dump();
 }
 
+TEST(ViewerResize, PromptCursorFollowsTheBottomRow) {
+    e2e::session s(korvel(TREE, 8, 30));
+    ASSERT_TRUE(ready(s));
+    s.send("/ab");
+    for (const auto& [rows, cols] : {std::pair{12, 30}, std::pair{5, 20}, std::pair{8, 30}}) {
+        s.resize(rows, cols);
+        EXPECT_TRUE(s.wait_for([&] {
+            return status_row(s).rfind(" /ab ", 0) == 0 && s.cursor_visible() &&
+                   s.cursor_row() == rows - 1 && s.cursor_col() == 4;
+        })) << rows << "x" << cols << "\n" << s.dump();
+    }
+    // And editing goes on where it was.
+    s.send(e2e::KEY_LEFT + "x");
+    EXPECT_TRUE(s.wait_for([&] {
+        return status_row(s).rfind(" /axb ", 0) == 0 && s.cursor_row() == 7 && s.cursor_col() == 4;
+    })) << s.dump();
+}
+
 // Suspension needs a parent that does job control; see programs/jobshell.cpp.
 class job {
   public:
@@ -684,6 +703,54 @@ TEST(ViewerSuspend, StopsWithTheTerminalRestoredAndComesBackDrawn) {
     EXPECT_EQ(s.exit_status(), 0);
     EXPECT_EQ(j.count("exited 0"), 1);
     EXPECT_TRUE(restored(s));
+}
+
+TEST(ViewerSuspend, QuitSignalWhileStoppedEndsItWhenContinued) {
+    // What `kill %1` does to a stopped job: the signal, then SIGCONT.
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        job j(TREE, 10, 30);
+        e2e::session& s = j.session();
+        ASSERT_TRUE(ready(s));
+        ASSERT_GT(j.pid(), 0) << s.dump();
+        s.send("\x1a");
+        ASSERT_TRUE(s.wait_for([&] { return j.count("stopped " + std::to_string(SIGTSTP)) == 1; }))
+            << s.dump();
+        ASSERT_TRUE(s.wait_for([&] { return restored(s); })) << s.dump();
+        const size_t stopped_at = s.raw_output().size();
+        kill(j.pid(), sig);
+        kill(j.pid(), SIGCONT);
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+        EXPECT_EQ(s.exit_status(), 0);
+        EXPECT_EQ(j.count("exited 0"), 1);
+        EXPECT_EQ(s.stderr_data(), "");
+        EXPECT_TRUE(restored(s));
+        // It went without taking the screen back first.
+        EXPECT_EQ(s.raw_output().find("\x1b[?1049h", stopped_at), std::string::npos)
+            << escaped(s.raw_output().substr(stopped_at));
+    }
+}
+
+TEST(ViewerSuspend, ResizedWhileStoppedComesBackAtTheNewSize) {
+    job j(numbered(40), 10, 30);
+    e2e::session& s = j.session();
+    ASSERT_TRUE(ready(s));
+    ASSERT_GT(j.pid(), 0) << s.dump();
+    s.send("G");
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 31, 39); })) << s.dump();
+    s.send("\x1a");
+    ASSERT_TRUE(s.wait_for([&] { return j.count("stopped " + std::to_string(SIGTSTP)) == 1; }))
+        << s.dump();
+    s.resize(14, 40);
+    kill(j.pid(), SIGCONT);
+    // Same top and cursor, drawn on the larger screen.
+    ASSERT_TRUE(s.wait_for([&] {
+        return s.alt_screen() && flat_view(s) == flat_view(14, 31, 39) &&
+               status_row(s) == " f39" + std::string(27, ' ') + "   40/40";
+    })) << s.dump();
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
 }
 
 TEST(ViewerSuspend, PromptStaysOpenAcrossAStopAndIgnoresCtrlZ) {
