@@ -1,0 +1,560 @@
+// Mapped commands and the clipboard as a user meets them: a configuration
+// file in a private HOME, the real binary in a pseudo-terminal, and fake
+// clipboard programs in a folder that is all of PATH.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string FIXTURES = TEST_SOURCE_DIR "/e2e/fixtures/commands";
+
+// Sorted, this is the tree README, src, src/main.c, src/util.c.
+const std::string LIST = "src/util.c\nREADME\nsrc/main.c\n";
+
+constexpr int ROWS = 10;
+constexpr int COLS = 60;
+
+// Palette indices of the status row's colour settings.
+constexpr int BLACK = 0;
+constexpr int RED = 1;
+constexpr int WHITE = 7;
+
+e2e::launch viewer(const std::string& config, const std::string& list = LIST) {
+    e2e::launch how;
+    how.program = KORVEL_BINARY;
+    how.rows = ROWS;
+    how.cols = COLS;
+    how.stdin_data = list;
+    if (!config.empty()) how.home_files[".config/korvel/config"] = config;
+    return how;
+}
+
+// The status row's text without the leading blank and the position counter.
+std::string status_text(const e2e::session& s) {
+    std::string row = s.row_text(s.rows() - 1);
+    size_t end = row.size();
+    while (end > 0 && (isdigit(static_cast<unsigned char>(row[end - 1])) || row[end - 1] == '/'))
+        --end;
+    while (end > 0 && row[end - 1] == ' ') --end;
+    row.erase(end);
+    return row.empty() ? row : row.substr(1);
+}
+
+bool wait_status(e2e::session& s, const std::string& text) {
+    return s.wait_for([&] { return s.alt_screen() && status_text(s) == text; });
+}
+
+void expect_colors(const e2e::session& s, int fg, int bg) {
+    const e2e::cell c = s.cell_at(s.rows() - 1, 1);
+    EXPECT_EQ(c.fg, fg) << s.dump();
+    EXPECT_EQ(c.bg, bg) << s.dump();
+}
+
+// Each UI cycle enters the alternate screen afresh.
+size_t screens_entered(const e2e::session& s) {
+    const std::string& raw = s.raw_output();
+    size_t n = 0;
+    for (size_t at = raw.find("\x1b[?1049h"); at != std::string::npos;
+         at = raw.find("\x1b[?1049h", at + 1))
+        ++n;
+    return n;
+}
+
+void start(e2e::session& s) {
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    ASSERT_TRUE(s.wait_for_text("main.c")) << s.dump();
+}
+
+// The status row ends with the position counter, drawn after its text.
+bool status_row_drawn(const e2e::session& s) {
+    const std::string row = s.row_text(s.rows() - 1);
+    const size_t slash = row.rfind('/');
+    return slash != std::string::npos && slash > 0 && slash + 1 < row.size() &&
+           isdigit(static_cast<unsigned char>(row[slash - 1])) &&
+           row.find_first_not_of("0123456789", slash + 1) == std::string::npos;
+}
+
+// Presses a mapped key and waits until the command has ended and the viewer
+// has drawn its screen again.
+void run_mapped(e2e::session& s, const std::string& key) {
+    const size_t before = screens_entered(s);
+    s.send(key);
+    ASSERT_TRUE(s.wait_for([&] {
+        return screens_entered(s) > before && s.alt_screen() && status_row_drawn(s);
+    })) << "after " << key << "\n" << s.dump();
+}
+
+void quit(e2e::session& s) {
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0) << s.dump();
+}
+
+// What the shell says on its standard error for a command line.
+std::string shell_error(const std::string& command_line) {
+    const std::string script = "/bin/sh -c '" + command_line + "' 2>&1";
+    FILE* pipe = popen(script.c_str(), "r");
+    std::string text;
+    char buffer[256];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    pclose(pipe);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class temp_dir {
+  public:
+    temp_dir() {
+        std::string pattern = (fs::temp_directory_path() / "korvel-cmd-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+        path_ = pattern;
+    }
+    ~temp_dir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// A private folder to put on PATH, holding only the programs a case names,
+// so that whatever the machine has installed cannot answer in their place.
+class bin_dir : public temp_dir {
+  public:
+    bin_dir() {
+        // The fakes need cat.
+        for (const char* dir : {"/usr/bin", "/bin"}) {
+            if (access((std::string(dir) + "/cat").c_str(), X_OK) == 0) {
+                link("cat", std::string(dir) + "/cat");
+                break;
+            }
+        }
+    }
+    void link(const std::string& name, const std::string& target) {
+        fs::create_symlink(target, fs::path(path()) / name);
+    }
+    void fake(const std::string& name, const std::string& fixture) {
+        link(name, FIXTURES + "/" + fixture);
+    }
+};
+
+// -- Mapped commands --------------------------------------------------------
+
+struct failure_case {
+    std::string map;      // the command bound to x
+    std::string expected; // the status row afterwards
+};
+
+TEST(MappedCommand, FailureShowsErrorOutputOrStatusInErrorColours) {
+    const std::vector<failure_case> cases{
+        {"printf '%s' \"$f\" >&2; exit 1", "src/main.c"},
+        {"printf 'abc\\n' >&2; exit 2", "abc"},
+        {"printf abc >&2; exit 2", "abc"},
+        {"false", "false exited with status 1"},
+        {"exit 7", "exit 7 exited with status 7"},
+        {"no-such-korvel-command", shell_error("no-such-korvel-command")},
+    };
+    for (const failure_case& c : cases) {
+        SCOPED_TRACE(c.map);
+        e2e::session s(viewer("map x " + c.map + "\n"));
+        start(s);
+        s.send("jj");
+        ASSERT_TRUE(wait_status(s, "src/main.c")) << s.dump();
+        run_mapped(s, "x");
+        ASSERT_TRUE(wait_status(s, c.expected)) << s.dump();
+        expect_colors(s, WHITE, RED);
+        EXPECT_NE(s.screen_text().find("main.c"), std::string::npos) << s.dump();
+        // The next move shows the path again, in the message colours.
+        s.send("k");
+        ASSERT_TRUE(wait_status(s, "src")) << s.dump();
+        expect_colors(s, BLACK, WHITE);
+        quit(s);
+    }
+}
+
+TEST(MappedCommand, SuccessOrDeathBySignalLeavesTheStatusRowAlone) {
+    // The marker on standard output says the command really ran.
+    for (const std::string map : {"echo ran; echo noise >&2; exit 0", "echo ran; kill -9 $$",
+                                  "echo ran; kill -TERM $$"}) {
+        SCOPED_TRACE(map);
+        e2e::session s(viewer("map x " + map + "\n"));
+        start(s);
+        run_mapped(s, "x");
+        ASSERT_TRUE(s.wait_for_stdout("ran\n")) << s.dump();
+        ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+        expect_colors(s, BLACK, WHITE);
+        quit(s);
+        EXPECT_EQ(s.stdout_data(), "ran\n");
+        EXPECT_EQ(s.stderr_data(), "");
+    }
+}
+
+TEST(MappedCommand, BackgroundJobKeepingTheErrorOutputDoesNotHoldTheViewer) {
+    // Like `map o xdg-open "$f" &`: the job outlives the command and holds
+    // the pipe the viewer reads the command's error output from.
+    e2e::session s(viewer("map x sleep 30 & echo $! > \"$HOME/job\"; printf late >&2; exit 4\n"));
+    start(s);
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "late")) << s.dump();
+    const std::string job = read_file(s.home() + "/job");
+    ASSERT_FALSE(job.empty());
+    kill(static_cast<pid_t>(std::stol(job)), SIGKILL);
+    quit(s);
+}
+
+TEST(MappedCommand, PathReachesTheCommandByteForByteRunAfterRun) {
+    const std::string odd = "odd\xff dir/na\tme \"$(x)\"\r";
+    e2e::session s(viewer("map f printf '%s' \"$f\" > \"$HOME/f\"\n"
+                          "map c true\n",
+                          odd + "\n"));
+    ASSERT_TRUE(s.wait_for_text("na")) << s.dump();
+    s.send("G");
+    run_mapped(s, "f");
+    EXPECT_EQ(read_file(s.home() + "/f"), odd);
+    // The viewer's own descriptors, by number and kind, looked at while it
+    // waits for keys: none may pile up over the runs.
+    const auto descriptors = [&] {
+        std::vector<std::string> fds;
+        for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(s.pid()) + "/fd"))
+            fds.push_back(entry.path().filename().string() + " " +
+                          fs::read_symlink(entry.path()).string().substr(0, 5));
+        std::sort(fds.begin(), fds.end());
+        return fds;
+    };
+    run_mapped(s, "c");
+    const std::vector<std::string> first = descriptors();
+    for (int i = 0; i < 20; ++i) run_mapped(s, "c");
+    EXPECT_EQ(descriptors(), first);
+    quit(s);
+}
+
+TEST(MappedCommand, ChattyErrorOutputNeverBlocksAndItsFirstBytesAreShown) {
+    // Far more than a pipe holds; the status row shows the first 254 bytes.
+    e2e::launch how =
+        viewer("map x { printf flood-start; head -c 100000 /dev/zero | tr '\\0' x; } >&2; exit 1\n");
+    how.cols = 300;
+    e2e::session s(how);
+    start(s);
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "flood-start" + std::string(254 - 11, 'x'))) << s.dump();
+    expect_colors(s, WHITE, RED);
+    quit(s);
+}
+
+TEST(MappedCommand, OutputGoesToStandardOutputAndInputComesFromTheTerminal) {
+    // The list came on standard input, yet read gets the keyboard.
+    e2e::session s(viewer("map e echo \"out:$f\"\n"
+                          "map r echo reading; read line; printf '%s' \"got:$line\" >&2; exit 3\n"));
+    start(s);
+    s.send("j");
+    run_mapped(s, "e");
+    ASSERT_TRUE(s.wait_for_stdout("out:src\n")) << s.dump();
+    ASSERT_TRUE(wait_status(s, "src")) << s.dump();
+
+    const size_t before = screens_entered(s);
+    s.send("r");
+    // The terminal is the user's again while the command runs.
+    ASSERT_TRUE(s.wait_for([&] { return !s.alt_screen(); })) << s.dump();
+    EXPECT_TRUE(s.cursor_visible()) << s.dump();
+    EXPECT_FALSE(s.mouse_reporting()) << s.dump();
+    // Typed once the command reads: keys typed before the terminal has left
+    // raw mode would arrive without their line end.
+    ASSERT_TRUE(s.wait_for_stdout("reading\n")) << s.dump();
+    s.send("typed words\r");
+    ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before; })) << s.dump();
+    ASSERT_TRUE(wait_status(s, "got:typed words")) << s.dump();
+    // The tree is back, and the viewer goes on.
+    EXPECT_EQ(s.row_text(0), "• README") << s.dump();
+    EXPECT_FALSE(s.cursor_visible()) << s.dump();
+    EXPECT_TRUE(s.mouse_reporting()) << s.dump();
+    s.send("G");
+    ASSERT_TRUE(wait_status(s, "src/util.c")) << s.dump();
+    quit(s);
+    EXPECT_EQ(s.stdout_data(), "out:src\nreading\n");
+}
+
+TEST(MappedCommand, MappingReplacesTheBuiltInKeyAndTheLastLineWins) {
+    // A key byte from 0x80 up (Latin-1 e acute here) matches no character.
+    e2e::session s(viewer("map x printf first >&2; exit 1\n"
+                          "map q printf mapped-q >&2; exit 1\n"
+                          "map \xe9 echo latin\n"
+                          "map x printf second >&2; exit 1\n"));
+    start(s);
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "second")) << s.dump();
+    const size_t before = screens_entered(s);
+    s.send("\u00e9");
+    s.settle();
+    EXPECT_EQ(screens_entered(s), before) << s.dump();
+    run_mapped(s, "q");
+    ASSERT_TRUE(wait_status(s, "mapped-q")) << s.dump();
+    EXPECT_FALSE(s.exited());
+    // Escape still quits.
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(s.stdout_data(), "");
+}
+
+TEST(MappedCommand, MappedCharacterTypedIntoThePromptIsText) {
+    e2e::session s(viewer("map x echo ran\nmap m echo ran\n"));
+    start(s);
+    s.send("/");
+    ASSERT_TRUE(s.wait_for([&] { return status_text(s).rfind("/", 0) == 0; })) << s.dump();
+    const size_t before = screens_entered(s);
+    s.send("xm");
+    ASSERT_TRUE(s.wait_for([&] { return status_text(s).rfind("/xm", 0) == 0; })) << s.dump();
+    s.send(e2e::KEY_BACKSPACE + e2e::KEY_BACKSPACE + "ma" + e2e::KEY_ENTER);
+    ASSERT_TRUE(wait_status(s, "src/main.c")) << s.dump();
+    EXPECT_EQ(screens_entered(s), before);
+    quit(s);
+    EXPECT_EQ(s.stdout_data(), "");
+}
+
+TEST(MappedCommand, InterruptFromTheKeyboardEndsOnlyTheCommand) {
+    e2e::session s(viewer("map s echo started; exec sleep 30\n"));
+    start(s);
+    const size_t before = screens_entered(s);
+    s.send("s");
+    ASSERT_TRUE(s.wait_for_stdout("started\n")) << s.dump();
+    s.send("\x03"); // Ctrl-C, on a terminal that is not raw now
+    ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before; })) << s.dump();
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    s.settle();
+    EXPECT_FALSE(s.exited()) << s.dump();
+    s.send("j");
+    ASSERT_TRUE(wait_status(s, "src")) << s.dump();
+    quit(s);
+}
+
+TEST(MappedCommand, TerminateRequestWhileACommandRunsIsDropped) {
+    e2e::session s(viewer("map r echo started; read line; exit 0\n"));
+    start(s);
+    const size_t before = screens_entered(s);
+    s.send("r");
+    ASSERT_TRUE(s.wait_for_stdout("started\n")) << s.dump();
+    s.send_signal(SIGTERM);
+    s.send("\r");
+    ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before; })) << s.dump();
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    s.settle();
+    EXPECT_FALSE(s.exited()) << s.dump();
+    s.send("j");
+    ASSERT_TRUE(wait_status(s, "src")) << s.dump();
+    quit(s);
+}
+
+// The state letter of a process: 'T' while it is stopped.
+char process_state(pid_t pid) {
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
+}
+
+// How many lines of jobshell's log begin with `word`.
+size_t log_count(const std::string& log, const std::string& word) {
+    size_t n = 0;
+    std::istringstream lines(read_file(log));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind(word, 0) == 0) ++n;
+    return n;
+}
+
+pid_t logged_pid(const std::string& log) {
+    std::istringstream lines(read_file(log));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("pid ", 0) == 0) return static_cast<pid_t>(std::stol(line.substr(4)));
+    return -1;
+}
+
+// Under a job-control shell, so that a stop really stops.
+TEST(MappedCommand, StoppedCommandStopsTheViewerWhichThenWaitsOnForIt) {
+    temp_dir dir;
+    const std::string log = dir.path() + "/jobs.log";
+    e2e::launch how = viewer("map r echo started; read line; printf '%s' \"got:$line\" >&2; exit 1\n");
+    how.program = TEST_PROGRAMS_DIR "/jobshell";
+    how.args = {KORVEL_BINARY};
+    how.env["JOBSHELL_LOG"] = log;
+    e2e::session s(how);
+    start(s);
+    const pid_t pid = logged_pid(log);
+    ASSERT_GT(pid, 0) << read_file(log);
+
+    const size_t before = screens_entered(s);
+    s.send("r");
+    ASSERT_TRUE(s.wait_for_stdout("started\n")) << s.dump();
+    s.send("\x1a"); // Ctrl-Z: the whole job stops, the viewer with it
+    ASSERT_TRUE(s.wait_for([&] { return log_count(log, "stopped") == 1; })) << read_file(log);
+    EXPECT_EQ(process_state(pid), 'T');
+
+    kill(-pid, SIGCONT); // as fg would
+    ASSERT_TRUE(s.wait_for([&] { return log_count(log, "continued") == 1; })) << read_file(log);
+    // The command still runs, and the viewer waits for it.
+    s.settle();
+    EXPECT_EQ(screens_entered(s), before) << s.dump();
+    EXPECT_FALSE(s.alt_screen()) << s.dump();
+
+    s.send("after stop\r");
+    ASSERT_TRUE(wait_status(s, "got:after stop")) << s.dump();
+    EXPECT_EQ(screens_entered(s), before + 1) << s.dump();
+    s.send("j");
+    ASSERT_TRUE(wait_status(s, "src")) << s.dump();
+    quit(s);
+    EXPECT_EQ(log_count(log, "stopped"), 1u) << read_file(log);
+    EXPECT_EQ(log_count(log, "exited 0"), 1u) << read_file(log);
+}
+
+TEST(MappedCommand, ConfigurationErrorEndsBeforeTheViewer) {
+    e2e::session s(viewer("# keys\nmap xy ls\n"));
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 1);
+    EXPECT_EQ(s.stderr_data(), std::string(KORVEL_BINARY) +
+                                   ": Failed to read config: line 2: mapping cannot consist "
+                                   "of multiple characters: xy\n");
+    EXPECT_EQ(s.stdout_data(), "");
+    EXPECT_EQ(screens_entered(s), 0u) << s.raw_output();
+}
+
+// -- Clipboard ---------------------------------------------------------------
+
+e2e::launch clipboard_viewer(const bin_dir& bin, const std::string& config = "",
+                             const std::string& list = LIST) {
+    e2e::launch how = viewer(config, list);
+    how.env["PATH"] = bin.path();
+    return how;
+}
+
+TEST(Clipboard, XselGetsExactlyThePathBytes) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel");
+    bin.fake("wl-copy", "wl-copy");
+    e2e::session s(clipboard_viewer(bin));
+    start(s);
+    s.send("jj");
+    s.send("y");
+    ASSERT_TRUE(wait_status(s, "Copied: src/main.c")) << s.dump();
+    expect_colors(s, BLACK, WHITE);
+    EXPECT_EQ(read_file(s.home() + "/xsel.in"), "src/main.c");
+    EXPECT_EQ(read_file(s.home() + "/xsel.args"), "1\n--clipboard\n");
+    EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
+    quit(s);
+    EXPECT_EQ(s.stdout_data(), "");
+}
+
+TEST(Clipboard, OddAndLongPathsArriveWhole) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel");
+    const std::string long_name(200000, 'L');
+    for (const std::string& path : {std::string("odd\xff/na\tme\r"), "long/" + long_name}) {
+        e2e::session s(clipboard_viewer(bin, "", path + "\n"));
+        ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+            << s.dump();
+        s.send("G");
+        s.send("y");
+        ASSERT_TRUE(s.wait_for([&] { return status_text(s).rfind("Copied: ", 0) == 0; }))
+            << s.dump();
+        const std::string copied = read_file(s.home() + "/xsel.in");
+        EXPECT_TRUE(copied == path) << copied.size() << " bytes: " << copied.substr(0, 40);
+        quit(s);
+    }
+}
+
+TEST(Clipboard, WlCopyIsUsedWhenThereIsNoXsel) {
+    bin_dir bin;
+    bin.fake("wl-copy", "wl-copy");
+    e2e::session s(clipboard_viewer(bin));
+    start(s);
+    s.send("G");
+    s.send("y");
+    ASSERT_TRUE(wait_status(s, "Copied: src/util.c")) << s.dump();
+    EXPECT_EQ(read_file(s.home() + "/wl-copy.in"), "src/util.c");
+    EXPECT_EQ(read_file(s.home() + "/wl-copy.args"), "0\n");
+    quit(s);
+}
+
+TEST(Clipboard, FailingXselIsReportedAndWlCopyNotTried) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel-fails");
+    bin.fake("wl-copy", "wl-copy");
+    e2e::session s(clipboard_viewer(bin));
+    start(s);
+    s.send("y");
+    ASSERT_TRUE(wait_status(s, "Failed to copy: exited with code 1")) << s.dump();
+    expect_colors(s, WHITE, RED);
+    EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
+    quit(s);
+}
+
+TEST(Clipboard, NeitherProgramFoundIsReported) {
+    bin_dir bin; // cat alone
+    // A path longer than a pipe holds: the write meets a reader that is gone.
+    const std::string long_name(100000, 'n');
+    for (const std::string& list : {LIST, long_name + "\n"}) {
+        e2e::session s(clipboard_viewer(bin, "", list));
+        ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+            << s.dump();
+        s.send("y");
+        ASSERT_TRUE(wait_status(s, "Failed to copy: neither xsel nor wl-copy were found"))
+            << s.dump();
+        expect_colors(s, WHITE, RED);
+        quit(s);
+    }
+}
+
+TEST(Clipboard, ReaderThatLeavesEarlyIsAFailureNotABrokenPipe) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel-gone");
+    const std::string long_name(100000, 'n');
+    e2e::session s(clipboard_viewer(bin, "", long_name + "\n"));
+    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+        << s.dump();
+    s.send("y");
+    ASSERT_TRUE(wait_status(s, "Failed to copy: write() failed")) << s.dump();
+    expect_colors(s, WHITE, RED);
+    s.send("o");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.term_signal(), 0);
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(s.stdout_data(), long_name + "\n");
+}
+
+TEST(Clipboard, MappingOfYReplacesTheCopy) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel");
+    e2e::session s(clipboard_viewer(bin, "map y printf 'mapped:%s' \"$f\" >&2; exit 1\n"));
+    start(s);
+    run_mapped(s, "y");
+    ASSERT_TRUE(wait_status(s, "mapped:README")) << s.dump();
+    EXPECT_FALSE(fs::exists(s.home() + "/xsel.in"));
+    quit(s);
+}
+
+} // namespace
