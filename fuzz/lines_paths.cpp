@@ -4,10 +4,10 @@
 // whether a filler line comes first; byte 1 the number of folding
 // operations; bytes 2 to 5 seed the generator that picks them; the rest is
 // the list. Every stage is compared with a plain version of it: the lines as
-// split by hand, the order under compare_lines, the table built component by
-// component with a branch of names, the full paths joined from names and
-// parents, and the visible list derived from the folded flags, which a model
-// keeps as the operations define them.
+// split by hand, the order (under compare_lines and under a plain key), the
+// table built component by component with a branch of names, the full paths
+// joined from names and parents, and the visible list derived from the
+// folded flags, which a model keeps as the operations define them.
 
 #include <algorithm>
 #include <cstdint>
@@ -61,6 +61,15 @@ std::vector<std::string> expected_lines(const std::string& input, char separator
         pos = stop + 1;
     }
     return out;
+}
+
+// What the order compares: the text after its leading spaces and tabs, or
+// the whole text when it holds nothing else. std::string compares its bytes
+// as unsigned values, as strcmp does.
+std::string sort_key(const char* text) {
+    std::string key(text);
+    size_t blanks = key.find_first_not_of(" \t");
+    return blanks == std::string::npos ? key : key.substr(blanks);
 }
 
 // The table built from the sorted texts one component at a time: element d
@@ -201,7 +210,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sort_lines(lines.items, lines.count);
     std::vector<std::string> sorted;
     for (uint64_t k = 0; k < lines.count; k++) {
-        if (k > 0) FUZZ_CHECK(compare_lines(&lines.items[k - 1], &lines.items[k]) <= 0);
+        if (k > 0) {
+            FUZZ_CHECK(compare_lines(&lines.items[k - 1], &lines.items[k]) <= 0);
+            FUZZ_CHECK(sort_key(lines.items[k - 1]) <= sort_key(lines.items[k]));
+        }
         sorted.emplace_back(lines.items[k]);
     }
     // The same texts, only in another order.
