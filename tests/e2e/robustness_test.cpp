@@ -1,0 +1,435 @@
+// The viewer under rough handling: windows shrunk to nothing, suspension
+// again and again, every way of leaving checked against the terminal's
+// modes, and inputs that are huge, deep, oddly separated or not text at all.
+#include <cctype>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sorted, this is the tree README, src, src/main.c, src/util.c.
+const std::string LIST = "src/util.c\nREADME\nsrc/main.c\n";
+
+constexpr int ROWS = 10;
+constexpr int COLS = 60;
+
+e2e::launch viewer(const std::string& list = LIST) {
+    e2e::launch how;
+    how.program = KORVEL_BINARY;
+    how.rows = ROWS;
+    how.cols = COLS;
+    how.stdin_data = list;
+    return how;
+}
+
+// The status row's text without the leading blank and the position counter.
+std::string status_text(const e2e::session& s) {
+    std::string row = s.row_text(s.rows() - 1);
+    size_t end = row.size();
+    while (end > 0 && (isdigit(static_cast<unsigned char>(row[end - 1])) || row[end - 1] == '/'))
+        --end;
+    while (end > 0 && row[end - 1] == ' ') --end;
+    row.erase(end);
+    return row.empty() ? row : row.substr(1);
+}
+
+bool wait_status(e2e::session& s, const std::string& text) {
+    return s.wait_for([&] { return s.alt_screen() && status_text(s) == text; });
+}
+
+bool wait_status_prefix(e2e::session& s, const std::string& prefix) {
+    return s.wait_for([&] { return s.alt_screen() && status_text(s).rfind(prefix, 0) == 0; });
+}
+
+// Each UI cycle enters the alternate screen afresh.
+size_t screens_entered(const e2e::session& s) {
+    const std::string& raw = s.raw_output();
+    size_t n = 0;
+    for (size_t at = raw.find("\x1b[?1049h"); at != std::string::npos;
+         at = raw.find("\x1b[?1049h", at + 1))
+        ++n;
+    return n;
+}
+
+// The tree of LIST as drawn in a window wide enough for it.
+void expect_tree(const e2e::session& s) {
+    EXPECT_EQ(s.row_text(0), "• README") << s.dump();
+    EXPECT_EQ(s.row_text(1), "▼ src") << s.dump();
+    EXPECT_EQ(s.row_text(2), "  • main.c") << s.dump();
+    EXPECT_EQ(s.row_text(3), "  • util.c") << s.dump();
+}
+
+void quit(e2e::session& s) {
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0) << s.dump();
+}
+
+// The terminal as the shell had it: no alternate screen, a cursor, no mouse.
+void expect_terminal_handed_back(const e2e::session& s) {
+    EXPECT_FALSE(s.alt_screen()) << s.dump();
+    EXPECT_TRUE(s.cursor_visible()) << s.dump();
+    EXPECT_FALSE(s.mouse_reporting()) << s.dump();
+    for (int mode : {1000, 1002, 1003, 1006}) EXPECT_FALSE(s.private_mode(mode)) << mode;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class temp_dir {
+  public:
+    temp_dir() {
+        std::string pattern = (fs::temp_directory_path() / "korvel-rob-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+        path_ = pattern;
+    }
+    ~temp_dir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// -- Window sizes ------------------------------------------------------------
+
+TEST(Resize, DownToOneCellAndBackWhileKeysArrive) {
+    // Enough rows that the view has somewhere to scroll.
+    std::string list;
+    for (int i = 0; i < 40; ++i) list += "dir/file" + std::to_string(100 + i) + "\n";
+    e2e::session s(viewer(list));
+    ASSERT_TRUE(wait_status(s, "dir")) << s.dump();
+    s.send("jjjjjjjjjjjj");
+    ASSERT_TRUE(wait_status(s, "dir/file111")) << s.dump();
+
+    // Every key that moves, scrolls or centres, at each cramped size.
+    const std::string keys = "jkGgjz\x04\x15\x06\x02\x05\x19lh" + e2e::KEY_DOWN + e2e::KEY_UP;
+    const int sizes[][2] = {{1, 1}, {1, COLS}, {ROWS, 1}, {2, 2}, {1, 1}};
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]));
+        s.resize(size[0], size[1]);
+        s.settle();
+        s.send(keys);
+        s.settle();
+        ASSERT_FALSE(s.exited()) << s.dump();
+    }
+    s.resize(ROWS, COLS);
+    // The cursor row is drawn and the status row names the same entry.
+    s.send("g");
+    ASSERT_TRUE(wait_status(s, "dir")) << s.dump();
+    s.send("jjj");
+    ASSERT_TRUE(wait_status(s, "dir/file102")) << s.dump();
+    bool cursor_row_seen = false;
+    for (int row = 0; row < ROWS - 1; ++row) {
+        if (s.row_text(row) == "  • file102") {
+            cursor_row_seen = true;
+            EXPECT_TRUE(s.cell_at(row, 4).bold) << s.dump();
+        }
+    }
+    EXPECT_TRUE(cursor_row_seen) << s.dump();
+    quit(s);
+}
+
+TEST(Resize, ShrinkingRightAfterStartAndGrowingBackRedrawsEverything) {
+    e2e::session s(viewer());
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    s.resize(1, 1);
+    s.settle();
+    s.resize(ROWS, COLS);
+    ASSERT_TRUE(s.wait_for([&] {
+        return s.row_text(3) == "  • util.c" && status_text(s) == "README";
+    })) << s.dump();
+    expect_tree(s);
+    quit(s);
+}
+
+TEST(Resize, PromptSurvivesAResizeAndStillSearches) {
+    e2e::session s(viewer());
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    s.send("/ma");
+    ASSERT_TRUE(wait_status_prefix(s, "/ma")) << s.dump();
+    s.resize(4, 20);
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(3).rfind(" /ma", 0) == 0; })) << s.dump();
+    s.resize(1, 1);
+    s.settle();
+    s.send("i");
+    s.resize(ROWS, COLS);
+    s.send("n");
+    ASSERT_TRUE(wait_status_prefix(s, "/main")) << s.dump();
+    s.send(e2e::KEY_ENTER);
+    ASSERT_TRUE(wait_status(s, "src/main.c")) << s.dump();
+    expect_tree(s);
+    quit(s);
+}
+
+TEST(Resize, WindowResizedWhileACommandRunsIsDrawnAtItsNewSize) {
+    e2e::launch how = viewer();
+    how.home_files[".config/korvel/config"] = "map r echo reading; read line\n";
+    e2e::session s(how);
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    const size_t before = screens_entered(s);
+    s.send("r");
+    ASSERT_TRUE(s.wait_for_stdout("reading\n")) << s.dump();
+    s.resize(6, 30);
+    s.send("\r");
+    ASSERT_TRUE(s.wait_for([&] {
+        return screens_entered(s) > before && s.row_text(3) == "  • util.c" &&
+               s.row_text(5).rfind(" README", 0) == 0 && s.row_text(5).size() == 29;
+    })) << s.dump();
+    expect_tree(s);
+    EXPECT_EQ(s.row_text(5), " README" + std::string(19, ' ') + "1/4") << s.dump();
+    quit(s);
+}
+
+// -- Suspension ---------------------------------------------------------------
+
+// How many lines of jobshell's log begin with `word`.
+size_t log_count(const std::string& log, const std::string& word) {
+    size_t n = 0;
+    std::istringstream lines(read_file(log));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind(word, 0) == 0) ++n;
+    return n;
+}
+
+pid_t logged_pid(const std::string& log) {
+    std::istringstream lines(read_file(log));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("pid ", 0) == 0) return static_cast<pid_t>(std::stol(line.substr(4)));
+    return -1;
+}
+
+// A viewer under a job-control shell, so that a stop really stops.
+struct job {
+    temp_dir dir;
+    std::string log = dir.path() + "/jobs.log";
+    e2e::launch how() const {
+        e2e::launch l = viewer();
+        l.program = TEST_PROGRAMS_DIR "/jobshell";
+        l.args = {KORVEL_BINARY};
+        l.env["JOBSHELL_LOG"] = log;
+        return l;
+    }
+};
+
+TEST(Suspend, StopAndContinueAgainAndAgain) {
+    job j;
+    e2e::session s(j.how());
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    const pid_t pid = logged_pid(j.log);
+    ASSERT_GT(pid, 0) << read_file(j.log);
+
+    for (size_t round = 1; round <= 4; ++round) {
+        SCOPED_TRACE(round);
+        const size_t before = screens_entered(s);
+        s.send("\x1a"); // Ctrl-Z
+        // Stopped, it has given the terminal back.
+        ASSERT_TRUE(s.wait_for([&] {
+            return log_count(j.log, "stopped") == round && !s.alt_screen();
+        })) << read_file(j.log) << s.dump();
+        expect_terminal_handed_back(s);
+        kill(-pid, SIGCONT);
+        ASSERT_TRUE(s.wait_for([&] {
+            return screens_entered(s) > before && s.row_text(3) == "  • util.c";
+        })) << s.dump();
+        expect_tree(s);
+        // It works on, and the cursor stays where it was.
+        s.send("j");
+        ASSERT_TRUE(wait_status(s, round == 1 ? "src" : round == 2 ? "src/main.c" : "src/util.c"))
+            << s.dump();
+    }
+    quit(s);
+    EXPECT_EQ(log_count(j.log, "exited 0"), 1u) << read_file(j.log);
+}
+
+TEST(Suspend, StopFromElsewhereWhileThePromptIsOpenKeepsThePrompt) {
+    job j;
+    e2e::session s(j.how());
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    const pid_t pid = logged_pid(j.log);
+    ASSERT_GT(pid, 0) << read_file(j.log);
+    s.send("/ut");
+    ASSERT_TRUE(wait_status_prefix(s, "/ut")) << s.dump();
+
+    const size_t before = screens_entered(s);
+    kill(pid, SIGTSTP);
+    ASSERT_TRUE(s.wait_for([&] { return log_count(j.log, "stopped") == 1; })) << read_file(j.log);
+    kill(-pid, SIGCONT);
+    // Back with the selected path in the status row and no cursor, but
+    // still in the prompt: the next key edits it.
+    ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before; })) << s.dump();
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    EXPECT_FALSE(s.cursor_visible()) << s.dump();
+    s.send("i");
+    ASSERT_TRUE(wait_status_prefix(s, "/uti")) << s.dump();
+    s.send(e2e::KEY_ENTER);
+    ASSERT_TRUE(wait_status(s, "src/util.c")) << s.dump();
+    quit(s);
+}
+
+// -- Leaving -----------------------------------------------------------------
+
+struct leaving_case {
+    std::string name;
+    std::function<void(e2e::launch&)> prepare;
+    std::function<void(e2e::session&, pid_t)> act; // how it is made to leave
+    int status;
+    std::string out;      // korvel's own standard output
+    std::string err_head; // the start of its standard error
+};
+
+// The guard reports the viewer's pid first and the terminal's modes last.
+pid_t guard_pid(const e2e::session& s) {
+    const std::string& out = s.stdout_data();
+    if (out.rfind("guard: pid ", 0) != 0 || out.find('\n') == std::string::npos) return -1;
+    return static_cast<pid_t>(std::stol(out.substr(11)));
+}
+
+void open_viewer(e2e::session& s) {
+    ASSERT_TRUE(s.wait_for_text("util.c")) << s.dump();
+}
+
+TEST(Leaving, EveryWayOutLeavesTheTerminalModesAsTheyWere) {
+    const auto key = [](const std::string& keys) {
+        return [keys](e2e::session& s, pid_t) {
+            open_viewer(s);
+            s.send(keys);
+        };
+    };
+    const auto signal_to = [](int sig) {
+        return [sig](e2e::session& s, pid_t pid) {
+            open_viewer(s);
+            kill(pid, sig);
+        };
+    };
+    const auto nothing = [](e2e::session&, pid_t) {};
+    const auto after_command = [](e2e::session& s, pid_t) {
+        open_viewer(s);
+        const size_t before = screens_entered(s);
+        s.send("x");
+        ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before && s.alt_screen(); }))
+            << s.dump();
+        ASSERT_TRUE(s.wait_for_text("util.c")) << s.dump();
+        s.send("q");
+    };
+    const auto plain = [](e2e::launch&) {};
+    const auto config = [](const std::string& text) {
+        return [text](e2e::launch& how) { how.home_files[".config/korvel/config"] = text; };
+    };
+    const std::string name = KORVEL_BINARY;
+    const std::vector<leaving_case> cases{
+        {"q", plain, key("q"), 0, "", ""},
+        {"Escape", plain, key(e2e::KEY_ESC), 0, "", ""},
+        {"o", plain, key("jjjo"), 0, "src/util.c\n", ""},
+        {"SIGTERM", plain, signal_to(SIGTERM), 0, "", ""},
+        {"SIGINT", plain, signal_to(SIGINT), 0, "", ""},
+        {"after a command", config("map x echo ran\n"), after_command, 0, "ran\n", ""},
+        {"configuration error", config("nmap x ls\n"), nothing, 1, "",
+         name + ": Failed to read config: line 1: unknown command nmap\n"},
+        {"empty input", [](e2e::launch& how) { how.stdin_data = ""; }, nothing, 1, "",
+         name + ": input seems to be empty\n"},
+        {"unknown terminal", [](e2e::launch& how) { how.env["TERM"] = "korvel-no-such-term"; },
+         nothing, 1, "", name + ": failed to init termbox: "},
+    };
+    for (const leaving_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::launch how = viewer();
+        how.program = TEST_PROGRAMS_DIR "/stty_guard";
+        how.args = {KORVEL_BINARY};
+        c.prepare(how);
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return guard_pid(s) > 0; })) << s.dump();
+        c.act(s, guard_pid(s));
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+        EXPECT_EQ(s.exit_status(), c.status) << s.dump();
+        const std::string& out = s.stdout_data();
+        const size_t first_line = out.find('\n') + 1;
+        EXPECT_EQ(out.substr(first_line), c.out + "guard: modes kept\n");
+        if (c.err_head.empty()) {
+            EXPECT_EQ(s.stderr_data(), "");
+        } else {
+            EXPECT_EQ(s.stderr_data().substr(0, c.err_head.size()), c.err_head);
+        }
+        expect_terminal_handed_back(s);
+    }
+}
+
+// -- Inputs ------------------------------------------------------------------
+
+struct input_case {
+    std::string name;
+    std::string input;
+    std::string shown;   // a piece of the screen, as drawn
+    std::string search;  // typed after '/'
+    std::string status;  // the start of the status row once found
+    std::string chosen;  // what 'o' prints then, newline included
+};
+
+std::string deep_line() {
+    std::string line;
+    for (int i = 0; i < 100000; ++i) line += (i ? "/d" : "d") + std::to_string(i);
+    return line;
+}
+
+TEST(Inputs, OddInputsDrawNavigateSearchAndComeBackByteForByte) {
+    const std::string huge(1000000, 'h');
+    const std::string deep = deep_line();
+    const std::vector<input_case> cases{
+        {"NUL-separated", std::string("zeta/one\0alpha/two\0alpha/three\0", 31), "  • three",
+         "one", "zeta/one", "zeta/one\n"},
+        {"CRLF", "dir/a\r\ndir/b\r\n", "  • b\u240D", "b", "dir/b\u240D", "dir/b\r\n"},
+        {"1 MB line", "big/" + huge + "\nbig/small\n", "  • hhhh", "h{8}", "big/hhhh",
+         "big/" + huge + "\n"},
+        {"100,000 components", deep + "\n", "▼ d0", "^d99999$", "d0/d1/d2/d3/d4",
+         deep + "\n"},
+        {"wide characters", "日本/語.txt\n日本/x\nemoji/🎉party\n", "  • 語.txt", "txt",
+         "日本/語.txt", "日本/語.txt\n"},
+        {"combining characters", "cafe\u0301/the\u0301\ncafe/x\n", "  • the\u0301", "^th",
+         "cafe\u0301/the\u0301", "cafe\u0301/the\u0301\n"},
+        {"invalid UTF-8", "bad\xff/na\xc3me\nbad\xff/z\xe2\x82\n", "  • na\uFFFDme", "na",
+         "bad\uFFFD/na\uFFFDme", "bad\xff/na\xc3me\n"},
+        {"escape sequences", "evil\x1b]0;title\x07/x\x1b[2J\n", "  • x\u241B[2J", "x",
+         "evil\u241B]0;title\u2407/x\u241B[2J", "evil\x1b]0;title\x07/x\x1b[2J\n"},
+    };
+    for (const input_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::session s(viewer(c.input));
+        ASSERT_TRUE(s.wait_for_text(c.shown)) << s.dump();
+        // Round the tree and back to the top.
+        s.send("Glhjkz\x04\x15 \r" + e2e::KEY_RIGHT + e2e::KEY_LEFT + "g");
+        s.send("/" + c.search + e2e::KEY_ENTER);
+        ASSERT_TRUE(wait_status_prefix(s, c.status)) << s.dump();
+        s.send("o");
+        ASSERT_TRUE(s.wait_exit(std::chrono::seconds(20))) << s.dump();
+        EXPECT_EQ(s.exit_status(), 0) << s.dump();
+        EXPECT_TRUE(s.stdout_data() == c.chosen)
+            << "printed " << s.stdout_data().size() << " bytes: "
+            << s.stdout_data().substr(0, 200);
+        EXPECT_EQ(s.stderr_data(), "");
+        // Nothing of a name ever reaches the terminal as a control sequence.
+        EXPECT_EQ(s.raw_output().find("\x1b]0;title"), std::string::npos);
+    }
+}
+
+} // namespace
