@@ -27,7 +27,11 @@ void show_current_path() { show_message(full_path(cursor_entry()).c_str()); }
 void move_cursor_to(int64_t index) {
     const int64_t rows = tree_rows();
     cursor = index;
-    if (top > index && top < visible_rows()) {
+    // A window that starts past the cursor comes back to it, also one that
+    // starts past the end of the list: with no tree rows (a terminal of one
+    // row) the rules below can leave it there, and a window that never came
+    // back would keep the tree blank once the terminal grows.
+    if (top > index) {
         top = index;
     } else if (index >= top + rows && top + rows > 0) {
         top = index - rows + 1;

@@ -602,6 +602,26 @@ TEST(ViewerResize, RedrawsAsItWasAndMovesScrollBack) {
     ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 6, 14); })) << s.dump();
 }
 
+TEST(ViewerResize, OneRowAndBackTheCursorComesIntoView) {
+    e2e::session s(korvel(EXAMPLE, 6, 30));
+    ASSERT_TRUE(ready(s));
+    // With no tree rows, the moves and scrolls still run; here they leave the
+    // window starting past the last entry.
+    s.resize(1, 30);
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(0).rfind(" README ", 0) == 0; })) << s.dump();
+    s.send("G\x05\x06");
+    s.send("k");
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(0).rfind(" src/util ", 0) == 0; }))
+        << s.dump();
+    // Back to six rows, a move brings the cursor onto the screen.
+    s.resize(6, 30);
+    s.send("k");
+    EXPECT_TRUE(shows(s, {"  • main.c", "  ▼ util", "    • str.c"}, 0, " src/main.c "));
+    s.send("g");
+    EXPECT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 0,
+                      " README "));
+}
+
 TEST(ViewerResize, PromptCursorFollowsTheBottomRow) {
     e2e::session s(korvel(TREE, 8, 30));
     ASSERT_TRUE(ready(s));
