@@ -181,6 +181,8 @@ TEST(MappedCommand, FailureShowsErrorOutputOrStatusInErrorColours) {
         {"false", "false exited with status 1"},
         {"exit 7", "exit 7 exited with status 7"},
         {"no-such-korvel-command", shell_error("no-such-korvel-command")},
+        // Only the last newline goes; control characters show as pictures.
+        {"printf '\\033]0;t\\007l1\\nl2\\n' >&2; exit 1", "\u241B]0;t\u2407l1\u240Al2"},
     };
     for (const failure_case& c : cases) {
         SCOPED_TRACE(c.map);
@@ -192,6 +194,7 @@ TEST(MappedCommand, FailureShowsErrorOutputOrStatusInErrorColours) {
         ASSERT_TRUE(wait_status(s, c.expected)) << s.dump();
         expect_colors(s, WHITE, RED);
         EXPECT_NE(s.screen_text().find("main.c"), std::string::npos) << s.dump();
+        EXPECT_EQ(s.raw_output().find("\x1b]0;t"), std::string::npos);
         // The next move shows the path again, in the message colours.
         s.send("k");
         ASSERT_TRUE(wait_status(s, "src")) << s.dump();
