@@ -1,14 +1,10 @@
-// The viewer under rough handling: windows shrunk to nothing, suspension
-// again and again, every way of leaving checked against the terminal's
-// modes, and inputs that are huge, deep, oddly separated or not text at all.
+// The viewer under rough handling: windows shrunk to nothing, every way of
+// leaving checked against the terminal's modes, and inputs that are huge,
+// deep, oddly separated or not text at all. Stopping and continuing over and
+// over is the viewer tests' (ViewerSuspend).
 #include <cctype>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,8 +13,6 @@
 #include "harness.hpp"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Sorted, this is the tree README, src, src/main.c, src/util.c.
 const std::string LIST = "src/util.c\nREADME\nsrc/main.c\n";
@@ -85,32 +79,6 @@ void expect_terminal_handed_back(const e2e::session& s) {
     EXPECT_FALSE(s.mouse_reporting()) << s.dump();
     for (int mode : {1000, 1002, 1003, 1006}) EXPECT_FALSE(s.private_mode(mode)) << mode;
 }
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class temp_dir {
-  public:
-    temp_dir() {
-        std::string pattern = (fs::temp_directory_path() / "korvel-rob-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // -- Window sizes ------------------------------------------------------------
 
@@ -199,92 +167,6 @@ TEST(Resize, WindowResizedWhileACommandRunsIsDrawnAtItsNewSize) {
     })) << s.dump();
     expect_tree(s);
     EXPECT_EQ(s.row_text(5), " README" + std::string(19, ' ') + "1/4") << s.dump();
-    quit(s);
-}
-
-// -- Suspension ---------------------------------------------------------------
-
-// How many lines of jobshell's log begin with `word`.
-size_t log_count(const std::string& log, const std::string& word) {
-    size_t n = 0;
-    std::istringstream lines(read_file(log));
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind(word, 0) == 0) ++n;
-    return n;
-}
-
-pid_t logged_pid(const std::string& log) {
-    std::istringstream lines(read_file(log));
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind("pid ", 0) == 0) return static_cast<pid_t>(std::stol(line.substr(4)));
-    return -1;
-}
-
-// A viewer under a job-control shell, so that a stop really stops.
-struct job {
-    temp_dir dir;
-    std::string log = dir.path() + "/jobs.log";
-    e2e::launch how() const {
-        e2e::launch l = viewer();
-        l.program = TEST_PROGRAMS_DIR "/jobshell";
-        l.args = {KORVEL_BINARY};
-        l.env["JOBSHELL_LOG"] = log;
-        return l;
-    }
-};
-
-TEST(Suspend, StopAndContinueAgainAndAgain) {
-    job j;
-    e2e::session s(j.how());
-    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
-    const pid_t pid = logged_pid(j.log);
-    ASSERT_GT(pid, 0) << read_file(j.log);
-
-    for (size_t round = 1; round <= 4; ++round) {
-        SCOPED_TRACE(round);
-        const size_t before = screens_entered(s);
-        s.send("\x1a"); // Ctrl-Z
-        // Stopped, it has given the terminal back.
-        ASSERT_TRUE(s.wait_for([&] {
-            return log_count(j.log, "stopped") == round && !s.alt_screen();
-        })) << read_file(j.log) << s.dump();
-        expect_terminal_handed_back(s);
-        kill(-pid, SIGCONT);
-        ASSERT_TRUE(s.wait_for([&] {
-            return screens_entered(s) > before && s.row_text(3) == "  • util.c";
-        })) << s.dump();
-        expect_tree(s);
-        // It works on, and the cursor stays where it was.
-        s.send("j");
-        ASSERT_TRUE(wait_status(s, round == 1 ? "src" : round == 2 ? "src/main.c" : "src/util.c"))
-            << s.dump();
-    }
-    quit(s);
-    EXPECT_EQ(log_count(j.log, "exited 0"), 1u) << read_file(j.log);
-}
-
-TEST(Suspend, StopFromElsewhereWhileThePromptIsOpenKeepsThePrompt) {
-    job j;
-    e2e::session s(j.how());
-    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
-    const pid_t pid = logged_pid(j.log);
-    ASSERT_GT(pid, 0) << read_file(j.log);
-    s.send("/ut");
-    ASSERT_TRUE(wait_status_prefix(s, "/ut")) << s.dump();
-
-    const size_t before = screens_entered(s);
-    kill(pid, SIGTSTP);
-    ASSERT_TRUE(s.wait_for([&] { return log_count(j.log, "stopped") == 1; })) << read_file(j.log);
-    kill(-pid, SIGCONT);
-    // Back with the selected path in the status row and no cursor, but
-    // still in the prompt: the next key edits it.
-    ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before; })) << s.dump();
-    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
-    EXPECT_FALSE(s.cursor_visible()) << s.dump();
-    s.send("i");
-    ASSERT_TRUE(wait_status_prefix(s, "/uti")) << s.dump();
-    s.send(e2e::KEY_ENTER);
-    ASSERT_TRUE(wait_status(s, "src/util.c")) << s.dump();
     quit(s);
 }
 
