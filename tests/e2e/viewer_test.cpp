@@ -489,6 +489,63 @@ TEST(ViewerExit, QuitKeysAndChoosingAPath) {
     }
 }
 
+TEST(ViewerExit, ChosenPathComesAfterTheTerminalIsHandedBack) {
+    // Standard output on the terminal itself shows the order of the bytes.
+    e2e::launch how = korvel(EXAMPLE, 6, 30);
+    how.program = "/bin/sh";
+    how.args = {"-c", "exec \"$0\" >/dev/tty", KORVEL};
+    e2e::session s(how);
+    ASSERT_TRUE(ready(s));
+    s.send("jjjo");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    const std::string& raw = s.raw_output();
+    const size_t path = raw.rfind("src/util\r\n");
+    ASSERT_NE(path, std::string::npos) << escaped(raw);
+    for (const std::string restore : {"\x1b[?1049l", "\x1b[?25h", "\x1b[?1002l"}) {
+        const size_t at = raw.rfind(restore);
+        EXPECT_TRUE(at != std::string::npos && at < path)
+            << escaped(restore) << " in " << escaped(raw.substr(raw.size() - std::min<size_t>(raw.size(), 200)));
+    }
+    EXPECT_TRUE(restored(s));
+    // On the main screen, where the shell's user will see it.
+    EXPECT_NE(s.screen_text().find("src/util"), std::string::npos) << s.dump();
+}
+
+TEST(ViewerExit, PathsComeBackWithTheirOwnSeparator) {
+    struct separated {
+        std::vector<std::string> args;
+        std::string list;
+        std::vector<std::string> rows;
+        std::string keys;
+        std::string out;
+    };
+    for (const separated& c : {
+             separated{{}, "/usr/bin\n/usr/lib\n", {"▼ /", "  ▼ usr", "    • bin", "    • lib"},
+                       "jjo", "/usr/bin\n"},
+             separated{{"-s", "."},
+                       "com.example.Foo\ncom.example.Bar\n.hidden.x\n",
+                       {"▼ .", "  ▼ hidden", "    • x", "▼ com", "  ▼ example", "    • Bar",
+                        "    • Foo"},
+                       "Go",
+                       "com.example.Foo\n"},
+             // A pattern with the separator in it is tried against full paths.
+             separated{{"-s", "."},
+                       "com.example.Foo\ncom.example.Bar\n.hidden.x\n",
+                       {"▼ .", "  ▼ hidden", "    • x", "▼ com", "  ▼ example", "    • Bar",
+                        "    • Foo"},
+                       "/e.B\ro",
+                       "com.example.Bar\n"},
+         }) {
+        e2e::session s(korvel(c.list, 10, 30, c.args));
+        ASSERT_TRUE(ready(s));
+        EXPECT_TRUE(shows(s, c.rows, 0)) << c.list;
+        s.send(c.keys);
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+        EXPECT_EQ(s.stdout_data(), c.out);
+    }
+}
+
 TEST(ViewerExit, TermAndIntFromOutsideQuitCleanly) {
     for (int sig : {SIGTERM, SIGINT}) {
         e2e::session s(korvel(TREE, 10, 30));
