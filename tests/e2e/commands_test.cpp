@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -433,6 +434,54 @@ TEST(MappedCommand, StoppedCommandStopsTheViewerWhichThenWaitsOnForIt) {
     quit(s);
     EXPECT_EQ(log_count(log, "stopped"), 1u) << read_file(log);
     EXPECT_EQ(log_count(log, "exited 0"), 1u) << read_file(log);
+}
+
+TEST(MappedCommand, ConfigurationFileIsTakenFromWhereTheEnvironmentPoints) {
+    temp_dir xdg;
+    fs::create_directories(xdg.path() + "/korvel");
+    std::ofstream(xdg.path() + "/korvel/config") << "map x printf xdg >&2; exit 1\n";
+    struct location_case {
+        std::string name;
+        std::map<std::string, std::string> env;
+        std::vector<std::string> unset;
+        std::string ran; // which file's mapping x runs; "" for none
+    };
+    const std::vector<location_case> cases{
+        {"XDG_CONFIG_PATH first", {{"XDG_CONFIG_PATH", xdg.path()}}, {}, "xdg"},
+        {"then HOME", {}, {"XDG_CONFIG_PATH"}, "home"},
+        {"XDG_CONFIG_PATH empty", {{"XDG_CONFIG_PATH", ""}}, {}, ""},
+        {"neither", {}, {"XDG_CONFIG_PATH", "HOME"}, ""},
+    };
+    for (const location_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::launch how = viewer("map x printf home >&2; exit 1\n");
+        how.env.insert(c.env.begin(), c.env.end());
+        how.unset_env = c.unset;
+        e2e::session s(how);
+        start(s);
+        if (c.ran.empty()) {
+            // x has no built-in meaning either.
+            const size_t before = screens_entered(s);
+            s.send("x");
+            s.settle();
+            EXPECT_EQ(screens_entered(s), before) << s.dump();
+            EXPECT_EQ(status_text(s), "README") << s.dump();
+        } else {
+            run_mapped(s, "x");
+            EXPECT_TRUE(wait_status(s, c.ran)) << s.dump();
+        }
+        quit(s);
+    }
+
+    // A path that cannot be formed is a failure, not a missing file.
+    e2e::launch how = viewer("map x printf home >&2; exit 1\n");
+    how.env["XDG_CONFIG_PATH"] = "/" + std::string(2000, 'x');
+    e2e::session s(how);
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 1);
+    EXPECT_EQ(s.stderr_data(),
+              std::string(KORVEL_BINARY) + ": Failed to read config: File name too long\n");
+    EXPECT_EQ(screens_entered(s), 0u);
 }
 
 TEST(MappedCommand, ConfigurationErrorEndsBeforeTheViewer) {
