@@ -295,6 +295,21 @@ TEST(ViewerScreen, RightIndicatorMarksExactlyTheRowsCutAtTheEdge) {
                       0));
 }
 
+TEST(ViewerScreen, StatusRowOnVeryWideAndVeryNarrowTerminals) {
+    e2e::session s(korvel("b\n" + std::string(300, 'w') + "\n", 4, 300));
+    ASSERT_TRUE(ready(s));
+    // The status text holds 255 columns; beyond them the row stays cleared,
+    // and the counter still ends at the last column.
+    ASSERT_TRUE(shows(s, {"• b", "• " + std::string(297, 'w') + ">"}, 0,
+                      " b" + std::string(291, ' ') + "   1/2"));
+    for (int c : {0, 254, 293, 299}) EXPECT_EQ(s.cell_at(3, c).bg, WHITE) << c;
+    for (int c : {255, 292}) EXPECT_EQ(s.cell_at(3, c).bg, DEFAULT) << c;
+    // Narrower than the counter: none of it is drawn.
+    s.resize(4, 5);
+    ASSERT_TRUE(shows(s, {"• b", "• ww>"}, 0, " b"));
+    EXPECT_EQ(status_row(s), " b");
+}
+
 TEST(ViewerKeys, LinesAndPagesOnTwentyFourRows) {
     // 23 tree rows: half a page is 11, a page 23, the last full page starts
     // at 77.
