@@ -485,6 +485,33 @@ TEST(MappedCommand, ConfigurationFileIsTakenFromWhereTheEnvironmentPoints) {
     EXPECT_EQ(screens_entered(s), 0u);
 }
 
+// Started by a parent that ignores SIGCHLD, which exec passes on: the
+// kernel would reap the children before the viewer could wait for them.
+e2e::launch with_child_signal_ignored(e2e::launch how) {
+    how.args.insert(how.args.begin(),
+                    {"-e", "$SIG{CHLD} = 'IGNORE'; exec @ARGV or die", how.program});
+    how.program = "/usr/bin/perl";
+    return how;
+}
+
+TEST(MappedCommand, ParentIgnoringChildSignalsChangesNothing) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel");
+    e2e::launch how = viewer("map x printf err >&2; exit 3\nmap t true\n");
+    how.env["PATH"] = bin.path();
+    e2e::session s(with_child_signal_ignored(how));
+    start(s);
+    run_mapped(s, "t");
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    expect_colors(s, BLACK, WHITE);
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "err")) << s.dump();
+    s.send("y");
+    ASSERT_TRUE(wait_status(s, "Copied: README")) << s.dump();
+    EXPECT_EQ(read_file(s.home() + "/xsel.in"), "README");
+    quit(s);
+}
+
 TEST(MappedCommand, ConfigurationErrorEndsBeforeTheViewer) {
     e2e::session s(viewer("# keys\nmap xy ls\n"));
     ASSERT_TRUE(s.wait_exit()) << s.dump();
