@@ -23,7 +23,7 @@ constexpr int DEFAULT = -1;
 const std::string KORVEL = KORVEL_BINARY;
 const std::string JOBSHELL = TEST_PROGRAMS_DIR "/jobshell";
 
-// The worked example tree: README, src, main.c, util, str.c.
+// A small tree: README, src, main.c, util, str.c.
 const std::string EXAMPLE = "README\nsrc/main.c\nsrc/util/str.c\n";
 
 // Entries a, 1, 2, b, c, d, e: two directories, one nested, and leaves at
@@ -229,7 +229,7 @@ void run_page_steps(int rows, const std::vector<page_step>& steps) {
     EXPECT_EQ(s.exit_status(), 0);
 }
 
-TEST(ViewerScreen, WorkedExampleRowsColoursAndCounter) {
+TEST(ViewerScreen, TreeRowsColoursAndCounter) {
     e2e::session s(korvel(EXAMPLE, 6, 30));
     ASSERT_TRUE(ready(s));
     s.send("jjj");
