@@ -54,7 +54,8 @@ for entry in $targets; do
     else
         failed=1
         first=$(find "$artifacts/$name" -type f | head -n 1)
-        echo "$name: ${runs:-0} executions in ${elapsed} s, FAILED (exit $rc, $found finding(s))${first:+: $first}; log: $log"
+        echo "$name: ${runs:-0} executions in ${elapsed} s, FAILED (exit $rc, $found finding(s)); log: $log"
+        [ -n "$first" ] && echo "    reproduce: $binary $first"
         grep -m 3 -E 'ERROR:|runtime error|check failed|Assertion' "$log" | sed 's/^/    /'
     fi
 done
