@@ -80,9 +80,6 @@ void copy_to_clipboard() {
         show_error("Failed to copy: pipe() failed");
         return;
     }
-    // An ignored SIGCHLD, handed down by whoever started the viewer, would
-    // have the kernel reap the program before waitpid could report on it.
-    signal(SIGCHLD, SIG_DFL);
     const pid_t pid = fork();
     if (pid < 0) {
         show_error("Failed to copy: fork() failed");

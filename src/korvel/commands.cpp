@@ -116,9 +116,6 @@ void run_command(const command* cmd) {
         init_ui();
         return;
     }
-    // An ignored SIGCHLD, handed down by whoever started the viewer, would
-    // have the kernel reap the command before waitpid could report on it.
-    signal(SIGCHLD, SIG_DFL);
     const pid_t pid = fork();
     if (pid < 0) {
         show_error("Failed to run command: fork() failed");

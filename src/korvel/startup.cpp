@@ -63,6 +63,10 @@ int install_signal_handlers() {
             return 1;
         }
     }
+    // An ignored SIGCHLD, handed down by whoever started the viewer, would
+    // have the kernel reap mapped commands and the clipboard program before
+    // waitpid could report on them.
+    signal(SIGCHLD, SIG_DFL);
     return 0;
 }
 
