@@ -24,6 +24,10 @@ struct literal_pattern {
 
 literal_pattern literal;
 
+// Text that every match of the active expression contains, so that a subject
+// without it is ruled out before the expression runs; empty when unknown.
+std::string required;
+
 bool has_ere_special(std::string_view text) {
     return text.find_first_of(".[]()*+?{}|^$\\") != std::string_view::npos;
 }
@@ -37,6 +41,58 @@ literal_pattern classify(std::string_view query) {
     if (has_ere_special(query)) return {};
     if (at_start && at_end) return {literal_kind::WHOLE, query};
     return {at_start ? literal_kind::PREFIX : literal_kind::SUFFIX, query};
+}
+
+void keep_longer(std::string& best, std::string& run) {
+    if (run.size() > best.size()) best = run;
+    run.clear();
+}
+
+// In an expression made of ordinary characters, '.', the anchors and the
+// quantifiers * + ?, each run of characters that no quantifier makes
+// optional stands in every match as it is written; the longest run is the
+// text to look for first. Groups, brackets, braces, alternatives, escapes and
+// quantifiers that do not follow a character or '.' give nothing.
+std::string required_text(std::string_view pattern) {
+    if (pattern.find_first_of("()[]{}|\\") != std::string_view::npos) return {};
+    std::string best, run;
+    bool after_atom = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        switch (c) {
+        case '*':
+        case '+':
+        case '?':
+            if (!after_atom) return {};
+            after_atom = false;
+            break;
+        case '^':
+        case '$':
+            keep_longer(best, run);
+            after_atom = false;
+            break;
+        case '.':
+            keep_longer(best, run);
+            after_atom = true;
+            break;
+        default:
+            if (next == '*' || next == '?') {
+                keep_longer(best, run);
+            } else if (next == '+') {
+                // One or more: the character is there, but what follows may
+                // come after further copies of it.
+                run += c;
+                keep_longer(best, run);
+            } else {
+                run += c;
+            }
+            after_atom = true;
+            break;
+        }
+    }
+    keep_longer(best, run);
+    return best;
 }
 
 // Patterns are compiled and run in the C locale, so that they match bytes
@@ -88,6 +144,7 @@ int match_subject(std::string_view subject) {
     case literal_kind::NONE:
         break;
     }
+    if (!required.empty() && strstr(subject.data(), required.c_str()) == nullptr) return 1;
     int result = regexec(&ctx.regex, subject.data(), 0, nullptr, 0);
     if (result == 0) return 0;
     if (result == REG_NOMATCH) return 1;
@@ -169,6 +226,7 @@ int init_search_ctx(const char* query, int direction) {
     ctx.direction = direction;
     ctx.init = 1;
     literal = classify(ctx.query);
+    if (literal.kind == literal_kind::NONE) required = required_text(ctx.query);
     return 0;
 }
 
@@ -178,6 +236,7 @@ void deinit_search_ctx() {
     free(ctx.query);
     ctx.query = nullptr;
     literal = {};
+    required.clear();
     ctx.init = 0;
 }
 

@@ -339,6 +339,37 @@ TEST(MatchText, PlainPatternsMatchLikeTheExpression) {
     deinit_search_ctx();
 }
 
+// Expressions with '.', anchors and quantifiers are first checked for the
+// text every match must hold; that check must never rule out a match.
+TEST(MatchText, QuantifiedPatternsMatchLikeTheExpression) {
+    const std::string pattern_alphabet = "ab.*+?^$";
+    const std::string subject_alphabet = "abc";
+    std::mt19937 random(99);
+    auto text = [&](const std::string& alphabet, size_t max_length) {
+        std::string out(random() % (max_length + 1), ' ');
+        for (char& c : out)
+            c = alphabet[random() % alphabet.size()];
+        return out;
+    };
+    std::vector<std::string> subjects{""};
+    for (int i = 0; i < 200; ++i)
+        subjects.push_back(text(subject_alphabet, 8));
+    int compiled = 0;
+    for (int n = 0; n < 3000; ++n) {
+        std::string pattern = text(pattern_alphabet, 7);
+        oracle expected(pattern);
+        if (!expected.compiled()) continue;
+        ++compiled;
+        SCOPED_TRACE(testing::PrintToString(pattern));
+        ASSERT_EQ(init_search_ctx(pattern.c_str(), 1), 0) << get_error();
+        for (const std::string& subject : subjects)
+            ASSERT_EQ(match_text(subject), expected.match(subject))
+                << "subject " << testing::PrintToString(subject);
+    }
+    EXPECT_GT(compiled, 1000); // the alphabet must not make most patterns invalid
+    deinit_search_ctx();
+}
+
 // The caller's locale (UTF-8 for the terminal) does not change what a
 // pattern means: bytes are characters.
 TEST(MatchText, RunsInTheCLocaleWhateverTheCallerUses) {
