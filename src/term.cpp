@@ -72,6 +72,10 @@ int tb_shutdown() {
     return 0;
 }
 
+int tb_shutdown_from_signal() {
+    return term_curses::restore_from_signal() ? 0 : TB_ERR_NOT_INIT;
+}
+
 int tb_width() {
     return active ? active->back.width() : TB_ERR_NOT_INIT;
 }

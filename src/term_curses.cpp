@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <string_view>
 #include <vector>
@@ -186,6 +187,39 @@ short curses_color(uintattr_t color) {
     return index >= TB_BLACK && index <= TB_WHITE ? static_cast<short>(index - TB_BLACK) : -1;
 }
 
+// What a fatal signal needs to hand the terminal back, prepared while it is
+// safe to call into ncurses and termios.
+struct crash_restore {
+    volatile sig_atomic_t armed = 0;
+    int fd = -1;
+    termios modes{};
+    char reset[256] = {};
+    size_t reset_length = 0;
+
+    void append(const char* sequence) {
+        if (sequence == nullptr || sequence == reinterpret_cast<char*>(-1)) return;
+        const size_t n = strlen(sequence);
+        if (reset_length + n >= sizeof reset) return;
+        memcpy(reset + reset_length, sequence, n);
+        reset_length += n;
+    }
+
+    void arm(int tty, const termios& found) {
+        fd = tty;
+        modes = found;
+        reset_length = 0;
+        append(DRAG_TRACKING_OFF);
+        append("\033[?1006l\033[?1000l");
+        append(tigetstr("rmkx"));
+        append(tigetstr("sgr0"));
+        append(tigetstr("cnorm"));
+        append(tigetstr("rmcup"));
+        armed = 1;
+    }
+};
+
+crash_restore crash;
+
 } // namespace
 
 struct terminal::state {
@@ -215,6 +249,7 @@ struct terminal::state {
 
     ~state() {
         if (screen == nullptr) return;
+        crash.armed = 0;
         set_term(screen);
         if (mouse_on) {
             write_raw(DRAG_TRACKING_OFF);
@@ -493,11 +528,12 @@ std::unique_ptr<terminal> terminal::open(int& rc, int& err) {
     leaveok(stdscr, TRUE);
     curs_set(0);
     for (const key_sequence& k : EXTRA_KEYS)
-        define_key(k.bytes, k.key);
+        if (key_defined(k.bytes) == 0) define_key(k.bytes, k.key); // no growth per cycle
     if (has_colors() && start_color() == OK) {
         s->colors = true;
         s->default_colors = use_default_colors() == OK;
     }
+    if (have_modes) crash.arm(fileno(s->out.get()), before);
     s->width = getmaxx(stdscr);
     s->height = getmaxy(stdscr);
     clearok(curscr, TRUE);
@@ -578,6 +614,15 @@ int terminal::next_event(tb_event& event, int timeout_ms, int& err) {
 void terminal::set_input_mode(int mode) {
     s_->mode = mode;
     s_->set_mouse((mode & TB_INPUT_MOUSE) != 0);
+}
+
+bool restore_from_signal() {
+    if (!crash.armed) return false;
+    crash.armed = 0;
+    ssize_t ignored = write(crash.fd, crash.reset, crash.reset_length);
+    (void)ignored;
+    tcsetattr(crash.fd, TCSANOW, &crash.modes);
+    return true;
 }
 
 } // namespace term_curses

@@ -72,7 +72,7 @@ int install_signal_handlers() {
 
 int open_input(const char* path) {
     errno = 0;
-    FILE* file = fopen(path, "r");
+    FILE* file = fopen(path, "re"); // not handed to mapped commands
     if (file == nullptr) {
         set_errorf("%s: %s", path, strerror(errno));
         return 1;
@@ -186,7 +186,9 @@ void on_quit_signal(int) { stop_request = STOP_QUIT; }
 void on_suspend_signal(int) { stop_request = STOP_SUSPEND; }
 
 void on_fatal_signal(int sig) {
-    if (shutdown_ui() != 0) print_error(get_error());
+    // Only async-signal-safe calls here: whatever failed may have left ncurses
+    // or the allocator half-way through a change.
+    tb_shutdown_from_signal();
     // Die of the signal itself, so the parent sees what happened.
     signal(sig, SIG_DFL);
     raise(sig);
