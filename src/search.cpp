@@ -246,14 +246,16 @@ int match_text(std::string_view text) {
     return match_subject(text);
 }
 
-int path_matches(uint64_t index) {
+int path_matches(uint64_t index, full_path_walker& walker) {
     if (!ctx.init) return 1;
     c_locale_scope in_c_locale;
-    if (ctx.match_full_path) {
-        full_path_walker walker;
-        return match_subject(walker.path_of(index));
-    }
+    if (ctx.match_full_path) return match_subject(walker.path_of(index));
     return match_subject(path_at(index).name);
+}
+
+int path_matches(uint64_t index) {
+    full_path_walker walker;
+    return path_matches(index, walker);
 }
 
 int find_match(int64_t* out, int64_t from, int reverse) {

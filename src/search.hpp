@@ -24,8 +24,13 @@ int init_search_ctx(const char* query, int direction);
 void deinit_search_ctx();
 // Whether a pattern is active.
 bool search_active();
+class full_path_walker;
+
 // 0 the entry matches, 1 it does not (or no pattern), 2 matching failed.
 int path_matches(uint64_t index);
+// The same, building full paths in the caller's walker: entries asked for
+// in tree order then cost only their own names.
+int path_matches(uint64_t index, full_path_walker& walker);
 // Walks the table from `from` (exclusive) in the search direction, against it
 // when reverse is non-zero. 0 with *out the match or -1; 1 on failure.
 int find_match(int64_t* out, int64_t from, int reverse);

@@ -32,12 +32,15 @@ const char* marker_of(const path_entry& entry) {
     return entry.folded ? "▶ " : "▼ ";
 }
 
-color_pair colors_of_row(int64_t row) {
+color_pair colors_of_row(int64_t row, full_path_walker& walker) {
     if (row == cursor) return CURSOR_ROW_COLORS;
-    return path_matches(unfolded_paths.items[row]) == 0 ? MATCH_ROW_COLORS : PLAIN_ROW_COLORS;
+    return path_matches(unfolded_paths.items[row], walker) == 0 ? MATCH_ROW_COLORS
+                                                                : PLAIN_ROW_COLORS;
 }
 
-int draw_row(int y, int64_t row) {
+// Rows are drawn in tree order, so one walker builds each row's full path
+// from the row before instead of from the top.
+int draw_row(int y, int64_t row, full_path_walker& walker) {
     const path_entry& entry = path_at(unfolded_paths.items[row]);
     const char separator_text[2] = {path_separator, '\0'};
     const char* text = entry.name[0] != '\0' ? entry.name : separator_text;
@@ -55,13 +58,19 @@ int draw_row(int y, int64_t row) {
     }
     const int width = tb_width();
     const int column = static_cast<int>(std::min<int64_t>(x, width));
+    constexpr int MARKER_COLUMNS = 2;
 
-    const color_pair colors = colors_of_row(row);
-    int rc = tb_printf(column, y, colors.fg, colors.bg, "%s%s", marker_of(entry), text + cut);
+    const color_pair colors = colors_of_row(row, walker);
+    // Marker and name are printed apart, so a long name is never copied.
+    int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(entry));
+    if (!drawn(rc)) return fail("failed to print path", rc);
+    bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
+    rc = tb_print(column + MARKER_COLUMNS, y, colors.fg, colors.bg, text + cut);
     if (!drawn(rc)) return fail("failed to print path", rc);
     // The layer reports a text cut at an edge; rows never start left of 0,
     // so that edge is the right one.
-    if (rc == TB_ERR_OUT_OF_BOUNDS) {
+    cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
+    if (cut_at_right) {
         rc = tb_set_cell(width - 1, y, '>', INDICATOR_COLORS.fg, INDICATOR_COLORS.bg);
         if (!drawn(rc)) return fail("failed to print '>' symbol", rc);
     }
@@ -95,11 +104,12 @@ int draw_status_row() {
 } // namespace
 
 int draw_paths() {
+    full_path_walker walker;
     for (int y = 0; y < tb_height() - 1; ++y) {
         const int64_t row = top + y;
         if (row < 0) continue;
         if (row >= static_cast<int64_t>(unfolded_paths.len)) break;
-        if (draw_row(y, row) != 0) return 1;
+        if (draw_row(y, row, walker) != 0) return 1;
     }
     return draw_status_row();
 }
