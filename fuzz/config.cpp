@@ -14,15 +14,8 @@
 #include <vector>
 
 #include "config.hpp"
+#include "fuzz_check.hpp"
 #include "korvel/status.hpp"
-
-#define FUZZ_CHECK(expression)                                                                     \
-    do {                                                                                           \
-        if (!(expression)) {                                                                       \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #expression);         \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
 
 namespace {
 

@@ -17,16 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.hpp"
 #include "lines.hpp"
 #include "paths.hpp"
-
-#define FUZZ_CHECK(expression)                                                                     \
-    do {                                                                                           \
-        if (!(expression)) {                                                                       \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #expression);         \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
 
 namespace {
 
