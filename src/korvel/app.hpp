@@ -1,5 +1,5 @@
-// State shared by the parts of the application shell. Each piece is written
-// by the module named beside it; the others only read it.
+// State shared by the parts of the application shell, grouped by the module
+// that defines it.
 #pragma once
 
 #include <csignal>
@@ -31,7 +31,7 @@ extern volatile sig_atomic_t stop_request;
 // The full path chosen with 'o', printed once the terminal is restored.
 extern std::optional<std::string> exit_path;
 
-// The event loop (loop.cpp).
+// The event loop (loop.cpp); the prompt switches it.
 extern int input_mode;
 // +1 for a prompt opened with '/', -1 for '?' (prompt.cpp).
 extern int prompt_direction;

@@ -12,7 +12,6 @@
 #include "korvel/startup.hpp"
 #include "korvel/status.hpp"
 #include "korvel/view.hpp"
-#include "search.hpp"
 
 int input_mode = MODE_NORMAL;
 
@@ -52,14 +51,8 @@ bool choose_path() {
     return true;
 }
 
-bool open_prompt(int direction) {
-    prompt_direction = direction;
-    input_mode = MODE_PROMPT;
-    draw_prompt();
-    return true;
-}
-bool search_forward() { return open_prompt(1); }
-bool search_backward() { return open_prompt(-1); }
+bool search_forward() { return open_prompt(1), true; }
+bool search_backward() { return open_prompt(-1), true; }
 
 struct key_binding {
     uint16_t key; // a special key, or 0
@@ -127,17 +120,6 @@ const command* mapped_command(const tb_event& event) {
     return nullptr;
 }
 
-void close_prompt() {
-    input_mode = MODE_NORMAL;
-    tb_hide_cursor();
-    show_current_path();
-}
-
-void edit_prompt(int32_t op, char byte = 0) {
-    readline_edit(&line_editor, rl_edit{op, byte});
-    draw_prompt();
-}
-
 // Every key in prompt mode redraws, whether or not it edited anything.
 bool prompt_key(const tb_event& event) {
     if ((event.ch & 0xFF) != 0) {
@@ -151,22 +133,8 @@ bool prompt_key(const tb_event& event) {
     case TB_KEY_ARROW_DOWN: edit_prompt(RL_NEWER); break;
     case TB_KEY_DELETE: edit_prompt(RL_DELETE); break;
     case TB_KEY_BACKSPACE2: edit_prompt(RL_BACKSPACE); break;
-    case TB_KEY_ENTER:
-        close_prompt();
-        // The search reads the text before submitting it moves the line.
-        if (line_editor.current->length != 0) {
-            if (init_search_ctx(line_editor.current->buf, prompt_direction) != 0) {
-                show_error(get_error());
-            } else {
-                search_next(0);
-            }
-        }
-        readline_edit(&line_editor, rl_edit{RL_SUBMIT, 0});
-        break;
-    case TB_KEY_ESC:
-        close_prompt();
-        readline_edit(&line_editor, rl_edit{RL_CANCEL, 0});
-        break;
+    case TB_KEY_ENTER: submit_prompt(); break;
+    case TB_KEY_ESC: cancel_prompt(); break;
     default:
         break;
     }

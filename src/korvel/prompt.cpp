@@ -12,6 +12,45 @@
 
 int prompt_direction = 1;
 
+namespace {
+
+void close_prompt() {
+    input_mode = MODE_NORMAL;
+    tb_hide_cursor();
+    show_current_path();
+}
+
+} // namespace
+
+void open_prompt(int direction) {
+    prompt_direction = direction;
+    input_mode = MODE_PROMPT;
+    draw_prompt();
+}
+
+void edit_prompt(int32_t op, char byte) {
+    readline_edit(&line_editor, rl_edit{op, byte});
+    draw_prompt();
+}
+
+void submit_prompt() {
+    close_prompt();
+    // The search reads the text before submitting it moves the line.
+    if (line_editor.current->length != 0) {
+        if (init_search_ctx(line_editor.current->buf, prompt_direction) != 0) {
+            show_error(get_error());
+        } else {
+            search_next(0);
+        }
+    }
+    readline_edit(&line_editor, rl_edit{RL_SUBMIT, 0});
+}
+
+void cancel_prompt() {
+    close_prompt();
+    readline_edit(&line_editor, rl_edit{RL_CANCEL, 0});
+}
+
 void draw_prompt() {
     const char* prefix = nullptr;
     if (prompt_direction == 1) {
