@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 const char* program_name = "korvel";
 char error_text[ERROR_TEXT_SIZE];
@@ -35,7 +36,31 @@ void set_errorf(const char* format, ...) {
 
 const char* get_error() { return error_text; }
 
-void print_error(const char* text) { fprintf(stderr, "%s: %s\n", program_name, text); }
+namespace {
+
+// Messages carry bytes of file names and of the configuration file: control
+// characters among them are written out as \xNN so they cannot act on the
+// terminal that shows the message.
+std::string visible(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+            char escaped[5];
+            snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+void print_error(const char* text) {
+    fprintf(stderr, "%s: %s\n", visible(program_name).c_str(), visible(text).c_str());
+}
 
 void print_errorf(const char* format, ...) {
     va_list args;

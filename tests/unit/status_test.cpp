@@ -46,4 +46,11 @@ TEST(StatusLine, FormattedTextsAreCutByBytes) {
     EXPECT_EQ(std::string(status_line + 1), "Copied: " + std::string(246, 'p'));
 }
 
+TEST(ErrorText, ControlCharactersNeverReachTheTerminalRaw) {
+    testing::internal::CaptureStderr();
+    print_error("unknown command \x1b]0;pwned\x07\x7f\tok");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "korvel: unknown command \\x1B]0;pwned\\x07\\x7F\tok\n");
+}
+
 } // namespace
