@@ -39,6 +39,7 @@ install: bootstrap
 	cmake --install $(RELEASE_DIR)
 
 bench: build
+	@sh scripts/bootstrap.sh --bench
 	sh bench/run.sh
 
 fuzz:

@@ -4,9 +4,10 @@
 set -eu
 
 packages="make cmake ninja-build g++ pkg-config libncurses-dev libgtest-dev libgmock-dev libvterm-dev"
-if [ "${1:-}" = "--fuzz" ]; then
-    packages="$packages clang libclang-rt-14-dev"
-fi
+case "${1:-}" in
+    --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    --bench) packages="$packages python3" ;;
+esac
 
 missing=""
 for p in $packages; do
