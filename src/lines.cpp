@@ -10,56 +10,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "korvel/status.hpp"
+#include "raw_array.hpp"
 
 namespace {
 
 // Input is read in blocks of this size into a buffer that stays in cache;
 // the lines are then copied into the arena with their separator added.
 constexpr size_t READ_BLOCK = size_t{1} << 16;
-
-void* checked_realloc(void* block, size_t size) {
-    void* grown = realloc(block, size);
-    if (grown == nullptr && size != 0) throw std::bad_alloc();
-    return grown;
-}
-
-// A growing array of plain values on malloc storage. Large ones end up in
-// their own mappings, which realloc grows without copying and whose untouched
-// pages cost no memory, so generous reservations are cheap.
-template <typename T> struct raw_array {
-    T* data = nullptr;
-    size_t size = 0;
-    size_t capacity = 0;
-
-    raw_array() = default;
-    raw_array(const raw_array&) = delete;
-    raw_array& operator=(const raw_array&) = delete;
-    ~raw_array() { free(data); }
-
-    void reserve(size_t wanted) {
-        if (wanted <= capacity) return;
-        data = static_cast<T*>(checked_realloc(data, wanted * sizeof(T)));
-        capacity = wanted;
-    }
-    void grow_for(size_t extra) {
-        if (size + extra > capacity) reserve(std::max(size + extra, capacity * 2));
-    }
-    void shrink_to_fit() {
-        if (size == capacity || size == 0) return;
-        data = static_cast<T*>(checked_realloc(data, size * sizeof(T)));
-        capacity = size;
-    }
-    T* release() {
-        T* out = data;
-        data = nullptr;
-        size = capacity = 0;
-        return out;
-    }
-};
 
 // The reader's state between blocks: the arena holds the finished lines and
 // the bytes of the line being read, which starts at line_start.

@@ -7,11 +7,11 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "check.hpp"
 #include "korvel/status.hpp"
+#include "raw_array.hpp"
 #include "search.hpp"
 
 char path_separator = '/';
@@ -28,41 +28,6 @@ entry_table table;
 
 // The deepest entry the 31-bit depth field can hold.
 constexpr uint64_t MAX_DEPTH = (uint64_t{1} << 31) - 1;
-
-template <typename T> T* checked_realloc(T* block, uint64_t count) {
-    void* grown = realloc(block, count * sizeof(T));
-    if (grown == nullptr && count != 0) throw std::bad_alloc();
-    return static_cast<T*>(grown);
-}
-
-// A growing malloc array of plain values. Large ones sit in mappings of their
-// own, which realloc grows without copying.
-template <typename T> struct raw_array {
-    T* data = nullptr;
-    uint64_t size = 0;
-    uint64_t capacity = 0;
-
-    raw_array() = default;
-    raw_array(const raw_array&) = delete;
-    raw_array& operator=(const raw_array&) = delete;
-    ~raw_array() { free(data); }
-
-    void resize_storage(uint64_t wanted) {
-        data = checked_realloc(data, wanted);
-        capacity = wanted;
-    }
-    T& push_back_slot() {
-        if (size == capacity) resize_storage(std::max<uint64_t>(16, capacity * 2));
-        return data[size++];
-    }
-    void push_back(T value) { push_back_slot() = value; }
-    T* release() {
-        T* out = data;
-        data = nullptr;
-        size = capacity = 0;
-        return out;
-    }
-};
 
 // The number of leading bytes that two texts share. Compares a word at a
 // time where a word read cannot cross into another page; bytes past a
