@@ -14,6 +14,7 @@
 
 #include "korvel/status.hpp"
 #include "raw_array.hpp"
+#include "word_at_a_time.hpp"
 
 namespace {
 
@@ -167,12 +168,9 @@ constexpr size_t INSERTION_SORT_MAX = 16;
 // the page; the bytes past the NUL are masked off.
 __attribute__((no_sanitize_address)) inline uint64_t load_key(const char* p) {
     if constexpr (std::endian::native == std::endian::little) {
-        if ((reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 8) {
-            // A typedef, not using: clang ignores aligned(1) on an alias declaration
-            // and would take the word to be 8-byte aligned.
-            typedef uint64_t unaligned_word __attribute__((may_alias, aligned(1)));
-            uint64_t word = *reinterpret_cast<const unaligned_word*>(p);
-            uint64_t zero = (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
+        if (word_within_page(p)) {
+            uint64_t word = load_word(p);
+            uint64_t zero = zero_byte_mask(word);
             if (zero != 0) {
                 int kept_bits = std::countr_zero(zero) - 7;
                 word &= kept_bits == 0 ? 0 : ~uint64_t{0} >> (64 - kept_bits);

@@ -13,6 +13,7 @@
 #include "korvel/status.hpp"
 #include "raw_array.hpp"
 #include "search.hpp"
+#include "word_at_a_time.hpp"
 
 char path_separator = '/';
 
@@ -36,15 +37,10 @@ __attribute__((no_sanitize_address)) uint64_t common_prefix(const char* a, const
     uint64_t i = 0;
     for (;;) {
         if constexpr (std::endian::native == std::endian::little) {
-            auto page_offset = [](const char* p) { return reinterpret_cast<uintptr_t>(p) & 4095; };
-            if (page_offset(a + i) <= 4096 - 8 && page_offset(b + i) <= 4096 - 8) {
-                // A typedef, not using: clang ignores aligned(1) on an alias declaration
-                // and would take the word to be 8-byte aligned.
-                typedef uint64_t unaligned_word __attribute__((may_alias, aligned(1)));
-                uint64_t wa = *reinterpret_cast<const unaligned_word*>(a + i);
-                uint64_t wb = *reinterpret_cast<const unaligned_word*>(b + i);
-                uint64_t zero = (wa - 0x0101010101010101u) & ~wa & 0x8080808080808080u;
-                uint64_t stop = (wa ^ wb) | zero;
+            if (word_within_page(a + i) && word_within_page(b + i)) {
+                uint64_t wa = load_word(a + i);
+                uint64_t wb = load_word(b + i);
+                uint64_t stop = (wa ^ wb) | zero_byte_mask(wa);
                 if (stop == 0) {
                     i += 8;
                     continue;
