@@ -45,7 +45,9 @@ struct line_reader {
 
     // Lines end at a newline or a NUL byte; a line may continue into the next
     // block. Each terminator becomes the separator (when missing) and a NUL,
-    // so a block of n bytes grows by at most n + 1 bytes in the arena.
+    // so a block of n bytes grows the arena by up to 2n bytes: an empty line
+    // turns its one byte into two. The two bytes reserved beyond that let the
+    // last line be ended when the input stops without a terminator.
     void add_block(const char* block, size_t n) {
         arena.grow_for(2 * n + 2);
         const char* end = block + n;

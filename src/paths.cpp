@@ -53,12 +53,14 @@ __attribute__((no_sanitize_address)) uint64_t common_prefix(const char* a, const
     }
 }
 
-// Builds the table from sorted lines. Only adjacent lines share entries, so
-// the line before and the entries of its components (the branch) are all
-// that is kept: a line shares the components that lie wholly inside its
-// common prefix with the line before. That line keeps its separators until
-// this comparison is done, and is then split in place at the positions
-// recorded for its components.
+// Builds the table from sorted lines. A line shares entries only with the
+// path built last, so that path and the entries of its components (the
+// branch) are all that is kept: a line shares the components that lie wholly
+// inside its common prefix with that path. A line that ends within the
+// components it shares builds nothing and leaves the branch as it was, so the
+// path built last is not always the line before. Its text keeps its
+// separators until the next line that builds has been compared with it; it
+// is then split in place at the positions recorded for its components.
 struct tree_builder {
     char separator;
     bool fold;
@@ -66,9 +68,10 @@ struct tree_builder {
     raw_array<path_entry> entries;
     raw_array<entry_index> visible;
     std::vector<entry_index> branch;
-    // branch_ends[d]: the offset, in the line before, of the separator (or
-    // the NUL) that ends the component of branch[d].
+    // branch_ends[d]: the offset, in previous, of the separator (or the NUL)
+    // that ends the component of branch[d].
     std::vector<uint64_t> branch_ends;
+    // The text of the path built last.
     char* previous = nullptr;
 
     // Each end is a separator or already the NUL.
@@ -84,7 +87,7 @@ struct tree_builder {
         branch_ends.resize(d);
     }
 
-    // How many components of text are the components of the line before.
+    // How many components of text are the components of the path built last.
     uint64_t shared_depth(const char* text) const {
         uint64_t common = common_prefix(text, previous);
         uint64_t d = branch.size();
