@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,12 +13,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "korvel/status.hpp"
+#include "korvel/unique_fd.hpp"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -178,22 +182,50 @@ TEST(GetLines, LargeInputFromAPipe) {
     free_lines(&lines);
 }
 
+// Whether the thread is asleep in the kernel, as a reader blocked in poll is.
+bool thread_sleeping(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+}
+
 TEST(GetLines, WaitsOnANonBlockingPipe) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
-    std::thread writer([&] {
-        for (const char* part : {"a/b\n", "c\n", "d"}) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            ASSERT_GT(write(fds[1], part, strlen(part)), 0);
-        }
-        close(fds[1]);
-    });
+    unique_fd write_end(fds[1]);
     FILE* stream = fdopen(fds[0], "r");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
+    const pid_t reader_tid = gettid();
+    // Each part goes in only once the reader has taken everything before it
+    // and is blocked again, so that every part meets an empty pipe. The
+    // thread asserts nothing: whatever happens, the write end is closed when
+    // it returns, and the reader sees the end of the input.
+    std::vector<std::string> problems;
+    std::thread writer([&, end = std::move(write_end)] {
+        for (const char* part : {"a/b\n", "c\n", "d"}) {
+            const auto waiting = [&] {
+                int unread = -1;
+                return ioctl(end.get(), FIONREAD, &unread) == 0 && unread == 0 &&
+                       thread_sleeping(reader_tid);
+            };
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            bool waited = false;
+            while (!(waited = waiting()) && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            if (!waited) problems.push_back(std::string("the reader never waited before ") + part);
+            if (write(end.get(), part, strlen(part)) != static_cast<ssize_t>(strlen(part))) {
+                problems.push_back(std::string("writing ") + part + ": " + strerror(errno));
+                return;
+            }
+        }
+    });
     input_lines lines;
     int rc = get_lines(stream, '/', &lines);
     writer.join();
     fclose(stream);
+    EXPECT_THAT(problems, IsEmpty());
     EXPECT_EQ(rc, 0);
     EXPECT_THAT(texts(lines), ElementsAre("a/b/", "c/", "d/"));
     free_lines(&lines);
