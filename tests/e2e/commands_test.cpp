@@ -19,10 +19,12 @@
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
+#include "screen.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace e2e::screen;
 
 const std::string FIXTURES = TEST_SOURCE_DIR "/e2e/fixtures/commands";
 
@@ -32,50 +34,16 @@ const std::string LIST = "src/util.c\nREADME\nsrc/main.c\n";
 constexpr int ROWS = 10;
 constexpr int COLS = 60;
 
-// Palette indices of the status row's colour settings.
-constexpr int BLACK = 0;
-constexpr int RED = 1;
-constexpr int WHITE = 7;
-
 e2e::launch viewer(const std::string& config, const std::string& list = LIST) {
-    e2e::launch how;
-    how.program = KORVEL_BINARY;
-    how.rows = ROWS;
-    how.cols = COLS;
-    how.stdin_data = list;
+    e2e::launch how = korvel(list, ROWS, COLS);
     if (!config.empty()) how.home_files[".config/korvel/config"] = config;
     return how;
-}
-
-// The status row's text without the leading blank and the position counter.
-std::string status_text(const e2e::session& s) {
-    std::string row = s.row_text(s.rows() - 1);
-    size_t end = row.size();
-    while (end > 0 && (isdigit(static_cast<unsigned char>(row[end - 1])) || row[end - 1] == '/'))
-        --end;
-    while (end > 0 && row[end - 1] == ' ') --end;
-    row.erase(end);
-    return row.empty() ? row : row.substr(1);
-}
-
-bool wait_status(e2e::session& s, const std::string& text) {
-    return s.wait_for([&] { return s.alt_screen() && status_text(s) == text; });
 }
 
 void expect_colors(const e2e::session& s, int fg, int bg) {
     const e2e::cell c = s.cell_at(s.rows() - 1, 1);
     EXPECT_EQ(c.fg, fg) << s.dump();
     EXPECT_EQ(c.bg, bg) << s.dump();
-}
-
-// Each UI cycle enters the alternate screen afresh.
-size_t screens_entered(const e2e::session& s) {
-    const std::string& raw = s.raw_output();
-    size_t n = 0;
-    for (size_t at = raw.find("\x1b[?1049h"); at != std::string::npos;
-         at = raw.find("\x1b[?1049h", at + 1))
-        ++n;
-    return n;
 }
 
 void start(e2e::session& s) {
@@ -85,7 +53,7 @@ void start(e2e::session& s) {
 
 // The status row ends with the position counter, drawn after its text.
 bool status_row_drawn(const e2e::session& s) {
-    const std::string row = s.row_text(s.rows() - 1);
+    const std::string row = status_row(s);
     const size_t slash = row.rfind('/');
     return slash != std::string::npos && slash > 0 && slash + 1 < row.size() &&
            isdigit(static_cast<unsigned char>(row[slash - 1])) &&
@@ -102,12 +70,6 @@ void run_mapped(e2e::session& s, const std::string& key) {
     })) << "after " << key << "\n" << s.dump();
 }
 
-void quit(e2e::session& s) {
-    s.send("q");
-    ASSERT_TRUE(s.wait_exit()) << s.dump();
-    EXPECT_EQ(s.exit_status(), 0) << s.dump();
-}
-
 // What the shell says on its standard error for a command line.
 std::string shell_error(const std::string& command_line) {
     const std::string script = "/bin/sh -c '" + command_line + "' 2>&1";
@@ -118,13 +80,6 @@ std::string shell_error(const std::string& command_line) {
     pclose(pipe);
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 class temp_dir {
@@ -375,13 +330,6 @@ TEST(MappedCommand, TerminateRequestWhileACommandRunsIsDropped) {
     s.send("j");
     ASSERT_TRUE(wait_status(s, "src")) << s.dump();
     quit(s);
-}
-
-// The state letter of a process: 'T' while it is stopped.
-char process_state(pid_t pid) {
-    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    const size_t paren = stat.rfind(')');
-    return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
 }
 
 // How many lines of jobshell's log begin with `word`.

@@ -2,7 +2,6 @@
 // leaving checked against the terminal's modes, and inputs that are huge,
 // deep, oddly separated or not text at all. Stopping and continuing over and
 // over is the viewer tests' (ViewerSuspend).
-#include <cctype>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -11,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
+#include "screen.hpp"
 
 namespace {
+
+using namespace e2e::screen;
 
 // Sorted, this is the tree README, src, src/main.c, src/util.c.
 const std::string LIST = "src/util.c\nREADME\nsrc/main.c\n";
@@ -20,43 +22,7 @@ const std::string LIST = "src/util.c\nREADME\nsrc/main.c\n";
 constexpr int ROWS = 10;
 constexpr int COLS = 60;
 
-e2e::launch viewer(const std::string& list = LIST) {
-    e2e::launch how;
-    how.program = KORVEL_BINARY;
-    how.rows = ROWS;
-    how.cols = COLS;
-    how.stdin_data = list;
-    return how;
-}
-
-// The status row's text without the leading blank and the position counter.
-std::string status_text(const e2e::session& s) {
-    std::string row = s.row_text(s.rows() - 1);
-    size_t end = row.size();
-    while (end > 0 && (isdigit(static_cast<unsigned char>(row[end - 1])) || row[end - 1] == '/'))
-        --end;
-    while (end > 0 && row[end - 1] == ' ') --end;
-    row.erase(end);
-    return row.empty() ? row : row.substr(1);
-}
-
-bool wait_status(e2e::session& s, const std::string& text) {
-    return s.wait_for([&] { return s.alt_screen() && status_text(s) == text; });
-}
-
-bool wait_status_prefix(e2e::session& s, const std::string& prefix) {
-    return s.wait_for([&] { return s.alt_screen() && status_text(s).rfind(prefix, 0) == 0; });
-}
-
-// Each UI cycle enters the alternate screen afresh.
-size_t screens_entered(const e2e::session& s) {
-    const std::string& raw = s.raw_output();
-    size_t n = 0;
-    for (size_t at = raw.find("\x1b[?1049h"); at != std::string::npos;
-         at = raw.find("\x1b[?1049h", at + 1))
-        ++n;
-    return n;
-}
+e2e::launch viewer(const std::string& list = LIST) { return korvel(list, ROWS, COLS); }
 
 // The tree of LIST as drawn in a window wide enough for it.
 void expect_tree(const e2e::session& s) {
@@ -64,12 +30,6 @@ void expect_tree(const e2e::session& s) {
     EXPECT_EQ(s.row_text(1), "▼ src") << s.dump();
     EXPECT_EQ(s.row_text(2), "  • main.c") << s.dump();
     EXPECT_EQ(s.row_text(3), "  • util.c") << s.dump();
-}
-
-void quit(e2e::session& s) {
-    s.send("q");
-    ASSERT_TRUE(s.wait_exit()) << s.dump();
-    EXPECT_EQ(s.exit_status(), 0) << s.dump();
 }
 
 // The terminal as the shell had it: no alternate screen, a cursor, no mouse.

@@ -9,53 +9,15 @@
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
+#include "screen.hpp"
 
 namespace {
 
-// Palette indices of the colours the viewer uses; -1 is the default colour.
-constexpr int BLACK = 0;
-constexpr int RED = 1;
-constexpr int YELLOW = 3;
-constexpr int WHITE = 7;
-constexpr int DEFAULT = -1;
+using namespace e2e::screen;
 
 // Entries a, a/x, b, b/x in this order.
 const std::string AX = "a/x\nb/x\n";
 const std::vector<std::string> AX_ROWS{"▼ a", "  • x", "▼ b", "  • x"};
-
-e2e::launch korvel(const std::string& list, int rows, int cols,
-                   std::vector<std::string> args = {}) {
-    e2e::launch how;
-    how.program = KORVEL_BINARY;
-    how.args = std::move(args);
-    how.rows = rows;
-    how.cols = cols;
-    how.stdin_data = list;
-    return how;
-}
-
-std::string status_row(const e2e::session& s) { return s.row_text(s.rows() - 1); }
-
-testing::AssertionResult ready(e2e::session& s) {
-    if (s.wait_for([&] { return s.alt_screen() && !status_row(s).empty(); }))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "no first frame\n" << s.dump();
-}
-
-std::vector<std::string> tree_rows(const e2e::session& s) {
-    std::vector<std::string> rows;
-    for (int r = 0; r + 1 < s.rows(); ++r) rows.push_back(s.row_text(r));
-    return rows;
-}
-
-// The row drawn as the cursor's, the only one in bold, or -1.
-int bold_row(const e2e::session& s) {
-    for (int r = 0; r + 1 < s.rows(); ++r) {
-        for (int c = 0; c < s.cols(); ++c)
-            if (s.cell_at(r, c).bold) return r;
-    }
-    return -1;
-}
 
 // The colours of the status row, read at its second column (its first
 // character).
@@ -71,20 +33,6 @@ constexpr colours PROMPT{WHITE, DEFAULT};
 colours status_colours(const e2e::session& s) {
     const e2e::cell c = s.cell_at(s.rows() - 1, 1);
     return {c.fg, c.bg};
-}
-
-std::string escaped(const std::string& bytes) {
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02x", c);
-            text += hex;
-        }
-    }
-    return text;
 }
 
 // What the screen should come to after a key: the tree rows (those not

@@ -12,13 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
+#include "screen.hpp"
 
 namespace {
 
-// Palette indices of the colours the viewer uses; -1 is the default colour.
-constexpr int BLACK = 0;
-constexpr int WHITE = 7;
-constexpr int DEFAULT = -1;
+using namespace e2e::screen;
 
 const std::string KORVEL = KORVEL_BINARY;
 const std::string JOBSHELL = TEST_PROGRAMS_DIR "/jobshell";
@@ -31,17 +29,6 @@ const std::string EXAMPLE = "README\nsrc/main.c\nsrc/util/str.c\n";
 const std::string TREE = "a/1\na/2\nb/c/d\ne\n";
 const std::vector<std::string> TREE_ROWS{"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c", "    • d", "• e"};
 
-e2e::launch korvel(const std::string& list, int rows, int cols,
-                   std::vector<std::string> args = {}) {
-    e2e::launch how;
-    how.program = KORVEL;
-    how.args = std::move(args);
-    how.rows = rows;
-    how.cols = cols;
-    how.stdin_data = list;
-    return how;
-}
-
 // f00 to f<n-1>, one flat entry each, in the order they sort.
 std::string numbered(int n) {
     std::string list;
@@ -53,36 +40,10 @@ std::string numbered(int n) {
     return list;
 }
 
-std::string status_row(const e2e::session& s) { return s.row_text(s.rows() - 1); }
-
-testing::AssertionResult ready(e2e::session& s) {
-    if (s.wait_for([&] { return s.alt_screen() && !status_row(s).empty(); }))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "no first frame\n" << s.dump();
-}
-
-// The tree area's rows as text.
-std::vector<std::string> tree_rows(const e2e::session& s) {
-    std::vector<std::string> rows;
-    for (int r = 0; r + 1 < s.rows(); ++r) rows.push_back(s.row_text(r));
-    return rows;
-}
-
 std::vector<std::string> padded(std::vector<std::string> rows, int n) {
     rows.resize(static_cast<size_t>(n));
     return rows;
 }
-
-// The row drawn as the cursor's, the only one in bold, or -1.
-int bold_row(const e2e::session& s) {
-    for (int r = 0; r + 1 < s.rows(); ++r) {
-        for (int c = 0; c < s.cols(); ++c)
-            if (s.cell_at(r, c).bold) return r;
-    }
-    return -1;
-}
-
-std::string escaped(const std::string& bytes);
 
 // Waits for a whole frame: the tree area from row 0 (rows not named are
 // blank), the cursor drawn on `cursor_row` (-1: on none), and a status row
@@ -101,20 +62,6 @@ testing::AssertionResult shows(e2e::session& s, const std::vector<std::string>& 
     return testing::AssertionFailure() << "want cursor on row " << cursor_row << ", status \""
                                        << status << "\", rows\n"
                                        << expected << "got " << s.dump();
-}
-
-std::string escaped(const std::string& bytes) {
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            text += static_cast<char>(c);
-        } else {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02x", c);
-            text += hex;
-        }
-    }
-    return text;
 }
 
 // Sends input that must change nothing: afterwards not one byte more has
@@ -738,13 +685,7 @@ class job {
         }
         return pid_;
     }
-    // The process state letter from /proc, '?' when it is gone.
-    char state() {
-        std::ifstream in("/proc/" + std::to_string(pid()) + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const size_t paren = stat.rfind(')');
-        return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
-    }
+    char state() { return process_state(pid()); }
 
   private:
     e2e::launch launch(const std::string& list, int rows, int cols) {
