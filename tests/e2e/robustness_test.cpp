@@ -37,7 +37,8 @@ void expect_terminal_handed_back(const e2e::session& s) {
     EXPECT_FALSE(s.alt_screen()) << s.dump();
     EXPECT_TRUE(s.cursor_visible()) << s.dump();
     EXPECT_FALSE(s.mouse_reporting()) << s.dump();
-    for (int mode : {1000, 1002, 1003, 1006}) EXPECT_FALSE(s.private_mode(mode)) << mode;
+    // 1: the cursor keys' application mode, which would garble arrows in the shell.
+    for (int mode : {1, 1000, 1002, 1003, 1006}) EXPECT_FALSE(s.private_mode(mode)) << mode;
 }
 
 // -- Window sizes ------------------------------------------------------------
@@ -186,6 +187,9 @@ TEST(Leaving, EveryWayOutLeavesTheTerminalModesAsTheyWere) {
         {"o", plain, key("jjjo"), 0, "src/util.c\n", ""},
         {"SIGTERM", plain, signal_to(SIGTERM), 0, "", ""},
         {"SIGINT", plain, signal_to(SIGINT), 0, "", ""},
+        // A crash hands the terminal back and still dies of its signal.
+        {"SIGSEGV", plain, signal_to(SIGSEGV), 128 + SIGSEGV, "", ""},
+        {"SIGABRT", plain, signal_to(SIGABRT), 128 + SIGABRT, "", ""},
         {"after a command", config("map x echo ran\n"), after_command, 0, "ran\n", ""},
         {"configuration error", config("nmap x ls\n"), nothing, 1, "",
          name + ": Failed to read config: line 1: unknown command nmap\n"},
