@@ -37,10 +37,10 @@ key_bench=build/release/bench/key_bench
     # shellcheck disable=SC2086
     python3 bench/phases.py --runs "$runs" "$load_bench" $files
     echo
-    echo "From a key to its drawn frame (processor milliseconds, real terminal layer on a pty):"
+    echo "From a key to its drawn frame (processor milliseconds, real terminal layer on a 200x60 pty):"
     for size in $(echo "$sizes" | tr ',' ' '); do
         echo "paths-$size.txt:"
-        script -qfc "$key_bench --runs $runs bench/data/paths-$size.txt > bench/results/keys.txt" \
+        script -qfc "stty rows 60 cols 200; $key_bench --runs $runs bench/data/paths-$size.txt > bench/results/keys.txt" \
             /dev/null >/dev/null
         sed 's/^/  /' bench/results/keys.txt
     done
