@@ -1,3 +1,4 @@
+#include "thread_state.hpp"
 #include "config.hpp"
 
 #include <gtest/gtest.h>
@@ -232,14 +233,6 @@ TEST(ConfigText, BindingCutAtPieceEndKeepsItsStart) {
 std::atomic<int> signals_caught{0};
 void count_signal(int) {
     ++signals_caught;
-}
-
-// Whether the thread is asleep in the kernel, i.e. blocked in its read.
-bool thread_sleeping(pid_t tid) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
 }
 
 TEST(ConfigText, ReadInterruptedBySignalIsRepeated) {

@@ -1,3 +1,4 @@
+#include "thread_state.hpp"
 #include "lines.hpp"
 
 #include <gmock/gmock.h>
@@ -180,14 +181,6 @@ TEST(GetLines, LargeInputFromAPipe) {
     ASSERT_EQ(rc, 0);
     EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
     free_lines(&lines);
-}
-
-// Whether the thread is asleep in the kernel, as a reader blocked in poll is.
-bool thread_sleeping(pid_t tid) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
 }
 
 TEST(GetLines, WaitsOnANonBlockingPipe) {
