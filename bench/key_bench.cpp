@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
         {"n-no-match-word", "zzqqxx"},
         {"n-no-match-regex", "zz.*qq"},
         {"n-no-match-full-path", "zz/qq"},
+        {"n-no-match-full-path-regex", "sr.*/zzqq"},
     };
     for (const auto& p : patterns) {
         init_search_ctx(p[1], 1);
