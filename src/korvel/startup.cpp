@@ -242,6 +242,12 @@ int korvel_main(int argc, char** argv) {
         cleanup();
         return 1;
     }
+    // Ctrl-C on a slow pipeline, or a SIGTERM, while the list was read: the
+    // viewer's first cycle would wipe the request out and open anyway.
+    if (stop_request == STOP_QUIT) {
+        cleanup();
+        return 0;
+    }
 
     int result = run_event_loop();
     if (result == LOOP_INIT_FAILED) {

@@ -247,6 +247,55 @@ TEST(CommandLine, ReadErrorOnTheInputIsReportedOnOneLine) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
+// Whether the process has a handler installed for the signal.
+bool catches(pid_t pid, int sig) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) == 0) {
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+        }
+    }
+    return false;
+}
+
+// Interrupting a pipeline while korvel still reads it ends korvel too, with
+// the status of a quit, instead of opening the viewer on what was read.
+TEST(CommandLine, QuitSignalWhileReadingEndsWithoutTheViewer) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        int in[2], err[2];
+        ASSERT_EQ(pipe(in), 0);
+        ASSERT_EQ(pipe(err), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            setsid();
+            dup2(in[0], 0);
+            dup2(err[1], 2);
+            for (int fd : {in[0], in[1], err[0], err[1]}) close(fd);
+            setenv("XDG_CONFIG_PATH", "/nonexistent-korvel-config", 1);
+            execl(KORVEL_BINARY, "korvel", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(in[0]);
+        close(err[1]);
+        ASSERT_EQ(write(in[1], "a/b\n", 4), 4);
+        // The handlers are in place before the list is read.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!catches(pid, sig) && std::chrono::steady_clock::now() < deadline) usleep(1000);
+        ASSERT_TRUE(catches(pid, sig));
+        kill(pid, sig);
+        close(in[1]); // the rest of the pipeline has gone
+        std::string errors;
+        char buffer[256];
+        for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) errors.append(buffer, n);
+        close(err[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << sig;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << sig;
+        EXPECT_EQ(errors, "") << sig;
+    }
+}
+
 // Hostile input is read and sorted without harm; with no terminal to draw on,
 // the viewer then fails cleanly.
 TEST(CommandLine, HostileInputReachesTheViewerWithoutACrash) {
