@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +25,8 @@ std::optional<std::string> exit_path;
 namespace {
 
 FILE* input = stdin;
+// Set while the list is read and the tree built, before any screen of ours.
+volatile sig_atomic_t loading = 0;
 bool input_is_file = false;
 input_lines lines;
 bool editor_ready = false;
@@ -183,7 +186,16 @@ void cleanup() {
 
 void on_quit_signal(int) { stop_request = STOP_QUIT; }
 
-void on_suspend_signal(int) { stop_request = STOP_SUSPEND; }
+void on_suspend_signal(int) {
+    if (loading) {
+        // Nothing of ours to put away yet: stop now, as the rest of the
+        // pipeline does, or the shell would wait on a job that never stops
+        // as a whole. (SIGTSTP itself is blocked inside its handler.)
+        kill(getpid(), SIGSTOP);
+        return;
+    }
+    stop_request = STOP_SUSPEND;
+}
 
 void on_fatal_signal(int sig) {
     // Only async-signal-safe calls here: whatever failed may have left ncurses
@@ -218,6 +230,7 @@ int korvel_main(int argc, char** argv) {
     }
     init_readline(&line_editor);
     editor_ready = true;
+    loading = 1;
     if (install_signal_handlers() != 0) {
         print_error(get_error());
         return 1;
@@ -242,6 +255,7 @@ int korvel_main(int argc, char** argv) {
         cleanup();
         return 1;
     }
+    loading = 0;
     // Ctrl-C on a slow pipeline, or a SIGTERM, while the list was read: the
     // viewer's first cycle would wipe the request out and open anyway.
     if (stop_request == STOP_QUIT) {

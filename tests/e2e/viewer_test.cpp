@@ -1,6 +1,10 @@
 // The viewer as a user meets it: the real binary in a pseudo-terminal, keys
 // and mouse in, the screen read back cell by cell, the terminal handed back
 // at the end, signals and suspension.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -727,7 +731,8 @@ TEST(ViewerResize, PromptCursorFollowsTheBottomRow) {
 // Suspension needs a parent that does job control; see programs/jobshell.cpp.
 class job {
   public:
-    job(const std::string& list, int rows, int cols) : log_(""), s_(launch(list, rows, cols)) {}
+    job(const std::string& list, int rows, int cols, const std::string& stdin_file = "")
+        : log_(""), s_(launch(list, rows, cols, stdin_file)) {}
 
     e2e::session& session() { return s_; }
 
@@ -753,8 +758,13 @@ class job {
     char state() { return process_state(pid()); }
 
   private:
-    e2e::launch launch(const std::string& list, int rows, int cols) {
+    e2e::launch launch(const std::string& list, int rows, int cols,
+                       const std::string& stdin_file) {
         e2e::launch how = korvel(list, rows, cols);
+        if (!stdin_file.empty()) {
+            how.stdin_data.reset();
+            how.stdin_file = stdin_file;
+        }
         how.program = JOBSHELL;
         how.args = {KORVEL};
         how.env["JOBSHELL_LOG"] = log_.path();
@@ -764,6 +774,51 @@ class job {
     e2e::session s_;
     pid_t pid_ = 0;
 };
+
+// Whether the process has a handler installed for the signal.
+bool catches(pid_t pid, int sig) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) == 0) {
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+        }
+    }
+    return false;
+}
+
+// Ctrl-Z while a slow producer still feeds the list stops korvel with the
+// rest of the pipeline, so the shell sees the whole job stopped.
+TEST(ViewerSuspend, StopsWhileTheListIsStillComing) {
+    char fifo_dir[] = "/tmp/korvel-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(fifo_dir), nullptr);
+    const std::string fifo = std::string(fifo_dir) + "/list";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Opened for reading too, so that neither side waits for the other.
+    int producer = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(producer, 0);
+
+    job j("", 10, 30, fifo);
+    e2e::session& s = j.session();
+    ASSERT_GT(j.pid(), 0) << s.dump();
+    ASSERT_EQ(write(producer, "a/1\n", 4), 4);
+    ASSERT_TRUE(s.wait_for([&] { return catches(j.pid(), SIGTSTP); })) << s.dump();
+
+    kill(j.pid(), SIGTSTP);
+    EXPECT_TRUE(s.wait_for([&] { return j.state() == 'T'; })) << s.dump();
+    kill(j.pid(), SIGCONT);
+    ASSERT_EQ(write(producer, "b/2\n", 4), 4);
+    close(producer);
+    // Both lines arrived: the stop lost nothing.
+    EXPECT_TRUE(s.wait_for([&] {
+        const std::vector<std::string> rows = tree_rows(s);
+        return rows.size() >= 4 && std::vector<std::string>(rows.begin(), rows.begin() + 4) ==
+                                       std::vector<std::string>{"▼ a", "  • 1", "▼ b", "  • 2"};
+    })) << s.dump();
+    s.send("q");
+    EXPECT_TRUE(s.wait_exit()) << s.dump();
+    unlink(fifo.c_str());
+    rmdir(fifo_dir);
+}
 
 TEST(ViewerSuspend, StopsWithTheTerminalRestoredAndComesBackDrawn) {
     job j(TREE, 10, 30);
