@@ -17,12 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include "screen.hpp"
+
 // The cases name only the options they set.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
 
 namespace fs = std::filesystem;
+using e2e::screen::catches;
 
 struct outcome {
     int status = -1; // exit code, or 128 + signal
@@ -245,17 +248,6 @@ TEST(CommandLine, ReadErrorOnTheInputIsReportedOnOneLine) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("korvel: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-}
-
-// Whether the process has a handler installed for the signal.
-bool catches(pid_t pid, int sig) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigCgt:", 0) == 0) {
-            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
-        }
-    }
-    return false;
 }
 
 // Interrupting a pipeline while korvel still reads it ends korvel too, with

@@ -131,4 +131,16 @@ inline char process_state(pid_t pid) {
     return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
 }
 
+// Whether the process has a handler installed for the signal (it is then
+// past the point where it sets its handlers up).
+inline bool catches(pid_t pid, int sig) {
+    std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) == 0) {
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+        }
+    }
+    return false;
+}
+
 } // namespace e2e::screen

@@ -775,17 +775,6 @@ class job {
     pid_t pid_ = 0;
 };
 
-// Whether the process has a handler installed for the signal.
-bool catches(pid_t pid, int sig) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigCgt:", 0) == 0) {
-            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
-        }
-    }
-    return false;
-}
-
 // Ctrl-Z while a slow producer still feeds the list stops korvel with the
 // rest of the pipeline, so the shell sees the whole job stopped.
 TEST(ViewerSuspend, StopsWhileTheListIsStillComing) {
