@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
-#include "korvel/status.hpp"
 #include "raw_array.hpp"
 #include "word_at_a_time.hpp"
 
@@ -96,8 +96,8 @@ size_t expected_input_size(FILE* input) {
 
 } // namespace
 
-int get_lines(FILE* input, char separator, input_lines* lines) {
-    *lines = {};
+outcome get_lines(FILE* input, char separator, input_lines& lines) {
+    lines = {};
     line_reader reader{separator, {}, {}, 0};
     // A file's size is known: reserve for it and a separator on most lines,
     // so the arena rarely moves. Anything else starts at one megabyte.
@@ -116,13 +116,12 @@ int get_lines(FILE* input, char separator, input_lines* lines) {
                 clearerr(input);
                 continue;
             }
-            set_errorf("failed to read input: %s", strerror(errno));
-            return 1;
+            return outcome::failuref("failed to read input: %s", strerror(errno));
         }
         if (feof(input)) break;
     }
     if (reader.arena.size > reader.line_start) reader.finish_line();
-    if (reader.starts.size == 0) return 0;
+    if (reader.starts.size == 0) return {};
 
     reader.arena.shrink_to_fit();
     reader.starts.shrink_to_fit();
@@ -131,11 +130,38 @@ int get_lines(FILE* input, char separator, input_lines* lines) {
     for (size_t i = 0; i < reader.starts.size; i++)
         items[i] = arena + reinterpret_cast<uintptr_t>(items[i]);
 
-    lines->count = reader.starts.size;
-    lines->arena_size = reader.arena.size;
-    lines->items = reader.starts.release();
-    lines->arena = reader.arena.release();
-    return 0;
+    lines.count = reader.starts.size;
+    lines.arena_size = reader.arena.size;
+    lines.items = reader.starts.release();
+    lines.arena = reader.arena.release();
+    return {};
+}
+
+input_lines::input_lines(input_lines&& other) noexcept
+    : items(std::exchange(other.items, nullptr)), count(std::exchange(other.count, 0)),
+      arena(std::exchange(other.arena, nullptr)), arena_size(std::exchange(other.arena_size, 0)) {}
+
+input_lines& input_lines::operator=(input_lines&& other) noexcept {
+    if (this != &other) {
+        free(items);
+        free(arena);
+        items = std::exchange(other.items, nullptr);
+        count = std::exchange(other.count, 0);
+        arena = std::exchange(other.arena, nullptr);
+        arena_size = std::exchange(other.arena_size, 0);
+    }
+    return *this;
+}
+
+input_lines::~input_lines() {
+    free(items);
+    free(arena);
+}
+
+void input_lines::release_items() {
+    free(items);
+    items = nullptr;
+    count = 0;
 }
 
 uint64_t count_leading_blanks(const char* text) {
@@ -148,12 +174,6 @@ int compare_lines(const void* a, const void* b) {
     const char* x = *static_cast<char* const*>(a);
     const char* y = *static_cast<char* const*>(b);
     return strcmp(x + count_leading_blanks(x), y + count_leading_blanks(y));
-}
-
-void free_lines(input_lines* lines) {
-    free(lines->items);
-    free(lines->arena);
-    *lines = {};
 }
 
 // Sorting. The lines are paths: long common prefixes, many of them. A

@@ -1,8 +1,11 @@
 // Reading the list of paths and putting it in order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "outcome.hpp"
 
 // The lines of the input. Each item points at one NUL-terminated text that
 // ends with the separator; the texts live in one arena owned by the record.
@@ -11,12 +14,19 @@ struct input_lines {
     uint64_t count = 0;
     char* arena = nullptr;
     size_t arena_size = 0;
+
+    input_lines() = default;
+    input_lines(input_lines&& other) noexcept;
+    input_lines& operator=(input_lines&& other) noexcept;
+    ~input_lines();
+
+    // The texts stay; the array of items goes (the tree keeps the texts).
+    void release_items();
 };
 
 // Reads the whole stream. A line ends at a newline, a NUL byte or the end of
 // the input; every text gets the separator appended unless it ends with it.
-// Returns 0, or 1 on a read error with the message in the error text.
-int get_lines(FILE* input, char separator, input_lines* lines);
+outcome get_lines(FILE* input, char separator, input_lines& lines);
 
 // Spaces and tabs before the first other byte; 0 when there is no other byte.
 uint64_t count_leading_blanks(const char* text);
@@ -25,5 +35,3 @@ int compare_lines(const void* a, const void* b);
 // Orders the lines as qsort with compare_lines would (lines that compare
 // equal may come in any order).
 void sort_lines(char** items, uint64_t count);
-// Releases the arena and the items; the record becomes empty.
-void free_lines(input_lines* lines);

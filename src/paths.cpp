@@ -9,23 +9,13 @@
 #include <cstring>
 #include <vector>
 
+#include <utility>
+
 #include "check.hpp"
-#include "korvel/status.hpp"
 #include "raw_array.hpp"
-#include "search.hpp"
 #include "word_at_a_time.hpp"
 
-char path_separator = '/';
-
 namespace {
-
-// The entry table: every entry in tree order. Built once, then only the
-// folded flags change.
-struct entry_table {
-    path_entry* entries = nullptr;
-    uint64_t count = 0;
-};
-entry_table table;
 
 // The deepest entry the 31-bit depth field can hold.
 constexpr uint64_t MAX_DEPTH = (uint64_t{1} << 31) - 1;
@@ -100,16 +90,18 @@ struct tree_builder {
         return d;
     }
 
-    // Returns false when the table is full.
+    // Set when the table is full or a path too deep; building stops.
+    outcome failure;
+
     bool add_entry(const char* name, uint64_t d, uint64_t end) {
         if (entries.size >= max_entries) {
-            set_errorf("too many entries: the limit is %llu",
-                       static_cast<unsigned long long>(max_entries));
+            failure = outcome::failuref("too many entries: the limit is %llu",
+                                        static_cast<unsigned long long>(max_entries));
             return false;
         }
         if (d > MAX_DEPTH) {
-            set_errorf("too many components in one path: the limit is %llu",
-                       static_cast<unsigned long long>(MAX_DEPTH + 1));
+            failure = outcome::failuref("too many components in one path: the limit is %llu",
+                                        static_cast<unsigned long long>(MAX_DEPTH + 1));
             return false;
         }
         auto index = static_cast<entry_index>(entries.size);
@@ -190,59 +182,75 @@ struct consumed_lines {
 
 } // namespace
 
-uint64_t get_paths_with_limit(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
-                              char separator, int fold_by_default, uint64_t max_entries) {
-    free(table.entries);
-    table = {};
-    unfolded_paths->items = nullptr;
-    unfolded_paths->len = 0;
-    path_separator = separator;
+outcome path_tree::build(input_lines&& lines, char separator, bool fold_by_default,
+                         path_tree& out, uint64_t max_entries) {
+    out = path_tree();
+    out.separator_ = separator;
+    out.lines_ = std::move(lines);
+    char** items = out.lines_.items;
+    const uint64_t count = out.lines_.count;
 
-    tree_builder builder{separator, fold_by_default != 0, std::min(max_entries, MAX_ENTRIES),
-                         {}, {}, {}, {}, nullptr};
+    tree_builder builder{separator, fold_by_default, std::min(max_entries, MAX_ENTRIES),
+                         {}, {}, {}, {}, nullptr, {}};
     // Most lines add one entry; reserving that much costs nothing until used.
     builder.entries.resize_storage(count + 1);
     builder.visible.resize_storage(count + 1);
     constexpr uint64_t AHEAD = 8;
-    consumed_lines consumed{lines};
+    consumed_lines consumed{items};
     for (uint64_t k = 0; k < count; k++) {
-        if (k + AHEAD < count) __builtin_prefetch(lines[k + AHEAD]);
-        if (!builder.add_line(lines[k])) return 0;
+        if (k + AHEAD < count) __builtin_prefetch(items[k + AHEAD]);
+        if (!builder.add_line(items[k])) {
+            out = path_tree();
+            return builder.failure;
+        }
         if ((k + 1) % consumed_lines::STEP == 0) consumed.release(k + 1);
     }
     builder.finish();
+    out.lines_.release_items();
 
-    uint64_t total = builder.entries.size;
-    if (total == 0) return 0;
+    const uint64_t total = builder.entries.size;
+    if (total == 0) return {};
     // Unfolding inserts rows in place: the visible list has room for every entry.
     builder.entries.resize_storage(total);
     builder.visible.resize_storage(total);
-    unfolded_paths->len = builder.visible.size;
-    unfolded_paths->items = builder.visible.release();
-    table.entries = builder.entries.release();
-    table.count = total;
-    return total;
+    out.row_count_ = builder.visible.size;
+    out.rows_ = builder.visible.release();
+    out.entries_ = builder.entries.release();
+    out.count_ = total;
+    return {};
 }
 
-uint64_t get_paths(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count, char separator,
-                   int fold_by_default) {
-    return get_paths_with_limit(unfolded_paths, lines, count, separator, fold_by_default,
-                                MAX_ENTRIES);
+path_tree::path_tree(path_tree&& other) noexcept
+    : lines_(std::move(other.lines_)), entries_(std::exchange(other.entries_, nullptr)),
+      count_(std::exchange(other.count_, 0)), rows_(std::exchange(other.rows_, nullptr)),
+      row_count_(std::exchange(other.row_count_, 0)), separator_(other.separator_) {}
+
+path_tree& path_tree::operator=(path_tree&& other) noexcept {
+    if (this != &other) {
+        release();
+        lines_ = std::move(other.lines_);
+        entries_ = std::exchange(other.entries_, nullptr);
+        count_ = std::exchange(other.count_, 0);
+        rows_ = std::exchange(other.rows_, nullptr);
+        row_count_ = std::exchange(other.row_count_, 0);
+        separator_ = other.separator_;
+    }
+    return *this;
 }
 
-path_entry& path_at(uint64_t index) { return table.entries[index]; }
+path_tree::~path_tree() { release(); }
 
-uint64_t path_count() { return table.count; }
-
-void free_paths(entry_index* items) {
-    free(table.entries);
-    table = {};
-    free(items);
-    if (search_active()) deinit_search_ctx();
+void path_tree::release() {
+    free(entries_);
+    free(rows_);
+    entries_ = nullptr;
+    rows_ = nullptr;
+    count_ = row_count_ = 0;
+    lines_ = input_lines();
 }
 
-void append_full_path(uint64_t index, std::string& out) {
-    const path_entry* entries = table.entries;
+void path_tree::append_full_path(uint64_t index, std::string& out) const {
+    const path_entry* entries = entries_;
     const path_entry& last = entries[index];
     uint64_t length = last.name[0] == '\0' ? 1 : strlen(last.name);
     for (entry_index i = last.parent; i != NO_ENTRY; i = entries[i].parent)
@@ -258,48 +266,48 @@ void append_full_path(uint64_t index, std::string& out) {
         memcpy(cursor, name, n);
     };
     if (last.name[0] == '\0')
-        *--cursor = path_separator;
+        *--cursor = separator_;
     else
         put_name(last.name);
     for (entry_index i = last.parent; i != NO_ENTRY; i = entries[i].parent) {
-        *--cursor = path_separator;
+        *--cursor = separator_;
         put_name(entries[i].name);
     }
 }
 
-std::string full_path(uint64_t index) {
+std::string path_tree::full_path(uint64_t index) const {
     std::string path;
     append_full_path(index, path);
     return path;
 }
 
-int64_t row_of_entry(const unfolded_paths_t* unfolded_paths, uint64_t entry) {
-    const entry_index* begin = unfolded_paths->items;
-    const entry_index* end = begin + unfolded_paths->len;
+int64_t path_tree::row_of(uint64_t entry) const {
+    const entry_index* begin = rows_;
+    const entry_index* end = begin + row_count_;
     const entry_index* found = std::lower_bound(begin, end, entry);
     if (found == end || *found != entry) return -1;
     return found - begin;
 }
 
-uint64_t fold_path(unfolded_paths_t* unfolded_paths, uint64_t i) {
-    KORVEL_CHECK(i < unfolded_paths->len);
-    entry_index* items = unfolded_paths->items;
-    path_entry& entry = table.entries[items[i]];
+uint64_t path_tree::fold_row(uint64_t i) {
+    KORVEL_CHECK(i < row_count_);
+    entry_index* items = rows_;
+    path_entry& entry = entries_[items[i]];
     entry.folded = 1;
     if (entry.nchildren == 0) return 0;
     // The visible descendants are the rows after i below subtree_end.
-    entry_index* tail = std::lower_bound(items + i + 1, items + unfolded_paths->len, entry.subtree_end);
+    entry_index* tail = std::lower_bound(items + i + 1, items + row_count_, entry.subtree_end);
     uint64_t removed = static_cast<uint64_t>(tail - (items + i + 1));
-    memmove(items + i + 1, tail, (unfolded_paths->len - i - 1 - removed) * sizeof *items);
-    unfolded_paths->len -= removed;
+    memmove(items + i + 1, tail, (row_count_ - i - 1 - removed) * sizeof *items);
+    row_count_ -= removed;
     return removed;
 }
 
-uint64_t unfold_path(unfolded_paths_t* unfolded_paths, uint64_t i) {
-    KORVEL_CHECK(i < unfolded_paths->len);
-    entry_index* items = unfolded_paths->items;
+uint64_t path_tree::unfold_row(uint64_t i) {
+    KORVEL_CHECK(i < row_count_);
+    entry_index* items = rows_;
     const entry_index first = items[i];
-    path_entry* entries = table.entries;
+    path_entry* entries = entries_;
     path_entry& entry = entries[first];
     // An unfolded entry already shows its children.
     if (entry.nchildren == 0 || !entry.folded) {
@@ -313,20 +321,19 @@ uint64_t unfold_path(unfolded_paths_t* unfolded_paths, uint64_t i) {
     };
     uint64_t added = 0;
     for (entry_index e = first + 1; e < entry.subtree_end; e = next_shown(e)) added++;
-    if (unfolded_paths->len + added > table.count)
-        check_failed("unfolded_paths->len <= cvector_size(paths)", __func__, __FILE__, __LINE__);
+    KORVEL_CHECK(row_count_ + added <= count_);
 
-    memmove(items + i + 1 + added, items + i + 1, (unfolded_paths->len - i - 1) * sizeof *items);
+    memmove(items + i + 1 + added, items + i + 1, (row_count_ - i - 1) * sizeof *items);
     entry_index* row = items + i + 1;
     for (entry_index e = first + 1; e < entry.subtree_end; e = next_shown(e)) *row++ = e;
-    unfolded_paths->len += added;
+    row_count_ += added;
     entry.folded = 0;
     return added;
 }
 
-void unfold_nested_path(unfolded_paths_t* unfolded_paths, uint64_t entry, uint64_t* row) {
-    KORVEL_CHECK(entry < table.count);
-    path_entry* entries = table.entries;
+uint64_t path_tree::reveal(uint64_t entry) {
+    KORVEL_CHECK(entry < count_);
+    path_entry* entries = entries_;
     // Unfolding the topmost folded entry of the chain, with every entry below
     // it on the chain already marked unfolded, inserts the same rows as
     // unfolding them one by one from the top, in one move of the tail.
@@ -338,12 +345,12 @@ void unfold_nested_path(unfolded_paths_t* unfolded_paths, uint64_t entry, uint64
         }
     }
     if (topmost != NO_ENTRY) {
-        int64_t top_row = row_of_entry(unfolded_paths, topmost);
-        if (top_row < 0) check_failed("u_i < unfolded_paths->len", __func__, __FILE__, __LINE__);
+        const int64_t top_row = row_of(topmost);
+        KORVEL_CHECK(top_row >= 0);
         entries[topmost].folded = 1;
-        unfold_path(unfolded_paths, static_cast<uint64_t>(top_row));
+        unfold_row(static_cast<uint64_t>(top_row));
     }
-    int64_t found = row_of_entry(unfolded_paths, entry);
-    if (found < 0) check_failed("u_i < unfolded_paths->len", __func__, __FILE__, __LINE__);
-    if (row != nullptr) *row = static_cast<uint64_t>(found);
+    const int64_t found = row_of(entry);
+    KORVEL_CHECK(found >= 0);
+    return static_cast<uint64_t>(found);
 }

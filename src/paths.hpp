@@ -1,8 +1,11 @@
-// The entry table (the tree in tree order), the visible list, and folding.
+// The entry table (the tree in tree order), the visible rows, and folding.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "lines.hpp"
+#include "outcome.hpp"
 
 // Entry indices are stored in 32 bits: the table refuses more entries than
 // that. NO_ENTRY marks a top-level entry's parent.
@@ -11,50 +14,63 @@ inline constexpr entry_index NO_ENTRY = UINT32_MAX;
 inline constexpr uint64_t MAX_ENTRIES = UINT32_MAX - 1;
 
 struct path_entry {
-    const char* name;       // the component, inside the line arena; may be empty
-    entry_index parent;     // NO_ENTRY for a top-level entry
+    const char* name;        // the component, inside the line texts; may be empty
+    entry_index parent;      // NO_ENTRY for a top-level entry
     entry_index subtree_end; // one past the last descendant; children follow in tree order
-    uint32_t nchildren;     // number of direct children
-    uint32_t depth : 31;    // 0 for a top-level entry
+    uint32_t nchildren;      // number of direct children
+    uint32_t depth : 31;     // 0 for a top-level entry
     uint32_t folded : 1;
 };
 
-// Visible rows: items[r] is the entry shown on row r. The storage always has
-// room for one index per entry.
-struct unfolded_paths_t {
-    entry_index* items = nullptr;
-    uint64_t len = 0;
+// The tree of one list: every entry in tree order (each entry followed by
+// its descendants), the texts its names point into, and the rows that are
+// visible, in increasing entry order. After building only the folded flags
+// and the rows change.
+class path_tree {
+  public:
+    path_tree() = default;
+    path_tree(path_tree&& other) noexcept;
+    path_tree& operator=(path_tree&& other) noexcept;
+    ~path_tree();
+
+    // Builds the tree from sorted lines, splitting their texts in place; the
+    // tree keeps the texts, and the array of items is used up (its memory
+    // goes back to the system as the table grows). Fails when the table
+    // would hold more than max_entries entries or a path is too deep.
+    static outcome build(input_lines&& lines, char separator, bool fold_by_default,
+                         path_tree& out, uint64_t max_entries = MAX_ENTRIES);
+
+    uint64_t size() const { return count_; }
+    char separator() const { return separator_; }
+    const path_entry& at(uint64_t index) const { return entries_[index]; }
+
+    // The entry's full path: its ancestors' names each followed by the
+    // separator, then its own name (the separator alone when that is empty).
+    std::string full_path(uint64_t index) const;
+    void append_full_path(uint64_t index, std::string& out) const;
+
+    // Visible rows. row_entry(r) is the entry shown on row r.
+    uint64_t row_count() const { return row_count_; }
+    entry_index row_entry(uint64_t row) const { return rows_[row]; }
+    // The row showing the entry, or -1 when it is not visible.
+    int64_t row_of(uint64_t entry) const;
+
+    // Folding, by row; each returns the rows removed or inserted. Works at
+    // any depth without recursion. Rows at and above `row` never move.
+    uint64_t fold_row(uint64_t row);
+    uint64_t unfold_row(uint64_t row);
+    // Unfolds every folded entry from the top level down to the entry
+    // (itself included) and returns the entry's row.
+    uint64_t reveal(uint64_t entry);
+
+  private:
+    void release();
+
+    input_lines lines_;
+    path_entry* entries_ = nullptr;
+    uint64_t count_ = 0;
+    // Room for one row per entry, so unfolding never allocates.
+    entry_index* rows_ = nullptr;
+    uint64_t row_count_ = 0;
+    char separator_ = '/';
 };
-
-extern char path_separator;
-
-// Builds the table from the sorted lines (splitting them in place) and fills
-// the visible list. Returns the number of entries, or 0 with the error text
-// set when the table would hold more than MAX_ENTRIES. The array of lines is
-// used up: its memory is handed back as the table grows, and its slots may
-// read as null afterwards (it is still released as usual).
-uint64_t get_paths(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
-                   char separator, int fold_by_default);
-// get_paths with a lower ceiling on the number of entries, so that running
-// out of entries can be tried without billions of lines.
-uint64_t get_paths_with_limit(unfolded_paths_t* unfolded_paths, char** lines, uint64_t count,
-                              char separator, int fold_by_default, uint64_t max_entries);
-path_entry& path_at(uint64_t index);
-uint64_t path_count();
-// Releases the table, the given visible-list storage and the search pattern.
-void free_paths(entry_index* items);
-
-// The entry's full path: its ancestors' names each followed by the
-// separator, then its own name (the separator alone when that is empty).
-std::string full_path(uint64_t index);
-void append_full_path(uint64_t index, std::string& out);
-
-// Folding. Rows are visible-list positions; each returns the rows removed or
-// inserted. Works at any depth without recursion.
-uint64_t fold_path(unfolded_paths_t* unfolded_paths, uint64_t i);
-uint64_t unfold_path(unfolded_paths_t* unfolded_paths, uint64_t i);
-// Unfolds every folded entry from the top level down to the entry (itself
-// included) and stores the entry's row in *row when row is given.
-void unfold_nested_path(unfolded_paths_t* unfolded_paths, uint64_t entry, uint64_t* row);
-// The row showing the entry, or -1 when it is not visible.
-int64_t row_of_entry(const unfolded_paths_t* unfolded_paths, uint64_t entry);

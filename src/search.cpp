@@ -5,42 +5,26 @@
 #include <locale.h>
 
 #include "check.hpp"
-#include "korvel/status.hpp"
-#include "paths.hpp"
 
 namespace {
-
-search_ctx ctx{};
-
-// Patterns of ordinary characters, perhaps anchored at either end, match
-// exactly where a plain comparison of bytes does (in the C locale every byte
-// is one character), and that is far cheaper than running the expression.
-enum class literal_kind { NONE, SUBSTRING, PREFIX, SUFFIX, WHOLE };
-
-struct literal_pattern {
-    literal_kind kind = literal_kind::NONE;
-    std::string_view text; // inside ctx.query
-};
-
-literal_pattern literal;
-
-// Text that every match of the active expression contains, so that a subject
-// without it is ruled out before the expression runs; empty when unknown.
-std::string required;
 
 bool has_ere_special(std::string_view text) {
     return text.find_first_of(".[]()*+?{}|^$\\") != std::string_view::npos;
 }
 
-literal_pattern classify(std::string_view query) {
-    if (!has_ere_special(query)) return {literal_kind::SUBSTRING, query};
+// Patterns of ordinary characters, perhaps anchored at either end, match
+// exactly where a plain comparison of bytes does (in the C locale every byte
+// is one character), and that is far cheaper than running the expression.
+// Returns 0 none, 1 substring, 2 prefix, 3 suffix, 4 whole, with the text.
+int classify(std::string_view& query) {
+    if (!has_ere_special(query)) return 1;
     bool at_start = query.starts_with('^');
     if (at_start) query.remove_prefix(1);
     bool at_end = query.ends_with('$');
     if (at_end) query.remove_suffix(1);
-    if (has_ere_special(query)) return {};
-    if (at_start && at_end) return {literal_kind::WHOLE, query};
-    return {at_start ? literal_kind::PREFIX : literal_kind::SUFFIX, query};
+    if (has_ere_special(query)) return 0;
+    if (at_start && at_end) return 4;
+    return at_start ? 2 : 3;
 }
 
 void keep_longer(std::string& best, std::string& run) {
@@ -120,42 +104,10 @@ class c_locale_scope {
     locale_t previous_;
 };
 
-void set_regex_error(int code) {
-    char text[64];
-    regerror(code, &ctx.regex, text, sizeof text);
-    set_errorf("regex failed: %s", text);
-}
-
-// The caller holds a c_locale_scope and has checked that a pattern is active;
-// the subject is NUL-terminated at its size.
-int match_subject(std::string_view subject) {
-    const std::string_view& text = literal.text;
-    switch (literal.kind) {
-    case literal_kind::SUBSTRING:
-        // Both are NUL-terminated (the literal is the whole query), and strstr
-        // needs no length of the subject first, unlike memmem.
-        return strstr(subject.data(), ctx.query) != nullptr ? 0 : 1;
-    case literal_kind::PREFIX:
-        return subject.starts_with(text) ? 0 : 1;
-    case literal_kind::SUFFIX:
-        return subject.ends_with(text) ? 0 : 1;
-    case literal_kind::WHOLE:
-        return subject == text ? 0 : 1;
-    case literal_kind::NONE:
-        break;
-    }
-    if (!required.empty() && strstr(subject.data(), required.c_str()) == nullptr) return 1;
-    int result = regexec(&ctx.regex, subject.data(), 0, nullptr, 0);
-    if (result == 0) return 0;
-    if (result == REG_NOMATCH) return 1;
-    set_regex_error(result);
-    return 2;
-}
-
 } // namespace
 
 std::string_view full_path_walker::path_of(uint64_t index) {
-    const path_entry& entry = path_at(index);
+    const path_entry& entry = tree_.at(index);
     // Walking forwards the parent is always in the buffer already.
     bool parent_kept = entry.parent == NO_ENTRY || (entry.depth <= ancestors_.size() &&
                                                     ancestors_[entry.depth - 1] == entry.parent);
@@ -171,123 +123,141 @@ void full_path_walker::restore_ancestors(uint64_t parent) {
     pending_.clear();
     uint64_t above = parent;
     while (above != NO_ENTRY) {
-        const path_entry& entry = path_at(above);
+        const path_entry& entry = tree_.at(above);
         if (entry.depth < ancestors_.size() && ancestors_[entry.depth] == above) break;
         pending_.push_back(above);
         above = entry.parent;
     }
-    size_t kept = above == NO_ENTRY ? 0 : path_at(above).depth + 1;
+    size_t kept = above == NO_ENTRY ? 0 : tree_.at(above).depth + 1;
     ancestors_.resize(kept);
     prefix_lengths_.resize(kept + 1);
     for (auto it = pending_.rbegin(); it != pending_.rend(); ++it)
-        append_level(*it, path_at(*it));
+        append_level(*it, tree_.at(*it));
 }
 
 void full_path_walker::append_level(uint64_t index, const path_entry& entry) {
     size_t depth = ancestors_.size();
-    if (entry.depth != depth) check_failed("entry.depth == depth", __func__, __FILE__, __LINE__);
+    KORVEL_CHECK(entry.depth == depth);
     size_t prefix = prefix_lengths_[depth];
     buffer_.resize(prefix);
     // The separator behind a parent is not kept while the parent's own path
     // is the one in the buffer.
-    if (depth > 0) buffer_[prefix - 1] = path_separator;
+    if (depth > 0) buffer_[prefix - 1] = tree_.separator();
     size_t name_length = strlen(entry.name);
     buffer_.append(entry.name, name_length);
-    if (name_length == 0) buffer_.push_back(path_separator);
+    if (name_length == 0) buffer_.push_back(tree_.separator());
     ancestors_.push_back(index);
     prefix_lengths_.push_back(prefix + name_length + 1);
 }
 
-const search_ctx& search_context() {
-    return ctx;
-}
-
-bool search_active() {
-    return ctx.init != 0;
-}
-
-int init_search_ctx(const char* query, int direction) {
-    if (direction != 1 && direction != -1) {
-        check_failed("direction == 1 || direction == -1", __func__, __FILE__, __LINE__);
-    }
-    if (ctx.init) deinit_search_ctx();
-    if (ctx.init) check_failed("!ctx->init", __func__, __FILE__, __LINE__);
-    ctx.query = strdup(query);
-    if (ctx.query == nullptr) check_failed("ctx->query != NULL", __func__, __FILE__, __LINE__);
+outcome search_pattern::compile(const char* query, int direction, char separator) {
+    KORVEL_CHECK(direction == 1 || direction == -1);
+    clear();
+    query_ = query;
     c_locale_scope in_c_locale;
-    int result = regcomp(&ctx.regex, ctx.query, REG_EXTENDED);
+    const int result = regcomp(&regex_, query_.c_str(), REG_EXTENDED);
     if (result != 0) {
-        set_regex_error(result);
-        free(ctx.query);
-        ctx.query = nullptr;
-        return 1;
+        char text[64];
+        regerror(result, &regex_, text, sizeof text);
+        query_.clear();
+        return outcome::failuref("regex failed: %s", text);
     }
-    ctx.match_full_path = strchr(ctx.query, path_separator) != nullptr ? 1 : 0;
-    ctx.direction = direction;
-    ctx.init = 1;
-    literal = classify(ctx.query);
-    if (literal.kind == literal_kind::NONE) required = required_text(ctx.query);
-    return 0;
+    active_ = true;
+    direction_ = direction;
+    full_paths_ = query_.find(separator) != std::string::npos;
+    std::string_view text = query_;
+    literal_ = static_cast<literal_kind>(classify(text));
+    literal_text_ = text;
+    if (literal_ == literal_kind::NONE) required_ = required_text(query_);
+    return {};
 }
 
-void deinit_search_ctx() {
-    if (!ctx.init) check_failed("ctx->init", __func__, __FILE__, __LINE__);
-    regfree(&ctx.regex);
-    free(ctx.query);
-    ctx.query = nullptr;
-    literal = {};
-    required.clear();
-    ctx.init = 0;
+void search_pattern::clear() {
+    if (!active_) return;
+    regfree(&regex_);
+    active_ = false;
+    query_.clear();
+    literal_ = literal_kind::NONE;
+    literal_text_ = {};
+    required_.clear();
 }
 
-int match_text(std::string_view text) {
-    if (!ctx.init) return 1;
+// The caller holds a c_locale_scope and has checked that a pattern is active;
+// the subject is NUL-terminated at its size.
+match_result search_pattern::match_subject(std::string_view subject) const {
+    auto result = [](bool yes) { return yes ? match_result::MATCH : match_result::NO_MATCH; };
+    switch (literal_) {
+    case literal_kind::SUBSTRING:
+        // Both are NUL-terminated (the literal is the whole query), and strstr
+        // needs no length of the subject first, unlike memmem.
+        return result(strstr(subject.data(), query_.c_str()) != nullptr);
+    case literal_kind::PREFIX:
+        return result(subject.starts_with(literal_text_));
+    case literal_kind::SUFFIX:
+        return result(subject.ends_with(literal_text_));
+    case literal_kind::WHOLE:
+        return result(subject == literal_text_);
+    case literal_kind::NONE:
+        break;
+    }
+    if (!required_.empty() && strstr(subject.data(), required_.c_str()) == nullptr)
+        return match_result::NO_MATCH;
+    const int code = regexec(&regex_, subject.data(), 0, nullptr, 0);
+    if (code == 0) return match_result::MATCH;
+    if (code == REG_NOMATCH) return match_result::NO_MATCH;
+    last_error_ = code;
+    return match_result::FAILED;
+}
+
+outcome search_pattern::failure() const {
+    char text[64];
+    regerror(last_error_, &regex_, text, sizeof text);
+    return outcome::failuref("regex failed: %s", text);
+}
+
+match_result search_pattern::match_text(std::string_view text) const {
+    if (!active_) return match_result::NO_MATCH;
     c_locale_scope in_c_locale;
     return match_subject(text);
 }
 
-int path_matches(uint64_t index, full_path_walker& walker) {
-    if (!ctx.init) return 1;
+match_result search_pattern::match(const path_tree& tree, uint64_t index,
+                                   full_path_walker& walker) const {
+    if (!active_) return match_result::NO_MATCH;
     c_locale_scope in_c_locale;
-    if (ctx.match_full_path) return match_subject(walker.path_of(index));
-    return match_subject(path_at(index).name);
+    if (full_paths_) return match_subject(walker.path_of(index));
+    return match_subject(tree.at(index).name);
 }
 
-int path_matches(uint64_t index) {
-    full_path_walker walker;
-    return path_matches(index, walker);
+match_result search_pattern::match(const path_tree& tree, uint64_t index) const {
+    full_path_walker walker(tree);
+    return match(tree, index, walker);
 }
 
-int find_match(int64_t* out, int64_t from, int reverse) {
-    if (!ctx.init) {
-        set_error("Search query was not given");
-        return 1;
-    }
-    const int64_t step = reverse ? -ctx.direction : ctx.direction;
-    const auto count = static_cast<int64_t>(path_count());
+outcome search_pattern::find(const path_tree& tree, int64_t from, bool reverse,
+                             int64_t& found) const {
+    if (!active_) return outcome::failure("Search query was not given");
+    const int64_t step = reverse ? -direction_ : direction_;
+    const auto count = static_cast<int64_t>(tree.size());
+    found = -1;
     // Past either end nothing is tested (and from + step cannot overflow).
-    if ((step > 0 && from >= count) || (step < 0 && from <= 0)) {
-        *out = -1;
-        return 0;
-    }
+    if ((step > 0 && from >= count) || (step < 0 && from <= 0)) return {};
     c_locale_scope in_c_locale;
-    full_path_walker walker;
+    full_path_walker walker(tree);
     // Names lie in the order the lines were read, not in tree order: fetch
     // them a few entries ahead so the walk does not wait on each one.
     constexpr int64_t PREFETCH_DISTANCE = 16;
     for (int64_t i = from + step; i >= 0 && i < count; i += step) {
         const auto index = static_cast<uint64_t>(i);
-        int64_t ahead = i + PREFETCH_DISTANCE * step;
-        if (ahead >= 0 && ahead < count)
-            __builtin_prefetch(path_at(static_cast<uint64_t>(ahead)).name);
-        int result = match_subject(ctx.match_full_path ? walker.path_of(index)
-                                                       : std::string_view(path_at(index).name));
-        if (result == 0) {
-            *out = i;
-            return 0;
+        const int64_t ahead = i + PREFETCH_DISTANCE * step;
+        if (ahead >= 0 && ahead < count) __builtin_prefetch(tree.at(static_cast<uint64_t>(ahead)).name);
+        const match_result result = match_subject(full_paths_ ? walker.path_of(index)
+                                                              : std::string_view(tree.at(index).name));
+        if (result == match_result::MATCH) {
+            found = i;
+            return {};
         }
-        if (result == 2) return 1;
+        if (result == match_result::FAILED) return failure();
     }
-    *out = -1;
-    return 0;
+    return {};
 }

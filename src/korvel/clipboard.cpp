@@ -9,7 +9,7 @@
 #include <string>
 
 #include "korvel/status.hpp"
-#include "korvel/unique_fd.hpp"
+#include "unique_fd.hpp"
 #include "korvel/view.hpp"
 #include "paths.hpp"
 

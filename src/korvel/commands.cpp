@@ -13,7 +13,7 @@
 #include "korvel/app.hpp"
 #include "korvel/startup.hpp"
 #include "korvel/status.hpp"
-#include "korvel/unique_fd.hpp"
+#include "unique_fd.hpp"
 #include "korvel/view.hpp"
 
 namespace {

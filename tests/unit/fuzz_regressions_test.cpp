@@ -10,15 +10,16 @@
 
 #include "lines.hpp"
 #include "paths.hpp"
+#include "tree_fixture.hpp"
 
 using ::testing::ElementsAre;
 
 namespace {
 
-std::vector<std::string> all_full_paths() {
+std::vector<std::string> all_full_paths(const path_tree& tree) {
     std::vector<std::string> out;
-    for (uint64_t i = 0; i < path_count(); i++)
-        out.push_back(full_path(i));
+    for (uint64_t i = 0; i < tree.size(); i++)
+        out.push_back(tree.full_path(i));
     return out;
 }
 
@@ -31,33 +32,20 @@ TEST(FuzzRegressions, LineEndingInsideTheSharedPartKeepsTheBranch) {
     const char* orders[][3] = {{" x y z ", "  x y z ", " x y z w "},
                                {"  x y z ", " x y z ", " x y z w "}};
     for (const auto& order : orders) {
-        std::vector<std::string> texts(order, order + 3);
-        std::vector<char*> lines;
-        for (std::string& text : texts)
-            lines.push_back(text.data());
-        unfolded_paths_t rows;
-        ASSERT_EQ(get_paths(&rows, lines.data(), lines.size(), ' ', 0), 5u) << order[0];
-        EXPECT_THAT(all_full_paths(), ElementsAre(" ", " x", " x y", " x y z", " x y z w"));
-        EXPECT_EQ(path_at(4).parent, 3u);
-        free_paths(rows.items);
+        path_tree tree;
+        ASSERT_TRUE(path_tree::build(lines_of({order[0], order[1], order[2]}), ' ', false, tree).ok());
+        ASSERT_EQ(tree.size(), 5u) << order[0];
+        EXPECT_THAT(all_full_paths(tree), ElementsAre(" ", " x", " x y", " x y z", " x y z w"));
+        EXPECT_EQ(tree.at(4).parent, 3u);
     }
 }
 
 // The same through reading and sorting, whichever way the sort orders the
 // two lines that compare equal.
 TEST(FuzzRegressions, BlankSeparatorListBuildsOneBranch) {
-    std::string input = " x y z\n  x y z\n x y z w\n";
-    FILE* stream = fmemopen(input.data(), input.size(), "r");
-    ASSERT_NE(stream, nullptr);
-    input_lines lines;
-    ASSERT_EQ(get_lines(stream, ' ', &lines), 0);
-    fclose(stream);
-    sort_lines(lines.items, lines.count);
-    unfolded_paths_t rows;
-    EXPECT_EQ(get_paths(&rows, lines.items, lines.count, ' ', 0), 5u);
-    EXPECT_THAT(all_full_paths(), ElementsAre(" ", " x", " x y", " x y z", " x y z w"));
-    free_paths(rows.items);
-    free_lines(&lines);
+    const path_tree tree = tree_of(" x y z\n  x y z\n x y z w\n", ' ');
+    EXPECT_EQ(tree.size(), 5u);
+    EXPECT_THAT(all_full_paths(tree), ElementsAre(" ", " x", " x y", " x y z", " x y z w"));
 }
 
 } // namespace

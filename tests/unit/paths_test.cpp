@@ -8,69 +8,41 @@
 #include <string>
 #include <vector>
 
-#include "korvel/status.hpp"
 #include "lines.hpp"
-#include "search.hpp"
+#include "tree_fixture.hpp"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 namespace {
 
-// The tree of an input, built as start-up builds it: read, sort, split.
-class built_tree {
-public:
-    explicit built_tree(const std::string& input, char separator = '/', int fold = 0) {
-        std::string buffer = input;
-        FILE* stream = fmemopen(buffer.data(), buffer.size(), "r");
-        EXPECT_EQ(get_lines(stream, separator, &lines_), 0);
-        fclose(stream);
-        sort_lines(lines_.items, lines_.count);
-        entries = get_paths(&rows, lines_.items, lines_.count, separator, fold);
-    }
-    ~built_tree() {
-        free_paths(rows.items);
-        free_lines(&lines_);
-    }
-    built_tree(const built_tree&) = delete;
-    built_tree& operator=(const built_tree&) = delete;
-
-    std::vector<uint64_t> visible() const { return {rows.items, rows.items + rows.len}; }
-
-    unfolded_paths_t rows;
-    uint64_t entries = 0;
-
-private:
-    input_lines lines_;
-};
-
 // The direct children, from the tree-order layout.
-std::vector<uint64_t> children_of(uint64_t index) {
+std::vector<uint64_t> children_of(const path_tree& tree, uint64_t index) {
     std::vector<uint64_t> out;
-    const path_entry& entry = path_at(index);
-    for (uint64_t child = index + 1; child < entry.subtree_end; child = path_at(child).subtree_end)
+    const path_entry& entry = tree.at(index);
+    for (uint64_t child = index + 1; child < entry.subtree_end; child = tree.at(child).subtree_end)
         out.push_back(child);
     return out;
 }
 
-std::vector<uint64_t> all_entries() {
+std::vector<uint64_t> all_entries(const path_tree& tree) {
     std::vector<uint64_t> out;
-    for (uint64_t i = 0; i < path_count(); i++) out.push_back(i);
+    for (uint64_t i = 0; i < tree.size(); i++) out.push_back(i);
     return out;
 }
 
 // The layout's own rules: parents come before their subtrees, depths and
 // child counts agree, subtrees nest.
-void expect_consistent_table() {
-    for (uint64_t i = 0; i < path_count(); i++) {
-        const path_entry& entry = path_at(i);
+void expect_consistent_table(const path_tree& tree) {
+    for (uint64_t i = 0; i < tree.size(); i++) {
+        const path_entry& entry = tree.at(i);
         ASSERT_GT(entry.subtree_end, i);
-        ASSERT_LE(entry.subtree_end, path_count());
-        EXPECT_EQ(children_of(i).size(), entry.nchildren) << "entry " << i;
+        ASSERT_LE(entry.subtree_end, tree.size());
+        EXPECT_EQ(children_of(tree, i).size(), entry.nchildren) << "entry " << i;
         if (entry.parent == NO_ENTRY) {
             EXPECT_EQ(entry.depth, 0u);
         } else {
-            const path_entry& parent = path_at(entry.parent);
+            const path_entry& parent = tree.at(entry.parent);
             ASSERT_LT(entry.parent, i);
             EXPECT_EQ(entry.depth, parent.depth + 1);
             EXPECT_LE(entry.subtree_end, parent.subtree_end);
@@ -81,9 +53,9 @@ void expect_consistent_table() {
 const char* const EXAMPLE = "b/x\na\n/etc\nb/y/z\na/c\n";
 
 TEST(GetPaths, BuildsTheExampleTable) {
-    built_tree tree(EXAMPLE);
-    ASSERT_EQ(tree.entries, 8u);
-    ASSERT_EQ(path_count(), 8u);
+    path_tree tree = tree_of(EXAMPLE);
+    ASSERT_EQ(tree.size(), 8u);
+    ASSERT_EQ(tree.size(), 8u);
     struct {
         const char* name;
         const char* full_path;
@@ -96,44 +68,44 @@ TEST(GetPaths, BuildsTheExampleTable) {
         {"y", "b/y", 1, 4, {7}},     {"z", "b/y/z", 2, 6, {}},
     };
     for (uint64_t i = 0; i < 8; i++) {
-        const path_entry& entry = path_at(i);
+        const path_entry& entry = tree.at(i);
         SCOPED_TRACE(i);
         EXPECT_STREQ(entry.name, expected[i].name);
-        EXPECT_EQ(full_path(i), expected[i].full_path);
+        EXPECT_EQ(tree.full_path(i), expected[i].full_path);
         EXPECT_EQ(entry.depth, expected[i].depth);
         EXPECT_EQ(entry.parent, expected[i].parent);
-        EXPECT_EQ(children_of(i), expected[i].children);
+        EXPECT_EQ(children_of(tree, i), expected[i].children);
         EXPECT_EQ(entry.nchildren, expected[i].children.size());
         EXPECT_EQ(entry.folded, 0u);
     }
-    EXPECT_EQ(path_separator, '/');
-    EXPECT_THAT(tree.visible(), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
-    expect_consistent_table();
+    EXPECT_EQ(tree.separator(), '/');
+    EXPECT_THAT(visible(tree), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+    expect_consistent_table(tree);
 }
 
 TEST(GetPaths, FoldByDefaultShowsTheTopLevelOnly) {
-    built_tree tree(EXAMPLE, '/', 1);
-    ASSERT_EQ(tree.entries, 8u);
-    EXPECT_THAT(tree.visible(), ElementsAre(0, 2, 4));
-    for (uint64_t i = 0; i < 8; i++) EXPECT_EQ(path_at(i).folded, 1u) << "entry " << i;
+    path_tree tree = tree_of(EXAMPLE, '/', 1);
+    ASSERT_EQ(tree.size(), 8u);
+    EXPECT_THAT(visible(tree), ElementsAre(0, 2, 4));
+    for (uint64_t i = 0; i < 8; i++) EXPECT_EQ(tree.at(i).folded, 1u) << "entry " << i;
 }
 
 TEST(GetPaths, NamesPointIntoTheLinesSplitInPlace) {
-    built_tree tree("a/bb/ccc\n");
-    ASSERT_EQ(tree.entries, 3u);
-    EXPECT_EQ(path_at(1).name, path_at(0).name + 2);
-    EXPECT_EQ(path_at(2).name, path_at(0).name + 5);
-    EXPECT_STREQ(path_at(2).name, "ccc");
+    path_tree tree = tree_of("a/bb/ccc\n");
+    ASSERT_EQ(tree.size(), 3u);
+    EXPECT_EQ(tree.at(1).name, tree.at(0).name + 2);
+    EXPECT_EQ(tree.at(2).name, tree.at(0).name + 5);
+    EXPECT_STREQ(tree.at(2).name, "ccc");
 }
 
 // The tree of an input as indented full paths, one per entry in tree order.
 std::vector<std::string> outline(const std::string& input, char separator = '/') {
-    built_tree tree(input, separator);
-    expect_consistent_table();
+    path_tree tree = tree_of(input, separator);
+    expect_consistent_table(tree);
     std::vector<std::string> out;
-    for (uint64_t i = 0; i < tree.entries; i++)
-        out.push_back(std::string(2 * path_at(i).depth, ' ') + full_path(i));
-    EXPECT_EQ(tree.visible(), all_entries()) << "every entry is visible without folding";
+    for (uint64_t i = 0; i < tree.size(); i++)
+        out.push_back(std::string(2 * tree.at(i).depth, ' ') + tree.full_path(i));
+    EXPECT_EQ(visible(tree), all_entries(tree)) << "every entry is visible without folding";
     return out;
 }
 
@@ -180,17 +152,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(GetPaths, LinesNotEndingWithTheSeparator) {
     // Lines handed over by other means than get_lines may lack the final
     // separator; their last component ends at the NUL.
-    std::string texts[] = {std::string("a"), std::string("a/"), std::string("a/b"),
-                           std::string("a/b/c/"), std::string("a/bc")};
-    std::vector<char*> lines;
-    for (std::string& text : texts) lines.push_back(text.data());
-    unfolded_paths_t rows;
-    ASSERT_EQ(get_paths(&rows, lines.data(), lines.size(), '/', 0), 4u);
+    path_tree tree;
+    ASSERT_TRUE(
+        path_tree::build(lines_of({"a", "a/", "a/b", "a/b/c/", "a/bc"}), '/', false, tree).ok());
+    ASSERT_EQ(tree.size(), 4u);
     std::vector<std::string> paths;
-    for (uint64_t i = 0; i < 4; i++) paths.push_back(full_path(i));
+    for (uint64_t i = 0; i < 4; i++) paths.push_back(tree.full_path(i));
     EXPECT_THAT(paths, ElementsAre("a", "a/b", "a/b/c", "a/bc"));
-    EXPECT_THAT(children_of(0), ElementsAre(1, 3));
-    free_paths(rows.items);
+    EXPECT_THAT(children_of(tree, 0), ElementsAre(1, 3));
 }
 
 // The table as the plain algorithm builds it: each component compared with
@@ -245,21 +214,20 @@ TEST(GetPaths, AgreesWithThePlainAlgorithm) {
             if (random() % 4 != 0) text += '/';
             texts.push_back(text);
         }
-        std::vector<char*> lines;
-        for (std::string& text : texts) lines.push_back(text.data());
-        sort_lines(lines.data(), lines.size());
-        std::vector<std::string> sorted_texts(lines.begin(), lines.end());
+        input_lines lines = lines_of(texts);
+        sort_lines(lines.items, lines.count);
+        std::vector<std::string> sorted_texts(lines.items, lines.items + lines.count);
         std::vector<reference_entry> expected = reference_table(sorted_texts, '/');
 
-        unfolded_paths_t rows;
-        ASSERT_EQ(get_paths(&rows, lines.data(), lines.size(), '/', 0), expected.size());
+        path_tree tree;
+        ASSERT_TRUE(path_tree::build(std::move(lines), '/', false, tree).ok());
+        ASSERT_EQ(tree.size(), expected.size());
         for (uint64_t i = 0; i < expected.size(); i++) {
-            ASSERT_EQ(path_at(i).name, expected[i].name) << "round " << round << " entry " << i;
-            ASSERT_EQ(path_at(i).parent, expected[i].parent) << "round " << round << " entry " << i;
-            ASSERT_EQ(full_path(i), expected[i].full_path) << "round " << round << " entry " << i;
+            ASSERT_EQ(tree.at(i).name, expected[i].name) << "round " << round << " entry " << i;
+            ASSERT_EQ(tree.at(i).parent, expected[i].parent) << "round " << round << " entry " << i;
+            ASSERT_EQ(tree.full_path(i), expected[i].full_path) << "round " << round << " entry " << i;
         }
-        expect_consistent_table();
-        free_paths(rows.items);
+        expect_consistent_table(tree);
     }
 }
 
@@ -272,110 +240,91 @@ TEST(GetPaths, ManyLines) {
             input.append("/f").append(std::to_string(f)).append("\n");
         }
     }
-    built_tree tree(input);
-    ASSERT_EQ(tree.entries, 140u * 501u);
-    EXPECT_EQ(tree.rows.len, tree.entries);
-    EXPECT_EQ(full_path(tree.entries - 1), "d99/f99");
-    EXPECT_EQ(path_at(0).nchildren, 500u);
-    EXPECT_EQ(path_at(tree.entries - 501).subtree_end, tree.entries);
+    path_tree tree = tree_of(input);
+    ASSERT_EQ(tree.size(), 140u * 501u);
+    EXPECT_EQ(tree.row_count(), tree.size());
+    EXPECT_EQ(tree.full_path(tree.size() - 1), "d99/f99");
+    EXPECT_EQ(tree.at(0).nchildren, 500u);
+    EXPECT_EQ(tree.at(tree.size() - 501).subtree_end, tree.size());
 }
 
 TEST(GetPaths, RefusesMoreEntriesThanTheLimit) {
-    std::string texts[] = {std::string("a/b/c/"), std::string("a/d/")};
-    std::vector<char*> lines = {texts[0].data(), texts[1].data()};
-    unfolded_paths_t rows;
-    set_error("");
-    EXPECT_EQ(get_paths_with_limit(&rows, lines.data(), 2, '/', 0, 3), 0u);
-    EXPECT_THAT(get_error(), HasSubstr("too many entries"));
-    EXPECT_EQ(rows.items, nullptr);
-    EXPECT_EQ(rows.len, 0u);
-    EXPECT_EQ(path_count(), 0u);
-    free_paths(rows.items);
+    path_tree tree;
+    const outcome refused = path_tree::build(lines_of({"a/b/c/", "a/d/"}), '/', false, tree, 3);
+    EXPECT_THAT(refused.message(), HasSubstr("too many entries"));
+    EXPECT_EQ(tree.size(), 0u);
+    EXPECT_EQ(tree.row_count(), 0u);
 
-    std::string again[] = {std::string("a/b/c/"), std::string("a/d/")};
-    lines = {again[0].data(), again[1].data()};
-    EXPECT_EQ(get_paths_with_limit(&rows, lines.data(), 2, '/', 0, 4), 4u);
-    free_paths(rows.items);
-}
-
-TEST(FreePaths, ReleasesTheSearchPattern) {
-    auto* tree = new built_tree(EXAMPLE);
-    ASSERT_EQ(init_search_ctx("x", 1), 0);
-    delete tree;
-    EXPECT_FALSE(search_active());
+    EXPECT_TRUE(path_tree::build(lines_of({"a/b/c/", "a/d/"}), '/', false, tree, 4).ok());
+    EXPECT_EQ(tree.size(), 4u);
 }
 
 TEST(FullPath, AppendsToWhatIsThere) {
-    built_tree tree(EXAMPLE);
+    path_tree tree = tree_of(EXAMPLE);
     std::string out = "> ";
-    append_full_path(7, out);
-    append_full_path(0, out);
+    tree.append_full_path(7, out);
+    tree.append_full_path(0, out);
     EXPECT_EQ(out, "> b/y/z/");
 }
 
 // Folding, with the example table.
 TEST(Folding, FoldAndUnfoldRestoreTheRows) {
-    built_tree tree(EXAMPLE);
-    EXPECT_EQ(fold_path(&tree.rows, 4), 3u); // b: x, y, z go
-    EXPECT_THAT(tree.visible(), ElementsAre(0, 1, 2, 3, 4));
-    EXPECT_EQ(path_at(4).folded, 1u);
-    EXPECT_EQ(path_at(6).folded, 0u);
-    EXPECT_EQ(unfold_path(&tree.rows, 4), 3u); // z comes back under y
-    EXPECT_THAT(tree.visible(), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
-    EXPECT_EQ(path_at(4).folded, 0u);
+    path_tree tree = tree_of(EXAMPLE);
+    EXPECT_EQ(tree.fold_row(4), 3u); // b: x, y, z go
+    EXPECT_THAT(visible(tree), ElementsAre(0, 1, 2, 3, 4));
+    EXPECT_EQ(tree.at(4).folded, 1u);
+    EXPECT_EQ(tree.at(6).folded, 0u);
+    EXPECT_EQ(tree.unfold_row(4), 3u); // z comes back under y
+    EXPECT_THAT(visible(tree), ElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
+    EXPECT_EQ(tree.at(4).folded, 0u);
 }
 
 TEST(Folding, InnerFoldSurvivesTheOuterOne) {
-    built_tree tree(EXAMPLE);
-    EXPECT_EQ(fold_path(&tree.rows, 6), 1u); // y
-    EXPECT_EQ(fold_path(&tree.rows, 4), 2u); // b
-    EXPECT_THAT(tree.visible(), ElementsAre(0, 1, 2, 3, 4));
-    EXPECT_EQ(unfold_path(&tree.rows, 4), 2u);
-    EXPECT_THAT(tree.visible(), ElementsAre(0, 1, 2, 3, 4, 5, 6));
-    EXPECT_EQ(path_at(6).folded, 1u);
+    path_tree tree = tree_of(EXAMPLE);
+    EXPECT_EQ(tree.fold_row(6), 1u); // y
+    EXPECT_EQ(tree.fold_row(4), 2u); // b
+    EXPECT_THAT(visible(tree), ElementsAre(0, 1, 2, 3, 4));
+    EXPECT_EQ(tree.unfold_row(4), 2u);
+    EXPECT_THAT(visible(tree), ElementsAre(0, 1, 2, 3, 4, 5, 6));
+    EXPECT_EQ(tree.at(6).folded, 1u);
 }
 
 TEST(Folding, LeavesOnlyChangeTheirFlag) {
-    built_tree tree(EXAMPLE);
-    EXPECT_EQ(fold_path(&tree.rows, 1), 0u); // etc
-    EXPECT_EQ(path_at(1).folded, 1u);
-    EXPECT_EQ(tree.rows.len, 8u);
-    EXPECT_EQ(unfold_path(&tree.rows, 1), 0u);
-    EXPECT_EQ(path_at(1).folded, 0u);
+    path_tree tree = tree_of(EXAMPLE);
+    EXPECT_EQ(tree.fold_row(1), 0u); // etc
+    EXPECT_EQ(tree.at(1).folded, 1u);
+    EXPECT_EQ(tree.row_count(), 8u);
+    EXPECT_EQ(tree.unfold_row(1), 0u);
+    EXPECT_EQ(tree.at(1).folded, 0u);
     // Unfolding what already shows its children inserts nothing.
-    EXPECT_EQ(unfold_path(&tree.rows, 4), 0u);
-    EXPECT_EQ(tree.rows.len, 8u);
+    EXPECT_EQ(tree.unfold_row(4), 0u);
+    EXPECT_EQ(tree.row_count(), 8u);
 }
 
 TEST(Folding, UnfoldNestedPathRevealsAnEntry) {
-    built_tree tree(EXAMPLE, '/', 1);
-    uint64_t row = 99;
-    unfold_nested_path(&tree.rows, 7, &row); // z
-    EXPECT_EQ(row, 5u);
-    EXPECT_THAT(tree.visible(), ElementsAre(0, 2, 4, 5, 6, 7));
+    path_tree tree = tree_of(EXAMPLE, '/', 1);
+    EXPECT_EQ(tree.reveal(7), 5u); // z
+    EXPECT_THAT(visible(tree), ElementsAre(0, 2, 4, 5, 6, 7));
     for (uint64_t i = 0; i < 8; i++)
-        EXPECT_EQ(path_at(i).folded, i == 4 || i == 6 || i == 7 ? 0u : 1u) << "entry " << i;
-    EXPECT_EQ(row_of_entry(&tree.rows, 7), 5);
-    EXPECT_EQ(row_of_entry(&tree.rows, 3), -1);
+        EXPECT_EQ(tree.at(i).folded, i == 4 || i == 6 || i == 7 ? 0u : 1u) << "entry " << i;
+    EXPECT_EQ(tree.row_of(7), 5);
+    EXPECT_EQ(tree.row_of(3), -1);
 }
 
 TEST(Folding, UnfoldNestedPathOnVisibleEntries) {
-    built_tree tree(EXAMPLE);
-    uint64_t row = 99;
-    unfold_nested_path(&tree.rows, 5, &row); // nothing folded on the way
-    EXPECT_EQ(row, 5u);
-    EXPECT_EQ(tree.rows.len, 8u);
-    fold_path(&tree.rows, 4);
-    unfold_nested_path(&tree.rows, 4, nullptr); // a visible, folded directory opens
-    EXPECT_EQ(tree.rows.len, 8u);
-    EXPECT_EQ(path_at(4).folded, 0u);
+    path_tree tree = tree_of(EXAMPLE);
+    EXPECT_EQ(tree.reveal(5), 5u); // nothing folded on the way
+    EXPECT_EQ(tree.row_count(), 8u);
+    tree.fold_row(4);
+    EXPECT_EQ(tree.reveal(4), 4u); // a visible, folded directory opens
+    EXPECT_EQ(tree.row_count(), 8u);
+    EXPECT_EQ(tree.at(4).folded, 0u);
 }
 
 TEST(FoldingDeathTest, RowsOutsideTheListAbort) {
-    built_tree tree(EXAMPLE);
-    EXPECT_DEATH(fold_path(&tree.rows, 8), "fold_path: Assertion `i < unfolded_paths->len' failed");
-    EXPECT_DEATH(unfold_path(&tree.rows, 8),
-                 "unfold_path: Assertion `i < unfolded_paths->len' failed");
+    path_tree tree = tree_of(EXAMPLE);
+    EXPECT_DEATH(tree.fold_row(8), "fold_row: Assertion `i < row_count_' failed");
+    EXPECT_DEATH(tree.unfold_row(8), "unfold_row: Assertion `i < row_count_' failed");
 }
 
 // One line of 100,000 components: no step may recurse or rescan per level.
@@ -384,39 +333,37 @@ TEST(Folding, OneVeryDeepLine) {
     std::string line;
     for (uint64_t i = 0; i < DEPTH; i++) line += "d/";
     for (int fold = 0; fold <= 1; fold++) {
-        built_tree tree(line, '/', fold);
-        ASSERT_EQ(tree.entries, DEPTH);
-        EXPECT_EQ(path_at(DEPTH - 1).depth, DEPTH - 1);
-        EXPECT_EQ(full_path(DEPTH - 1).size(), 2 * DEPTH - 1);
-        EXPECT_EQ(tree.rows.len, fold ? 1u : DEPTH);
-        uint64_t row = 0;
-        unfold_nested_path(&tree.rows, DEPTH - 1, &row);
-        EXPECT_EQ(row, DEPTH - 1);
-        EXPECT_EQ(tree.rows.len, DEPTH);
-        EXPECT_EQ(fold_path(&tree.rows, 0), DEPTH - 1);
-        EXPECT_EQ(unfold_path(&tree.rows, 0), DEPTH - 1);
-        EXPECT_EQ(fold_path(&tree.rows, 1), DEPTH - 2);
-        EXPECT_EQ(fold_path(&tree.rows, 0), 1u);
-        EXPECT_EQ(unfold_path(&tree.rows, 0), 1u);
+        path_tree tree = tree_of(line, '/', fold);
+        ASSERT_EQ(tree.size(), DEPTH);
+        EXPECT_EQ(tree.at(DEPTH - 1).depth, DEPTH - 1);
+        EXPECT_EQ(tree.full_path(DEPTH - 1).size(), 2 * DEPTH - 1);
+        EXPECT_EQ(tree.row_count(), fold ? 1u : DEPTH);
+        EXPECT_EQ(tree.reveal(DEPTH - 1), DEPTH - 1);
+        EXPECT_EQ(tree.row_count(), DEPTH);
+        EXPECT_EQ(tree.fold_row(0), DEPTH - 1);
+        EXPECT_EQ(tree.unfold_row(0), DEPTH - 1);
+        EXPECT_EQ(tree.fold_row(1), DEPTH - 2);
+        EXPECT_EQ(tree.fold_row(0), 1u);
+        EXPECT_EQ(tree.unfold_row(0), 1u);
     }
 }
 
 // Random trees and random operations, against a model in which the rows
 // are the entries whose ancestors are all unfolded.
-std::vector<uint64_t> model_rows() {
+std::vector<uint64_t> model_rows(const path_tree& tree) {
     std::vector<uint64_t> rows;
-    for (uint64_t i = 0; i < path_count(); i++) {
+    for (uint64_t i = 0; i < tree.size(); i++) {
         bool shown = true;
-        for (entry_index a = path_at(i).parent; a != NO_ENTRY && shown; a = path_at(a).parent)
-            shown = path_at(a).folded == 0;
+        for (entry_index a = tree.at(i).parent; a != NO_ENTRY && shown; a = tree.at(a).parent)
+            shown = tree.at(a).folded == 0;
         if (shown) rows.push_back(i);
     }
     return rows;
 }
 
-std::vector<unsigned> folded_flags() {
+std::vector<unsigned> folded_flags(const path_tree& tree) {
     std::vector<unsigned> flags;
-    for (uint64_t i = 0; i < path_count(); i++) flags.push_back(path_at(i).folded);
+    for (uint64_t i = 0; i < tree.size(); i++) flags.push_back(tree.at(i).folded);
     return flags;
 }
 
@@ -438,36 +385,35 @@ std::string random_input(std::mt19937& random) {
 TEST(Folding, AgreesWithTheModel) {
     std::mt19937 random(5);
     for (int round = 0; round < 150; round++) {
-        built_tree tree(random_input(random), '/', static_cast<int>(round % 2));
-        ASSERT_EQ(tree.visible(), model_rows());
+        path_tree tree = tree_of(random_input(random), '/', static_cast<int>(round % 2));
+        ASSERT_EQ(visible(tree), model_rows(tree));
         for (int step = 0; step < 40; step++) {
-            std::vector<unsigned> before = folded_flags();
-            uint64_t len = tree.rows.len;
+            std::vector<unsigned> before = folded_flags(tree);
+            uint64_t len = tree.row_count();
             int action = static_cast<int>(random() % 3);
             if (action == 0) {
                 uint64_t row = random() % len;
-                uint64_t entry = tree.rows.items[row];
-                uint64_t removed = fold_path(&tree.rows, row);
-                EXPECT_EQ(removed, len - tree.rows.len);
+                uint64_t entry = tree.row_entry(row);
+                uint64_t removed = tree.fold_row(row);
+                EXPECT_EQ(removed, len - tree.row_count());
                 before[entry] = 1;
             } else if (action == 1) {
                 uint64_t row = random() % len;
-                uint64_t entry = tree.rows.items[row];
-                uint64_t inserted = unfold_path(&tree.rows, row);
-                EXPECT_EQ(inserted, tree.rows.len - len);
+                uint64_t entry = tree.row_entry(row);
+                uint64_t inserted = tree.unfold_row(row);
+                EXPECT_EQ(inserted, tree.row_count() - len);
                 before[entry] = 0;
             } else {
-                uint64_t entry = random() % path_count();
-                uint64_t row = 0;
-                unfold_nested_path(&tree.rows, entry, &row);
-                ASSERT_LT(row, tree.rows.len);
-                EXPECT_EQ(tree.rows.items[row], entry);
+                uint64_t entry = random() % tree.size();
+                const uint64_t row = tree.reveal(entry);
+                ASSERT_LT(row, tree.row_count());
+                EXPECT_EQ(tree.row_entry(row), entry);
                 for (entry_index e = static_cast<entry_index>(entry); e != NO_ENTRY;
-                     e = path_at(e).parent)
+                     e = tree.at(e).parent)
                     before[e] = 0;
             }
-            ASSERT_EQ(folded_flags(), before) << "round " << round << " step " << step;
-            ASSERT_EQ(tree.visible(), model_rows()) << "round " << round << " step " << step;
+            ASSERT_EQ(folded_flags(tree), before) << "round " << round << " step " << step;
+            ASSERT_EQ(visible(tree), model_rows(tree)) << "round " << round << " step " << step;
         }
     }
 }

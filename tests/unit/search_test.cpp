@@ -12,56 +12,48 @@
 #include <string>
 #include <vector>
 
-#include "korvel/status.hpp"
 #include "lines.hpp"
 #include "paths.hpp"
+#include "tree_fixture.hpp"
 
 namespace {
 
-// An entry table built from a list as start-up builds it; released (with the
-// search pattern) when the fixture goes.
+// A tree built from a list as start-up builds it, and a pattern to try on it.
 class tree {
   public:
-    explicit tree(const std::string& list, char separator = '/') {
-        FILE* input = fmemopen(const_cast<char*>(list.data()), list.size(), "r");
-        EXPECT_NE(input, nullptr);
-        EXPECT_EQ(get_lines(input, separator, &lines_), 0);
-        fclose(input);
-        sort_lines(lines_.items, lines_.count);
-        count_ = get_paths(&visible_, lines_.items, lines_.count, separator, 0);
-    }
-    ~tree() {
-        free_paths(visible_.items);
-        free_lines(&lines_);
-    }
-    tree(const tree&) = delete;
-    tree& operator=(const tree&) = delete;
+    explicit tree(const std::string& list, char separator = '/')
+        : paths_(tree_of(list, separator)) {}
 
-    uint64_t count() const { return count_; }
+    uint64_t count() const { return paths_.size(); }
+    const path_tree& paths() const { return paths_; }
 
-    // The full path of every entry the active pattern matches, in table order.
+    outcome compile(const char* query, int direction = 1) {
+        return pattern.compile(query, direction, paths_.separator());
+    }
+    bool matches(uint64_t index) const {
+        const match_result result = pattern.match(paths_, index);
+        EXPECT_NE(result, match_result::FAILED) << pattern.failure().message();
+        return result == match_result::MATCH;
+    }
+
+    // The full path of every entry the pattern matches, in table order.
     std::vector<std::string> matching() const {
         std::vector<std::string> out;
-        for (uint64_t i = 0; i < count_; ++i) {
-            int result = path_matches(i);
-            EXPECT_NE(result, 2) << get_error();
-            if (result == 0) out.push_back(full_path(i));
-        }
+        for (uint64_t i = 0; i < count(); ++i)
+            if (matches(i)) out.push_back(paths_.full_path(i));
         return out;
     }
 
-    // The index of the entry with this full path, or -1.
-    int64_t index_of(const std::string& path) const {
-        for (uint64_t i = 0; i < count_; ++i)
-            if (full_path(i) == path) return static_cast<int64_t>(i);
-        return -1;
-    }
+    search_pattern pattern;
 
   private:
-    input_lines lines_;
-    unfolded_paths_t visible_;
-    uint64_t count_ = 0;
+    path_tree paths_;
 };
+
+// 0 when the pattern matches the text, 1 when not, as the oracle below says it.
+int match_code(const search_pattern& pattern, const std::string& text) {
+    return pattern.match_text(text) == match_result::MATCH ? 0 : 1;
+}
 
 using paths_list = std::vector<std::string>;
 
@@ -94,8 +86,8 @@ TEST(PathMatches, NameOrFullPathByTheSeparator) {
     };
     for (const match_case& c : cases) {
         SCOPED_TRACE(c.pattern);
-        ASSERT_EQ(init_search_ctx(c.pattern, 1), 0) << get_error();
-        EXPECT_EQ(search_context().match_full_path, strchr(c.pattern, '/') != nullptr);
+        ASSERT_TRUE(t.compile(c.pattern, 1).ok());
+        EXPECT_EQ(t.pattern.matches_full_paths(), strchr(c.pattern, '/') != nullptr);
         EXPECT_EQ(t.matching(), c.expected);
     }
 }
@@ -110,7 +102,7 @@ TEST(PathMatches, OtherSeparatorMakesSlashOrdinary) {
     };
     for (const match_case& c : cases) {
         SCOPED_TRACE(c.pattern);
-        ASSERT_EQ(init_search_ctx(c.pattern, 1), 0) << get_error();
+        ASSERT_TRUE(t.compile(c.pattern, 1).ok());
         EXPECT_EQ(t.matching(), c.expected);
     }
 }
@@ -127,7 +119,7 @@ TEST(PathMatches, AbsolutePathsBeginWithTheSeparator) {
     };
     for (const match_case& c : cases) {
         SCOPED_TRACE(c.pattern);
-        ASSERT_EQ(init_search_ctx(c.pattern, 1), 0) << get_error();
+        ASSERT_TRUE(t.compile(c.pattern, 1).ok());
         EXPECT_EQ(t.matching(), c.expected);
     }
 }
@@ -135,17 +127,17 @@ TEST(PathMatches, AbsolutePathsBeginWithTheSeparator) {
 TEST(SearchContext, KeepsItsOwnCopyOfThePattern) {
     tree t(slash_list);
     char query[] = "box";
-    ASSERT_EQ(init_search_ctx(query, -1), 0);
+    ASSERT_TRUE(t.compile(query, -1).ok());
     strcpy(query, "zzz");
-    EXPECT_TRUE(search_active());
-    EXPECT_STREQ(search_context().query, "box");
-    EXPECT_EQ(search_context().direction, -1);
+    EXPECT_TRUE(t.pattern.active());
+    EXPECT_STREQ(t.pattern.query(), "box");
+    EXPECT_EQ(t.pattern.direction(), -1);
     EXPECT_EQ(t.matching(), (paths_list{"b/box"}));
 }
 
 TEST(SearchContext, BadPatternRemovesTheOldOne) {
     tree t(slash_list);
-    ASSERT_EQ(init_search_ctx("x", 1), 0);
+    ASSERT_TRUE(t.compile("x", 1).ok());
     for (const char* bad : {"(", "a{1", "[z-a]", "*x\\"}) {
         SCOPED_TRACE(bad);
         regex_t oracle;
@@ -154,30 +146,26 @@ TEST(SearchContext, BadPatternRemovesTheOldOne) {
         char text[64];
         regerror(code, &oracle, text, sizeof text);
 
-        EXPECT_EQ(init_search_ctx(bad, 1), 1);
-        EXPECT_EQ(std::string(get_error()), std::string("regex failed: ") + text);
-        EXPECT_FALSE(search_active());
-        EXPECT_EQ(search_context().query, nullptr);
+        EXPECT_EQ(t.compile(bad, 1).message(), std::string("regex failed: ") + text);
+        EXPECT_FALSE(t.pattern.active());
+        EXPECT_STREQ(t.pattern.query(), "");
         EXPECT_EQ(t.matching(), paths_list{});
         int64_t out = 42;
-        EXPECT_EQ(find_match(&out, 0, 0), 1);
-        EXPECT_STREQ(get_error(), "Search query was not given");
-        EXPECT_EQ(out, 42);
+        EXPECT_EQ(t.pattern.find(t.paths(), 0, false, out).message(),
+                  "Search query was not given");
     }
-    ASSERT_EQ(init_search_ctx("x", 1), 0);
-    deinit_search_ctx();
-    EXPECT_FALSE(search_active());
+    ASSERT_TRUE(t.compile("x", 1).ok());
+    t.pattern.clear();
+    EXPECT_FALSE(t.pattern.active());
+    t.pattern.clear(); // clearing twice is harmless
 }
 
 TEST(FindMatch, NoPatternIsReported) {
     tree t(slash_list);
-    EXPECT_FALSE(search_active());
+    EXPECT_FALSE(t.pattern.active());
     int64_t out = 42;
-    set_error("");
-    EXPECT_EQ(find_match(&out, 0, 0), 1);
-    EXPECT_STREQ(get_error(), "Search query was not given");
-    EXPECT_EQ(out, 42);
-    EXPECT_EQ(path_matches(0), 1);
+    EXPECT_EQ(t.pattern.find(t.paths(), 0, false, out).message(), "Search query was not given");
+    EXPECT_FALSE(t.matches(0));
 }
 
 TEST(FindMatch, WalksOneWayWithoutWrapping) {
@@ -207,9 +195,9 @@ TEST(FindMatch, WalksOneWayWithoutWrapping) {
     for (const find_case& c : cases) {
         SCOPED_TRACE(std::string(c.pattern) + " direction " + std::to_string(c.direction) +
                      " from " + std::to_string(c.from) + " reverse " + std::to_string(c.reverse));
-        ASSERT_EQ(init_search_ctx(c.pattern, c.direction), 0);
+        ASSERT_TRUE(t.compile(c.pattern, c.direction).ok());
         int64_t out = 42;
-        EXPECT_EQ(find_match(&out, c.from, c.reverse), 0);
+        EXPECT_TRUE(t.pattern.find(t.paths(), c.from, c.reverse != 0, out).ok());
         EXPECT_EQ(out, c.expected);
     }
 }
@@ -219,15 +207,15 @@ TEST(FindMatch, AgreesWithPathMatchesOnEveryEntry) {
     for (const char* pattern : {"/", "b/", "/[a-z]$", "^/g", "e", "^.$", "m/q$"}) {
         SCOPED_TRACE(pattern);
         for (int direction : {1, -1}) {
-            ASSERT_EQ(init_search_ctx(pattern, direction), 0);
+            ASSERT_TRUE(t.compile(pattern, direction).ok());
             std::vector<int64_t> expected;
             for (uint64_t i = 0; i < t.count(); ++i)
-                if (path_matches(i) == 0) expected.push_back(static_cast<int64_t>(i));
+                if (t.matches(i)) expected.push_back(static_cast<int64_t>(i));
             if (direction < 0) std::reverse(expected.begin(), expected.end());
             std::vector<int64_t> found;
             int64_t at = direction > 0 ? -1 : static_cast<int64_t>(t.count());
             for (;;) {
-                ASSERT_EQ(find_match(&at, at, 0), 0);
+                ASSERT_TRUE(t.pattern.find(t.paths(), at, false, at).ok());
                 if (at == -1) break;
                 found.push_back(at);
             }
@@ -254,10 +242,10 @@ TEST(FullPathWalker, GivesTheTablesFullPaths) {
             orders.push_back(order);
         }
         for (const auto& visits : orders) {
-            full_path_walker walker;
+            full_path_walker walker(t.paths());
             for (uint64_t i : visits) {
                 std::string_view path = walker.path_of(i);
-                EXPECT_EQ(path, full_path(i)) << "entry " << i;
+                EXPECT_EQ(path, t.paths().full_path(i)) << "entry " << i;
                 EXPECT_EQ(path.data()[path.size()], '\0');
             }
         }
@@ -324,7 +312,8 @@ TEST(MatchText, PlainPatternsMatchLikeTheExpression) {
         SCOPED_TRACE(testing::PrintToString(pattern));
         oracle expected(pattern);
         ASSERT_TRUE(expected.compiled());
-        ASSERT_EQ(init_search_ctx(pattern.c_str(), 1), 0) << get_error();
+        search_pattern compiled;
+        ASSERT_TRUE(compiled.compile(pattern.c_str(), 1, '/').ok());
         std::vector<std::string> own_subjects = subjects;
         // Subjects that hold the literal, at the start, the end, or alone.
         std::string literal = pattern;
@@ -333,10 +322,9 @@ TEST(MatchText, PlainPatternsMatchLikeTheExpression) {
         own_subjects.insert(own_subjects.end(),
                             {literal, "a" + literal, literal + "b", "a" + literal + "b"});
         for (const std::string& subject : own_subjects)
-            ASSERT_EQ(match_text(subject), expected.match(subject))
+            ASSERT_EQ(match_code(compiled, subject), expected.match(subject))
                 << "subject " << testing::PrintToString(subject);
     }
-    deinit_search_ctx();
 }
 
 // Expressions with '.', anchors and quantifiers are first checked for the
@@ -361,13 +349,13 @@ TEST(MatchText, QuantifiedPatternsMatchLikeTheExpression) {
         if (!expected.compiled()) continue;
         ++compiled;
         SCOPED_TRACE(testing::PrintToString(pattern));
-        ASSERT_EQ(init_search_ctx(pattern.c_str(), 1), 0) << get_error();
+        search_pattern own;
+        ASSERT_TRUE(own.compile(pattern.c_str(), 1, '/').ok());
         for (const std::string& subject : subjects)
-            ASSERT_EQ(match_text(subject), expected.match(subject))
+            ASSERT_EQ(match_code(own, subject), expected.match(subject))
                 << "subject " << testing::PrintToString(subject);
     }
     EXPECT_GT(compiled, 1000); // the alphabet must not make most patterns invalid
-    deinit_search_ctx();
 }
 
 // The caller's locale (UTF-8 for the terminal) does not change what a
@@ -383,18 +371,13 @@ TEST(MatchText, RunsInTheCLocaleWhateverTheCallerUses) {
     } cases[] = {{"^..$", 0}, {"^.$", 1}, {"^\xc3", 0}, {"\xa9$", 0}, {"^[^a]{2}$", 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.pattern)));
-        ASSERT_EQ(init_search_ctx(c.pattern, 1), 0) << get_error();
-        EXPECT_EQ(match_text(e_acute), c.expected);
+        search_pattern compiled;
+        ASSERT_TRUE(compiled.compile(c.pattern, 1, '/').ok());
+        EXPECT_EQ(match_code(compiled, e_acute), c.expected);
         EXPECT_EQ(uselocale(static_cast<locale_t>(0)), utf8);
     }
-    deinit_search_ctx();
     uselocale(previous);
     freelocale(utf8);
-}
-
-TEST(SearchContextDeathTest, ReleasingWithoutPatternFails) {
-    EXPECT_FALSE(search_active());
-    EXPECT_DEATH(deinit_search_ctx(), "deinit_search_ctx: Assertion `ctx->init' failed");
 }
 
 // A search that finds nothing across a large table; run it by name with
@@ -423,13 +406,13 @@ TEST(SearchBenchmark, DISABLED_FullWalkOfFiveMillionEntries) {
     const auto last = static_cast<int64_t>(t.count());
     for (int direction : {1, -1}) {
         for (const char* pattern : {"zzqq", "^zzqq", "q.z", "z+q", "/zzqq", "sr.*/zzqq"}) {
-            ASSERT_EQ(init_search_ctx(pattern, direction), 0);
+            ASSERT_TRUE(t.compile(pattern, direction).ok());
             // The best of a few runs: the machine is shared.
             double best = 1e9;
             for (int run = 0; run < 5; ++run) {
                 auto start = std::chrono::steady_clock::now();
                 int64_t out = 0;
-                ASSERT_EQ(find_match(&out, direction > 0 ? -1 : last, 0), 0);
+                ASSERT_TRUE(t.pattern.find(t.paths(), direction > 0 ? -1 : last, false, out).ok());
                 EXPECT_EQ(out, -1);
                 std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
                 best = std::min(best, took.count());

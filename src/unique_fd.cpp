@@ -1,4 +1,4 @@
-#include "korvel/unique_fd.hpp"
+#include "unique_fd.hpp"
 
 #include <fcntl.h>
 
