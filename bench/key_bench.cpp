@@ -18,11 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "korvel/app.hpp"
 #include "korvel/draw.hpp"
 #include "korvel/loop.hpp"
-#include "korvel/status.hpp"
 #include "korvel/view.hpp"
+#include "korvel/viewer.hpp"
 #include "lines.hpp"
 #include "paths.hpp"
 #include "search.hpp"
@@ -41,11 +40,13 @@ tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 
 tb_event resize() { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, 0, 0, 0, 0}; }
 
 // One key and the frame it asks for.
-double time_event(const tb_event& event) {
+double time_event(viewer& v, const tb_event& event) {
     const double start = cpu_ms();
-    if (dispatch_event(event) && redraw() != 0) {
-        fprintf(stderr, "key_bench: %s\n", get_error());
-        exit(1);
+    if (dispatch_event(v, event).redraw) {
+        if (outcome drawn = redraw(v); !drawn) {
+            fprintf(stderr, "key_bench: %s\n", drawn.message().c_str());
+            exit(1);
+        }
     }
     return cpu_ms() - start;
 }
@@ -56,11 +57,11 @@ double median(std::vector<double> v) {
 }
 
 // The top-level entry with the most descendants.
-uint64_t largest_top_level_row() {
+uint64_t largest_top_level_row(const path_tree& tree) {
     uint64_t best_row = 0, best_size = 0;
-    for (uint64_t row = 0; row < unfolded_paths.len; ++row) {
-        const uint64_t index = unfolded_paths.items[row];
-        const path_entry& e = path_at(index);
+    for (uint64_t row = 0; row < tree.row_count(); ++row) {
+        const uint64_t index = tree.row_entry(row);
+        const path_entry& e = tree.at(index);
         if (e.parent != NO_ENTRY) continue;
         if (e.subtree_end - index > best_size) {
             best_size = e.subtree_end - index;
@@ -86,18 +87,22 @@ int main(int argc, char** argv) {
         return 2;
     }
     input_lines lines;
-    if (get_lines(input, '/', &lines) != 0) {
-        fprintf(stderr, "key_bench: %s\n", get_error());
+    outcome loaded = get_lines(input, '/', lines);
+    fclose(input);
+    viewer v;
+    if (loaded) {
+        sort_lines(lines.items, lines.count);
+        loaded = path_tree::build(std::move(lines), '/', false, v.tree);
+    }
+    if (!loaded || v.tree.size() == 0) {
+        fprintf(stderr, "key_bench: %s\n", loaded ? "empty input" : loaded.message().c_str());
         return 1;
     }
-    fclose(input);
-    sort_lines(lines.items, lines.count);
-    total_entries = get_paths(&unfolded_paths, lines.items, lines.count, '/', 0);
 
     const bool real_terminal = tb_init() == 0;
     if (!real_terminal) tb_init_memory(200, 60);
-    show_current_path();
-    redraw();
+    show_current_path(v);
+    (void)redraw(v);
 
     struct result {
         std::string name;
@@ -110,13 +115,13 @@ int main(int argc, char** argv) {
         std::vector<double> times;
         for (int i = 0; i < runs; ++i) {
             before();
-            times.push_back(time_event(event));
+            times.push_back(time_event(v, event));
         }
         results.push_back({name, median(times)});
     };
-    auto untimed = [](const tb_event& event) {
-        return [event] {
-            if (dispatch_event(event)) redraw();
+    auto untimed = [&v](const tb_event& event) {
+        return [&v, event] {
+            if (dispatch_event(v, event).redraw) (void)redraw(v);
         };
     };
 
@@ -127,9 +132,9 @@ int main(int argc, char** argv) {
     measure("ctrl-f", key(TB_KEY_CTRL_F), untimed(character('g')));
     measure("resize", resize());
 
-    move_cursor_to(static_cast<int64_t>(largest_top_level_row()));
-    measure("fold-largest", key(TB_KEY_ENTER), [] { unfold(); });
-    measure("unfold-largest", key(TB_KEY_ENTER), [] { fold(); });
+    move_cursor_to(v, static_cast<int64_t>(largest_top_level_row(v.tree)));
+    measure("fold-largest", key(TB_KEY_ENTER), [&v] { unfold(v); });
+    measure("unfold-largest", key(TB_KEY_ENTER), [&v] { fold(v); });
 
     const char* patterns[][2] = {
         {"n-no-match-word", "zzqqxx"},
@@ -138,20 +143,18 @@ int main(int argc, char** argv) {
         {"n-no-match-full-path-regex", "sr.*/zzqq"},
     };
     for (const auto& p : patterns) {
-        init_search_ctx(p[1], 1);
-        measure(p[0], character('n'), [] { move_cursor_to(0); });
+        (void)v.search.compile(p[1], 1, '/');
+        measure(p[0], character('n'), [&v] { move_cursor_to(v, 0); });
     }
     // Most rows on the screen match: every drawn row runs the pattern.
-    init_search_ctx("[a-z]", 1);
+    (void)v.search.compile("[a-z]", 1, '/');
     measure("redraw-with-pattern", resize());
-    init_search_ctx("s.*/", 1);
+    (void)v.search.compile("s.*/", 1, '/');
     measure("redraw-with-full-path-pattern", resize());
 
     tb_shutdown();
-    printf("entries=%llu backend=%s\n", static_cast<unsigned long long>(total_entries),
+    printf("entries=%llu backend=%s\n", static_cast<unsigned long long>(v.tree.size()),
            real_terminal ? "terminal" : "memory");
     for (const result& r : results) printf("%s=%.3f\n", r.name.c_str(), r.ms);
-    free_paths(unfolded_paths.items);
-    free_lines(&lines);
     return 0;
 }

@@ -9,9 +9,22 @@
 #include <new>
 
 #include "check.hpp"
-#include "korvel/status.hpp"
+#include <cstdarg>
+#include <string>
 
 namespace {
+
+// Interim, until the configuration reports its own outcome.
+std::string last_error;
+void set_errorf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void set_errorf(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    last_error = text;
+}
 
 constexpr size_t PATH_BUFFER_SIZE = 1024;
 // One read yields at most 191 bytes; a longer line goes on in the next read.
@@ -187,4 +200,9 @@ int read_config(command** cmd) {
         return 1;
     }
     return read_config_stream(file.get(), cmd);
+}
+
+outcome read_config(key_map& map) {
+    if (read_config(map.head()) != 0) return outcome::failure(last_error);
+    return {};
 }

@@ -118,7 +118,7 @@ void readline_edit(readline* rl, rl_edit edit) {
         }
         break;
     case RL_INSERT:
-        insert_byte(rl, edit.byte);
+        insert_byte(rl, static_cast<char>(edit.ch & 0xFF));
         break;
     case RL_DELETE:
         delete_char(line, rl->pos + 1);

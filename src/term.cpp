@@ -19,6 +19,7 @@ struct layer {
     int cursor_x = -1; // -1: hidden
     int cursor_y = -1;
     int input_mode = TB_INPUT_ESC;
+    int wake_fd = -1;
     std::unique_ptr<term_curses::terminal> tty; // null: the in-memory backend
     term_cells::grid shown{0, 0};               // in-memory: the last presented frame
     std::deque<tb_event> events;                // in-memory: queued input
@@ -164,7 +165,7 @@ int tb_peek_event(tb_event* event, int timeout_ms) {
     if (event == nullptr) return TB_ERR;
     if (active->tty) {
         int err = 0;
-        const int rc = active->tty->next_event(*event, timeout_ms, err);
+        const int rc = active->tty->next_event(*event, timeout_ms, active->wake_fd, err);
         if (rc == TB_ERR_POLL) last_errno = err;
         if (rc == 0 && event->type == TB_EVENT_RESIZE) active->back.resize(event->w, event->h);
         return rc;
@@ -177,6 +178,19 @@ int tb_peek_event(tb_event* event, int timeout_ms) {
         active->shown.resize(event->w, event->h);
     }
     return 0;
+}
+
+void tb_set_wakeup_fd(int fd) {
+    if (active) active->wake_fd = fd;
+}
+
+int64_t tb_text_columns(std::string_view text) { return term_cells::text_columns(text); }
+
+size_t tb_skip_columns(std::string_view text, int64_t columns, int64_t* skipped) {
+    int64_t counted = 0;
+    const size_t at = term_cells::skip_columns(text, columns, counted);
+    if (skipped != nullptr) *skipped = counted;
+    return at;
 }
 
 int tb_last_errno() {

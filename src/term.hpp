@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 using uintattr_t = uint16_t;
 
@@ -124,6 +125,17 @@ int tb_printf(int x, int y, uintattr_t fg, uintattr_t bg, const char* fmt, ...)
 // TB_ERR_NOT_INIT when no terminal is open.
 int tb_shutdown_from_signal();
 int tb_last_errno();
+
+// Beyond termbox: measuring text as the layer draws it (wide characters take
+// two columns, combining marks none, substitutes one).
+int64_t tb_text_columns(std::string_view text);
+// The byte offset at which to cut a text so that `columns` columns are
+// skipped without cutting a character; the columns skipped in *skipped.
+size_t tb_skip_columns(std::string_view text, int64_t columns, int64_t* skipped);
+// While the descriptor is readable, tb_peek_event returns TB_ERR_NO_EVENT at
+// once instead of waiting (it does not read it); -1 for none. Lets signal
+// handlers and other threads wake a loop that waits without a time-out.
+void tb_set_wakeup_fd(int fd);
 const char* tb_strerror(int err);
 
 // In-memory backend, for unit tests: after tb_init_memory() every call above

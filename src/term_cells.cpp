@@ -175,6 +175,41 @@ void grid::attach(int64_t drawn, uint32_t mark) {
     if (target.mark_count < MAX_MARKS) target.marks[target.mark_count++] = mark;
 }
 
+namespace {
+
+// What one character of a text adds to its width, as print draws it: a mark
+// sits on the character before it, and one with nothing to sit on is shown
+// on a dotted circle.
+int columns_of(uint32_t code_point, bool& seen_base) {
+    const glyph g = classify(code_point);
+    if (g.width == 0 && seen_base) return 0;
+    seen_base = true;
+    return g.width == 0 ? 1 : g.width;
+}
+
+} // namespace
+
+int64_t text_columns(std::string_view text) {
+    int64_t columns = 0;
+    bool seen_base = false;
+    for (size_t pos = 0; pos < text.size();) columns += columns_of(decode_utf8(text, pos), seen_base);
+    return columns;
+}
+
+size_t skip_columns(std::string_view text, int64_t columns, int64_t& skipped) {
+    skipped = 0;
+    bool seen_base = false;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t next = pos;
+        const int width = columns_of(decode_utf8(text, next), seen_base);
+        if (skipped >= columns && width > 0) break;
+        skipped += width;
+        pos = next;
+    }
+    return pos;
+}
+
 int grid::print(int x, int y, uintattr_t fg, uintattr_t bg, std::string_view text) {
     if (text.empty()) return 0;
     if (y < 0 || y >= height_) return TB_ERR_OUT_OF_BOUNDS;

@@ -47,6 +47,15 @@ glyph classify(uint32_t code_point);
 
 void append_utf8(std::string& out, uint32_t code_point);
 
+// The columns a text takes when printed.
+int64_t text_columns(std::string_view text);
+// Where to cut a text so that `columns` columns of it are skipped without
+// cutting a character: the byte offset of the first character that starts
+// at or after that column, with the columns before it in `skipped` (one more
+// than asked when a wide character straddles the cut). Combining marks stay
+// with the character they follow.
+size_t skip_columns(std::string_view text, int64_t columns, int64_t& skipped);
+
 class grid {
   public:
     grid(int width, int height);

@@ -578,7 +578,7 @@ int terminal::present(const term_cells::grid& frame, int cursor_x, int cursor_y)
     return wrefresh(stdscr) == ERR ? TB_ERR : 0;
 }
 
-int terminal::next_event(tb_event& event, int timeout_ms, int& err) {
+int terminal::next_event(tb_event& event, int timeout_ms, int wake_fd, int& err) {
     state& s = *s_;
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
@@ -599,14 +599,19 @@ int terminal::next_event(tb_event& event, int timeout_ms, int& err) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
             wait_ms = static_cast<int>(std::max<int64_t>(left.count(), 0));
         }
-        std::array<pollfd, 2> fds{pollfd{fileno(s.in.get()), POLLIN, 0},
-                                  pollfd{s.resize.fd(), POLLIN, 0}};
-        const int ready = poll(fds.data(), fds.size(), wait_ms);
+        std::array<pollfd, 3> fds{pollfd{fileno(s.in.get()), POLLIN, 0},
+                                  pollfd{s.resize.fd(), POLLIN, 0}, pollfd{wake_fd, POLLIN, 0}};
+        const int ready = poll(fds.data(), wake_fd >= 0 ? 3 : 2, wait_ms);
         if (ready < 0) {
             err = errno;
             return TB_ERR_POLL;
         }
         if (ready == 0) return TB_ERR_NO_EVENT;
+        // Input that is there already goes first; the caller drains the
+        // wake-up descriptor itself.
+        if (wake_fd >= 0 && (fds[2].revents & POLLIN) && fds[0].revents == 0 &&
+            fds[1].revents == 0)
+            return TB_ERR_NO_EVENT;
         hung_up = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     }
 }

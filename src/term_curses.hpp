@@ -27,8 +27,9 @@ class terminal {
     int present(const term_cells::grid& frame, int cursor_x, int cursor_y);
 
     // 0 with an event; TB_ERR_NO_EVENT after timeout_ms (negative: no
-    // limit); TB_ERR_POLL with err set when waiting failed, EINTR included.
-    int next_event(tb_event& event, int timeout_ms, int& err);
+    // limit) or as soon as wake_fd (when not negative) is readable;
+    // TB_ERR_POLL with err set when waiting failed, EINTR included.
+    int next_event(tb_event& event, int timeout_ms, int wake_fd, int& err);
 
     void set_input_mode(int mode);
 

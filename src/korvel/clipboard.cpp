@@ -8,10 +8,7 @@
 #include <ctime>
 #include <string>
 
-#include "korvel/status.hpp"
 #include "unique_fd.hpp"
-#include "korvel/view.hpp"
-#include "paths.hpp"
 
 namespace {
 
@@ -74,22 +71,22 @@ pid_t wait_for(pid_t pid, int* status) {
 
 } // namespace
 
-void copy_to_clipboard() {
+void copy_to_clipboard(viewer& v) {
     pipe_pair pipe;
     if (open_pipe(&pipe) != 0) {
-        show_error("Failed to copy: pipe() failed");
+        v.status.show_error("Failed to copy: pipe() failed");
         return;
     }
     const pid_t pid = fork();
     if (pid < 0) {
-        show_error("Failed to copy: fork() failed");
+        v.status.show_error("Failed to copy: fork() failed");
         return;
     }
     if (pid == 0) exec_clipboard_program(pipe);
     pipe.read_end.reset();
 
     // Exactly the bytes of the path: no terminator, nothing cut short.
-    const std::string path = full_path(cursor_entry());
+    const std::string path = v.tree.full_path(v.view.cursor);
     int status = 0;
     if (!write_all(pipe.write_end.get(), path)) {
         pipe.write_end.reset();
@@ -97,22 +94,22 @@ void copy_to_clipboard() {
         // write; that is the more useful thing to tell.
         if (wait_for(pid, &status) == pid && WIFEXITED(status) &&
             WEXITSTATUS(status) == NOT_FOUND) {
-            show_errorf("Failed to copy: neither xsel nor wl-copy were found");
+            v.status.show_error("Failed to copy: neither xsel nor wl-copy were found");
         } else {
-            show_error("Failed to copy: write() failed");
+            v.status.show_error("Failed to copy: write() failed");
         }
         return;
     }
     pipe.write_end.reset();
     if (wait_for(pid, &status) < 0) {
-        show_error("Failed to copy: waitpid() failed");
+        v.status.show_error("Failed to copy: waitpid() failed");
         return;
     }
     if (WIFSIGNALED(status) || WEXITSTATUS(status) == 0) {
-        show_messagef("Copied: %s", path.c_str());
+        v.status.showf(status_style::MESSAGE, "Copied: %s", path.c_str());
     } else if (WEXITSTATUS(status) == NOT_FOUND) {
-        show_errorf("Failed to copy: neither xsel nor wl-copy were found");
+        v.status.show_error("Failed to copy: neither xsel nor wl-copy were found");
     } else {
-        show_errorf("Failed to copy: exited with code %d", WEXITSTATUS(status));
+        v.status.showf(status_style::ERROR, "Failed to copy: exited with code %d", WEXITSTATUS(status));
     }
 }

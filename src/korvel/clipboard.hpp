@@ -1,4 +1,6 @@
 // Copying the selected path to the system clipboard through xsel or wl-copy.
 #pragma once
 
-void copy_to_clipboard();
+#include "korvel/viewer.hpp"
+
+void copy_to_clipboard(viewer& v);

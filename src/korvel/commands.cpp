@@ -3,135 +3,196 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <string>
 
-#include "korvel/app.hpp"
-#include "korvel/startup.hpp"
-#include "korvel/status.hpp"
-#include "unique_fd.hpp"
 #include "korvel/view.hpp"
+#include "unique_fd.hpp"
 
 namespace {
 
 // The first bytes of the command's error output: all the status row can show.
 constexpr size_t KEPT_OUTPUT = 255;
-char command_output[KEPT_OUTPUT + 1];
 
-[[noreturn]] void exec_shell(const command* cmd, pipe_pair& pipe, const std::string& path) {
+// The command runs as the terminal's foreground job, as a shell runs one:
+// Ctrl-C, Ctrl-\ and Ctrl-Z typed while it runs reach the command alone,
+// while a signal sent to the viewer itself is still the viewer's.
+class foreground_job {
+  public:
+    foreground_job() : tty_(open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY)) {
+        usable_ = tty_.get() >= 0 && tcgetpgrp(tty_.get()) == getpgrp();
+    }
+    bool usable() const { return usable_; }
+    // In the child, before exec: its own group, in front.
+    void enter(pid_t self) const {
+        if (!usable_) return;
+        setpgid(0, 0);
+        hand_over(self);
+    }
+    // In the viewer; done by both, since either may run first.
+    void start(pid_t child) const {
+        if (!usable_) return;
+        setpgid(child, child);
+        hand_over(child);
+    }
+    void give_back() const {
+        if (usable_) hand_over(getpgrp());
+    }
+
+  private:
+    // A group that is not in front would be stopped by SIGTTOU for asking.
+    void hand_over(pid_t group) const {
+        sigset_t ttou, old;
+        sigemptyset(&ttou);
+        sigaddset(&ttou, SIGTTOU);
+        pthread_sigmask(SIG_BLOCK, &ttou, &old);
+        tcsetpgrp(tty_.get(), group);
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+
+    unique_fd tty_;
+    bool usable_ = false;
+};
+
+[[noreturn]] void exec_shell(const command& cmd, const pipe_pair& pipe, const std::string& path,
+                             const foreground_job& job) {
+    job.enter(getpid());
     dup2(pipe.write_end.get(), STDERR_FILENO);
-    int tty = open("/dev/tty", O_RDONLY);
+    // The command's input and output are the terminal's: korvel's own
+    // standard output carries the chosen path and nothing else.
+    const int tty = open("/dev/tty", O_RDWR);
     if (tty >= 0) {
         dup2(tty, STDIN_FILENO);
+        dup2(tty, STDOUT_FILENO);
         close(tty);
+    } else {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+            close(null);
+        }
     }
     setenv("f", path.c_str(), 1);
-    execl("/bin/sh", "/bin/sh", "-c", cmd->text, static_cast<char*>(nullptr));
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execl("/bin/sh", "/bin/sh", "-c", cmd.text, static_cast<char*>(nullptr));
     _exit(1);
 }
 
-// Reads what is there without blocking; false once the pipe is at its end or
-// broken.
-bool drain(int fd, size_t* kept, bool* read_failed) {
-    char scratch[4096];
-    for (;;) {
-        ssize_t n = read(fd, scratch, sizeof scratch);
-        if (n > 0) {
-            size_t take = std::min(static_cast<size_t>(n), KEPT_OUTPUT - *kept);
-            std::copy(scratch, scratch + take, command_output + *kept);
-            *kept += take;
-            continue;
-        }
-        if (n == 0) return false;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return true;
-        *read_failed = true;
-        return false;
-    }
-}
-
-// Like a shell job: when the command is stopped from the keyboard, the viewer
-// stops with it, and when continued it sees the command continued too.
-void stop_with_child(pid_t pid) {
-    signal(SIGTSTP, SIG_DFL);
-    raise(SIGTSTP);
-    signal(SIGTSTP, on_suspend_signal);
-    kill(pid, SIGCONT);
-}
-
-// Waits for the command while draining its error output, so that a chatty
-// command never blocks on a full pipe. Returns waitpid's result.
-pid_t wait_for_command(pid_t pid, int fd, int* status, size_t* kept, bool* read_failed) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+// The command's error output: the first bytes are kept for the status row,
+// the rest is read and dropped, so that a chatty command never blocks.
+struct error_output {
+    std::string kept;
     bool open = true;
-    for (;;) {
-        if (open) {
-            pollfd watch{fd, POLLIN, 0};
-            poll(&watch, 1, 20);
-            open = drain(fd, kept, read_failed);
+    bool failed = false;
+
+    void drain(int fd) {
+        std::array<char, 4096> scratch;
+        for (;;) {
+            const ssize_t n = read(fd, scratch.data(), scratch.size());
+            if (n > 0) {
+                const size_t room = KEPT_OUTPUT - kept.size();
+                kept.append(scratch.data(), std::min(static_cast<size_t>(n), room));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) return;
+            if (n < 0) failed = true;
+            open = false;
+            return;
         }
-        pid_t done = waitpid(pid, status, open ? WNOHANG | WUNTRACED : WUNTRACED);
+    }
+};
+
+// Waits for the command without polling on a timer: the error output and
+// the wake-up pipe (written on SIGCHLD and on every request) are all there
+// is to watch. Returns waitpid's result, with the child's status.
+pid_t wait_for_command(pid_t pid, int fd, session& s, const foreground_job& job, int& status,
+                       error_output& output) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG | WUNTRACED);
         if (done < 0 && errno == EINTR) continue;
         if (done < 0) return done;
-        if (done == 0) continue;
-        if (WIFSTOPPED(*status)) {
-            stop_with_child(pid);
+        if (done == pid && WIFSTOPPED(status)) {
+            // Stopped from the keyboard: the viewer stops with it, like a
+            // shell job, and when continued, so is the command.
+            job.give_back();
+            s.stop_process();
+            job.start(pid);
+            kill(-pid, SIGCONT);
+            kill(pid, SIGCONT);
             continue;
         }
-        if (open) drain(fd, kept, read_failed);
-        return done;
+        if (done == pid) {
+            // Whatever is there already; a background job of the command
+            // may keep the pipe open long after.
+            if (output.open) output.drain(fd);
+            return done;
+        }
+        std::array<pollfd, 2> watch{pollfd{fd, POLLIN, 0}, pollfd{s.wake_fd(), POLLIN, 0}};
+        if (!output.open) watch[0].fd = -1;
+        if (poll(watch.data(), watch.size(), -1) < 0 && errno != EINTR) return -1;
+        if (watch[0].revents != 0) output.drain(fd);
+        if (watch[1].revents != 0) s.drain_wakeups();
     }
 }
 
-void report_failure(const command* cmd, int exit_code, size_t kept, bool read_failed) {
-    if (read_failed) {
-        show_error("Failed to run command: read() failed");
+void report_failure(viewer& v, const command& cmd, int exit_code, const error_output& output) {
+    if (output.failed) {
+        v.status.show_error("Failed to run command: read() failed");
         return;
     }
-    if (kept == 0) {
-        show_errorf("%s exited with status %d", cmd->text, exit_code);
+    if (output.kept.empty()) {
+        v.status.showf(status_style::ERROR, "%s exited with status %d", cmd.text, exit_code);
         return;
     }
-    if (command_output[kept - 1] == '\n') --kept;
-    command_output[kept] = '\0';
-    show_error(command_output);
+    std::string text = output.kept;
+    if (text.back() == '\n') text.pop_back();
+    // The text shown ends at the first zero byte, if the output holds one.
+    text.resize(std::min(text.size(), text.find('\0')));
+    v.status.show_error(text);
 }
 
 } // namespace
 
-void run_command(const command* cmd) {
-    if (shutdown_ui() != 0) {
-        show_error(get_error());
-        return;
+outcome run_command(viewer& v, session& s, const command& cmd) {
+    if (outcome closed = s.close_terminal(); !closed) {
+        v.status.show_error(closed.message());
+        return {};
     }
-    const std::string path = full_path(cursor_entry());
+    const std::string path = v.tree.full_path(v.view.cursor);
+    const foreground_job job;
 
     pipe_pair pipe;
     if (open_pipe(&pipe) != 0) {
-        show_error("Failed to run command: pipe() failed");
-        init_ui();
-        return;
+        v.status.show_error("Failed to run command: pipe() failed");
+        return s.reopen_terminal();
     }
     const pid_t pid = fork();
     if (pid < 0) {
-        show_error("Failed to run command: fork() failed");
-        init_ui();
-        return;
+        v.status.show_error("Failed to run command: fork() failed");
+        return s.reopen_terminal();
     }
-    if (pid == 0) exec_shell(cmd, pipe, path);
+    if (pid == 0) exec_shell(cmd, pipe, path, job);
+    job.start(pid);
     pipe.write_end.reset();
 
     int status = 0;
-    size_t kept = 0;
-    bool read_failed = false;
-    if (wait_for_command(pid, pipe.read_end.get(), &status, &kept, &read_failed) < 0) {
-        show_error("Failed to run command: waitpid() failed");
+    error_output output;
+    const pid_t waited = wait_for_command(pid, pipe.read_end.get(), s, job, status, output);
+    job.give_back();
+    if (waited < 0) {
+        v.status.show_error("Failed to run command: waitpid() failed");
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        report_failure(cmd, WEXITSTATUS(status), kept, read_failed);
+        report_failure(v, cmd, WEXITSTATUS(status), output);
     }
-    init_ui();
+    return s.reopen_terminal();
 }

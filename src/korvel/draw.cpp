@@ -5,120 +5,164 @@
 #include <cstdio>
 #include <cstring>
 
-#include "korvel/app.hpp"
-#include "korvel/status.hpp"
 #include "korvel/view.hpp"
-#include "paths.hpp"
-#include "search.hpp"
 #include "term.hpp"
 
 namespace {
+
+struct color_pair {
+    uintattr_t fg;
+    uintattr_t bg;
+};
 
 constexpr color_pair CURSOR_ROW_COLORS{TB_BLACK | TB_BOLD, TB_WHITE};
 constexpr color_pair MATCH_ROW_COLORS{TB_BLACK, TB_YELLOW};
 constexpr color_pair PLAIN_ROW_COLORS{TB_WHITE, TB_DEFAULT};
 constexpr color_pair INDICATOR_COLORS{TB_BLACK, TB_WHITE};
+constexpr color_pair MESSAGE_COLORS{TB_BLACK, TB_WHITE};
+constexpr color_pair ERROR_COLORS{TB_WHITE, TB_RED};
+constexpr color_pair PROMPT_COLORS{TB_WHITE, TB_DEFAULT};
+
+color_pair colors_of(status_style style) {
+    switch (style) {
+    case status_style::ERROR: return ERROR_COLORS;
+    case status_style::PROMPT: return PROMPT_COLORS;
+    case status_style::MESSAGE: break;
+    }
+    return MESSAGE_COLORS;
+}
 
 // Clipping is not a failure: rows and texts run off the screen all the time.
 bool drawn(int rc) { return rc == 0 || rc == TB_ERR_OUT_OF_BOUNDS; }
 
-int fail(const char* what, int rc) {
-    set_errorf("%s: %s", what, tb_strerror(rc));
-    return 1;
-}
+outcome fail(const char* what, int rc) { return outcome::failuref("%s: %s", what, tb_strerror(rc)); }
 
 const char* marker_of(const path_entry& entry) {
     if (entry.nchildren == 0) return "• ";
     return entry.folded ? "▶ " : "▼ ";
 }
 
-color_pair colors_of_row(int64_t row, full_path_walker& walker) {
-    if (row == cursor) return CURSOR_ROW_COLORS;
-    return path_matches(unfolded_paths.items[row], walker) == 0 ? MATCH_ROW_COLORS
-                                                                : PLAIN_ROW_COLORS;
-}
+class frame_painter {
+  public:
+    explicit frame_painter(const viewer& v) : v_(v), walker_(v.tree), cursor_(cursor_row(v)) {}
 
-// Rows are drawn in tree order, so one walker builds each row's full path
-// from the row before instead of from the top.
-int draw_row(int y, int64_t row, full_path_walker& walker) {
-    const path_entry& entry = path_at(unfolded_paths.items[row]);
-    const char separator_text[2] = {path_separator, '\0'};
-    const char* text = entry.name[0] != '\0' ? entry.name : separator_text;
-
-    // Scrolling sideways eats the indentation first, then the name's leading
-    // bytes; the marker always stays.
-    const int64_t indent = 2 * static_cast<int64_t>(entry.depth);
-    const int64_t past_indent = hscroll - indent;
-    int64_t x = 0;
-    size_t cut = 0;
-    if (past_indent > 0) {
-        cut = static_cast<size_t>(std::min<int64_t>(past_indent, strlen(text)));
-    } else {
-        x = indent - hscroll;
+    outcome paint() {
+        for (int y = 0; y < tb_height() - 1; ++y) {
+            const int64_t row = v_.view.top + y;
+            if (row < 0) continue;
+            if (row >= static_cast<int64_t>(v_.tree.row_count())) break;
+            if (outcome done = row_at(y, row); !done) return done;
+        }
+        return status_row();
     }
-    const int width = tb_width();
-    const int column = static_cast<int>(std::min<int64_t>(x, width));
-    constexpr int MARKER_COLUMNS = 2;
 
-    const color_pair colors = colors_of_row(row, walker);
-    // Marker and name are printed apart, so a long name is never copied.
-    int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(entry));
-    if (!drawn(rc)) return fail("failed to print path", rc);
-    bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
-    rc = tb_print(column + MARKER_COLUMNS, y, colors.fg, colors.bg, text + cut);
-    if (!drawn(rc)) return fail("failed to print path", rc);
-    // The layer reports a text cut at an edge; rows never start left of 0,
-    // so that edge is the right one.
-    cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
-    if (cut_at_right) {
-        rc = tb_set_cell(width - 1, y, '>', INDICATOR_COLORS.fg, INDICATOR_COLORS.bg);
-        if (!drawn(rc)) return fail("failed to print '>' symbol", rc);
+  private:
+    color_pair colors_of_row(int64_t row, uint64_t entry) {
+        if (row == cursor_) return CURSOR_ROW_COLORS;
+        // Rows are drawn in tree order, so one walker builds each row's full
+        // path from the row before instead of from the top.
+        return v_.search.match(v_.tree, entry, walker_) == match_result::MATCH ? MATCH_ROW_COLORS
+                                                                               : PLAIN_ROW_COLORS;
     }
-    if (cut > 0) {
-        rc = tb_set_cell(0, y, '<', INDICATOR_COLORS.fg, INDICATOR_COLORS.bg);
-        if (!drawn(rc)) return fail("failed to print '<' symbol", rc);
+
+    outcome row_at(int y, int64_t row) {
+        const uint64_t index = v_.tree.row_entry(static_cast<uint64_t>(row));
+        const path_entry& entry = v_.tree.at(index);
+        const char separator_text[2] = {v_.tree.separator(), '\0'};
+        const char* text = entry.name[0] != '\0' ? entry.name : separator_text;
+
+        // Scrolling sideways eats the indentation first, then the name's
+        // leading bytes; the marker always stays.
+        const int64_t indent = 2 * static_cast<int64_t>(entry.depth);
+        const int64_t past_indent = v_.view.hscroll - indent;
+        int64_t x = 0;
+        size_t cut = 0;
+        if (past_indent > 0) {
+            cut = static_cast<size_t>(std::min<int64_t>(past_indent, strlen(text)));
+        } else {
+            x = indent - v_.view.hscroll;
+        }
+        const int width = tb_width();
+        const int column = static_cast<int>(std::min<int64_t>(x, width));
+        constexpr int MARKER_COLUMNS = 2;
+
+        const color_pair colors = colors_of_row(row, index);
+        // Marker and name are printed apart, so a long name is never copied.
+        int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(entry));
+        if (!drawn(rc)) return fail("failed to print path", rc);
+        bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
+        rc = tb_print(column + MARKER_COLUMNS, y, colors.fg, colors.bg, text + cut);
+        if (!drawn(rc)) return fail("failed to print path", rc);
+        // The layer reports a text cut at an edge; rows never start left of 0,
+        // so that edge is the right one.
+        cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
+        if (cut_at_right) {
+            rc = tb_set_cell(width - 1, y, '>', INDICATOR_COLORS.fg, INDICATOR_COLORS.bg);
+            if (!drawn(rc)) return fail("failed to print '>' symbol", rc);
+        }
+        if (cut > 0) {
+            rc = tb_set_cell(0, y, '<', INDICATOR_COLORS.fg, INDICATOR_COLORS.bg);
+            if (!drawn(rc)) return fail("failed to print '<' symbol", rc);
+        }
+        return {};
     }
-    return 0;
-}
 
-int draw_status_row() {
-    const int y = tb_height() - 1;
-    int rc = tb_print(0, y, status_colors.fg, status_colors.bg, status_line);
-    if (!drawn(rc)) return fail("failed to print prompt message", rc);
+    outcome status_row() {
+        const int y = tb_height() - 1;
+        std::string text;
+        color_pair colors;
+        if (v_.prompt.open) {
+            // The prompt's row always comes from the prompt itself, whatever
+            // the mouse has done to the status line meanwhile.
+            status_line prompt;
+            prompt.show(std::string(v_.prompt.direction > 0 ? "/" : "?")
+                            .append(v_.prompt.editor.text()));
+            text = prompt.row();
+            colors = PROMPT_COLORS;
+        } else {
+            text = v_.status.row();
+            colors = colors_of(v_.status.style());
+        }
+        int rc = tb_print(0, y, colors.fg, colors.bg, text.c_str());
+        if (!drawn(rc)) return fail("failed to print prompt message", rc);
 
-    char counter[256];
-    int length = snprintf(counter, 254, "   %" PRIu64 "/%" PRIu64,
-                          static_cast<uint64_t>(unfolded_paths.items[cursor]) + 1, total_entries);
-    length = std::min(length, 253);
-    counter[length++] = ' ';
-    counter[length] = '\0';
-    // On a terminal narrower than the counter none of it is drawn, rather
-    // than a stray tail of digits.
-    const int x = tb_width() - length;
-    if (x < 0) return 0;
-    rc = tb_print(x, y, status_colors.fg, status_colors.bg, counter);
-    if (!drawn(rc)) return fail("failed to print prompt message", rc);
-    return 0;
-}
+        char counter[256];
+        int length = snprintf(counter, 254, "   %" PRIu64 "/%" PRIu64,
+                              static_cast<uint64_t>(v_.view.cursor) + 1, v_.tree.size());
+        length = std::min(length, 253);
+        counter[length++] = ' ';
+        counter[length] = '\0';
+        // On a terminal narrower than the counter none of it is drawn, rather
+        // than a stray tail of digits.
+        const int x = tb_width() - length;
+        if (x >= 0) {
+            rc = tb_print(x, y, colors.fg, colors.bg, counter);
+            if (!drawn(rc)) return fail("failed to print prompt message", rc);
+        }
+        if (v_.prompt.open) {
+            // Column 0 is the status row's leading blank, column 1 the prefix.
+            const std::string_view before = v_.prompt.editor.text().substr(
+                0, static_cast<size_t>(v_.prompt.editor.pos()));
+            tb_set_cursor(static_cast<int>(2 + tb_text_columns(before)), y);
+        } else {
+            tb_hide_cursor();
+        }
+        return {};
+    }
+
+    const viewer& v_;
+    full_path_walker walker_;
+    const int64_t cursor_;
+};
 
 } // namespace
 
-int draw_paths() {
-    full_path_walker walker;
-    for (int y = 0; y < tb_height() - 1; ++y) {
-        const int64_t row = top + y;
-        if (row < 0) continue;
-        if (row >= static_cast<int64_t>(unfolded_paths.len)) break;
-        if (draw_row(y, row, walker) != 0) return 1;
-    }
-    return draw_status_row();
-}
-
-int redraw() {
+outcome redraw(const viewer& v) {
     int rc = tb_clear();
     if (!drawn(rc)) return fail("failed to clear screen", rc);
-    if (draw_paths() != 0) return 1;
+    frame_painter painter(v);
+    if (outcome painted = painter.paint(); !painted) return painted;
     rc = tb_present();
     if (!drawn(rc)) return fail("failed to synchronize the internal buffer with the terminal", rc);
-    return 0;
+    return {};
 }

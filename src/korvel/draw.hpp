@@ -1,7 +1,9 @@
-// Repainting the whole screen from the view, the tree, the search and the
-// status line.
+// Repainting the whole screen from the viewer's state.
 #pragma once
 
-// 0, or 1 with the message in the error text.
-int redraw();
-int draw_paths();
+#include "korvel/viewer.hpp"
+#include "outcome.hpp"
+
+// Clears, draws the tree rows, the status row and the position counter, and
+// presents the frame. A failure stops the frame ("failed to print path: ...").
+outcome redraw(const viewer& v);

@@ -1,88 +1,54 @@
 #include "korvel/prompt.hpp"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 
-#include "korvel/app.hpp"
-#include "korvel/status.hpp"
 #include "korvel/view.hpp"
-#include "search.hpp"
-#include "term.hpp"
-
-int prompt_direction = 1;
 
 namespace {
 
-void close_prompt() {
-    input_mode = MODE_NORMAL;
-    tb_hide_cursor();
-    show_current_path();
+void close_prompt(viewer& v) {
+    v.prompt.open = false;
+    show_current_path(v);
 }
 
 } // namespace
 
-void open_prompt(int direction) {
-    prompt_direction = direction;
-    input_mode = MODE_PROMPT;
-    draw_prompt();
+void open_prompt(viewer& v, int direction) {
+    v.prompt.direction = direction;
+    v.prompt.open = true;
 }
 
-void edit_prompt(int32_t op, char byte) {
-    readline_edit(&line_editor, rl_edit{op, byte});
-    draw_prompt();
-}
+void edit_prompt(viewer& v, rl_edit edit) { v.prompt.editor.edit(edit); }
 
-void submit_prompt() {
-    close_prompt();
+void submit_prompt(viewer& v) {
+    close_prompt(v);
     // The search reads the text before submitting it moves the line.
-    if (line_editor.current->length != 0) {
-        if (init_search_ctx(line_editor.current->buf, prompt_direction) != 0) {
-            show_error(get_error());
+    const std::string query(v.prompt.editor.text());
+    if (!query.empty()) {
+        if (outcome compiled = v.search.compile(query.c_str(), v.prompt.direction, v.tree.separator());
+            !compiled) {
+            v.status.show_error(compiled.message());
         } else {
-            search_next(0);
+            search_next(v, false);
         }
     }
-    readline_edit(&line_editor, rl_edit{RL_SUBMIT, 0});
+    v.prompt.editor.edit(rl_edit{RL_SUBMIT, 0});
 }
 
-void cancel_prompt() {
-    close_prompt();
-    readline_edit(&line_editor, rl_edit{RL_CANCEL, 0});
+void cancel_prompt(viewer& v) {
+    close_prompt(v);
+    v.prompt.editor.edit(rl_edit{RL_CANCEL, 0});
 }
 
-void draw_prompt() {
-    const char* prefix = nullptr;
-    if (prompt_direction == 1) {
-        prefix = "/";
-    } else if (prompt_direction == -1) {
-        prefix = "?";
-    } else {
-        abort();
-    }
-    char text[254];
-    snprintf(text, sizeof text, "%s%s", prefix, line_editor.current->buf);
-    show_message(text);
-    status_colors = PROMPT_COLORS;
-    place_prompt_cursor();
-}
-
-void place_prompt_cursor() {
-    // Column 0 is the status line's leading blank, column 1 the prefix.
-    tb_set_cursor(line_editor.pos + 2, tb_height() - 1);
-}
-
-void search_next(int reverse) {
+void search_next(viewer& v, bool reverse) {
     int64_t match = -1;
-    if (find_match(&match, static_cast<int64_t>(cursor_entry()), reverse) != 0) {
-        show_error(get_error());
+    if (outcome found = v.search.find(v.tree, v.view.cursor, reverse, match); !found) {
+        v.status.show_error(found.message());
         return;
     }
     if (match == -1) {
-        show_errorf("Pattern not found");
+        v.status.show_error("Pattern not found");
         return;
     }
-    uint64_t row = 0;
-    unfold_nested_path(&unfolded_paths, static_cast<uint64_t>(match), &row);
-    move_cursor_to(static_cast<int64_t>(row));
+    move_cursor_to(v, static_cast<int64_t>(v.tree.reveal(static_cast<uint64_t>(match))));
 }

@@ -1,20 +1,16 @@
 // The search prompt on the bottom row and the jumps between matches.
 #pragma once
 
-#include <cstdint>
+#include "korvel/viewer.hpp"
 
 // '/' (direction 1) or '?' (-1): keys now edit the prompt's line.
-void open_prompt(int direction);
-// One editing operation on the line, then the prompt drawn anew.
-void edit_prompt(int32_t op, char byte = 0);
+void open_prompt(viewer& v, int direction);
+// One editing operation on the prompt's line.
+void edit_prompt(viewer& v, rl_edit edit);
 // Enter: closes the prompt, searches for the typed text (when there is
 // any), then enters the text into the history.
-void submit_prompt();
+void submit_prompt(viewer& v);
 // Escape: closes the prompt; the search in force stays.
-void cancel_prompt();
-
-void draw_prompt();
-// Puts the terminal cursor at the editing position on the bottom row.
-void place_prompt_cursor();
-// Moves to the next match in the search direction (reverse 0) or against it.
-void search_next(int reverse);
+void cancel_prompt(viewer& v);
+// Moves to the next match in the search's direction, or against it.
+void search_next(viewer& v, bool reverse);

@@ -2,55 +2,46 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
-const char* program_name = "korvel";
-char error_text[ERROR_TEXT_SIZE];
-char status_line[STATUS_LINE_SIZE];
-color_pair status_colors{TB_DEFAULT, TB_DEFAULT};
-
-namespace {
-
-// Formats into a buffer of `bound` bytes (so the text is cut to bound - 1)
-// and hands the result on.
-void format_to(void (*sink)(const char*), size_t bound, const char* format, va_list args) {
-    char buffer[ERROR_TEXT_SIZE];
-    vsnprintf(buffer, bound, format, args);
-    sink(buffer);
+void status_line::show(std::string_view text, status_style style) {
+    text_.assign(text.substr(0, TEXT_MAX));
+    style_ = style;
+    shown_ = true;
 }
 
-} // namespace
-
-void set_error(const char* text) {
-    strncpy(error_text, text, ERROR_TEXT_SIZE - 1);
-    error_text[ERROR_TEXT_SIZE - 1] = '\0';
-}
-
-void set_errorf(const char* format, ...) {
+void status_line::showf(status_style style, const char* format, ...) {
+    char text[TEXT_MAX + 1];
     va_list args;
     va_start(args, format);
-    format_to(set_error, ERROR_TEXT_SIZE, format, args);
+    vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    show(text, style);
 }
 
-const char* get_error() { return error_text; }
+std::string status_line::row() const {
+    if (!shown_) return {};
+    std::string row(TEXT_MAX + 1, ' ');
+    row.replace(1, text_.size(), text_);
+    return row;
+}
 
 namespace {
 
 // Messages carry bytes of file names and of the configuration file: control
 // characters among them are written out as \xNN so they cannot act on the
 // terminal that shows the message.
-std::string visible(const char* text) {
+std::string visible(std::string_view text) {
     std::string out;
-    for (const char* p = text; *p != '\0'; ++p) {
-        const auto byte = static_cast<unsigned char>(*p);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\0') break;
         if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
             char escaped[5];
             snprintf(escaped, sizeof escaped, "\\x%02X", byte);
             out += escaped;
         } else {
-            out += *p;
+            out += c;
         }
     }
     return out;
@@ -58,40 +49,7 @@ std::string visible(const char* text) {
 
 } // namespace
 
-void print_error(const char* text) {
-    fprintf(stderr, "%s: %s\n", visible(program_name).c_str(), visible(text).c_str());
-}
-
-void print_errorf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    format_to(print_error, ERROR_TEXT_SIZE, format, args);
-    va_end(args);
-}
-
-void show_message(const char* text) {
-    status_line[STATUS_LINE_SIZE - 1] = '\0';
-    memset(status_line, ' ', STATUS_LINE_SIZE - 1);
-    memcpy(status_line + 1, text, strnlen(text, STATUS_LINE_SIZE - 2));
-    status_colors = MESSAGE_COLORS;
-}
-
-void show_error(const char* text) {
-    show_message(text);
-    status_colors = ERROR_COLORS;
-}
-
-// The formatted status texts are cut to 254 bytes when they are formatted.
-void show_errorf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    format_to(show_error, STATUS_LINE_SIZE - 1, format, args);
-    va_end(args);
-}
-
-void show_messagef(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    format_to(show_message, STATUS_LINE_SIZE - 1, format, args);
-    va_end(args);
+void print_error(std::string_view program, std::string_view text) {
+    const std::string line = visible(program) + ": " + visible(text) + "\n";
+    fputs(line.c_str(), stderr);
 }

@@ -1,37 +1,36 @@
-// The latest failure message and the bottom row's text with its colours.
+// The bottom row's text and how it is shown, and messages on standard error.
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
-#include "term.hpp"
+enum class status_style { MESSAGE, ERROR, PROMPT };
 
-inline constexpr size_t ERROR_TEXT_SIZE = 256;
-inline constexpr size_t STATUS_LINE_SIZE = 256;
+// What the bottom row says: the selected path, the prompt, a confirmation,
+// or a failure the viewer survived. It stays until the next show.
+class status_line {
+  public:
+    // The text is cut to this many bytes (which can cut a character).
+    static constexpr size_t TEXT_MAX = 254;
 
-struct color_pair {
-    uintattr_t fg;
-    uintattr_t bg;
+    void show(std::string_view text, status_style style = status_style::MESSAGE);
+    void show_error(std::string_view text) { show(text, status_style::ERROR); }
+    // Formatted, and cut to TEXT_MAX bytes as it is formatted.
+    void showf(status_style style, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    const std::string& text() const { return text_; }
+    status_style style() const { return style_; }
+    // The row as drawn: one blank, the text, blanks up to 255 characters
+    // (empty before anything was shown).
+    std::string row() const;
+
+  private:
+    std::string text_;
+    status_style style_ = status_style::MESSAGE;
+    bool shown_ = false;
 };
 
-// The name that begins every message on standard error.
-extern const char* program_name;
-// The latest failure message, at most 255 bytes.
-extern char error_text[ERROR_TEXT_SIZE];
-// One blank, the text, blanks up to byte 254, NUL at 255 (empty before the first write).
-extern char status_line[STATUS_LINE_SIZE];
-extern color_pair status_colors;
-
-inline constexpr color_pair MESSAGE_COLORS{TB_BLACK, TB_WHITE};
-inline constexpr color_pair ERROR_COLORS{TB_WHITE, TB_RED};
-inline constexpr color_pair PROMPT_COLORS{TB_WHITE, TB_DEFAULT};
-
-void set_error(const char* text);
-void set_errorf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-const char* get_error();
-void print_error(const char* text);
-void print_errorf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-void show_message(const char* text);
-void show_error(const char* text);
-void show_errorf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void show_messagef(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// "program: text" and a newline on standard error, control characters
+// written as \xNN so that they cannot act on the terminal.
+void print_error(std::string_view program, std::string_view text);

@@ -654,12 +654,16 @@ TEST(ViewerMouse, ActsWhileThePromptIsOpen) {
     s.send("/b");
     ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" /b ", 0) == 0; })) << s.dump();
 
-    // The wheel moves the cursor; the status row shows its path until the
-    // next edit brings the prompt back.
+    // The wheel moves the cursor and a click folds, while the prompt keeps
+    // its row, its text and its cursor.
     s.send_mouse(mouse::wheel_down, 1, 1);
-    ASSERT_TRUE(shows(s, {"  • 1", "  • 2", "▼ b", "  ▼ c", "    • d"}, 0, " a/1 "));
+    ASSERT_TRUE(shows(s, {"  • 1", "  • 2", "▼ b", "  ▼ c", "    • d"}, 0, " /b "));
+    EXPECT_TRUE(s.cursor_visible());
+    EXPECT_EQ(s.cursor_col(), 3);
     s.send_mouse(mouse::left_press, 2, 4); // b: selected and folded
-    ASSERT_TRUE(shows(s, {"  • 1", "  • 2", "▶ b", "• e"}, 2, " b "));
+    ASSERT_TRUE(shows(s, {"  • 1", "  • 2", "▶ b", "• e"}, 2, " /b "));
+    EXPECT_EQ(s.cursor_row(), 5);
+    EXPECT_EQ(s.cursor_col(), 3);
 
     // The prompt is still open: typing edits it, Enter searches from b.
     s.send("x");
@@ -932,11 +936,11 @@ TEST(ViewerSuspend, PromptStaysOpenAcrossAStopAndIgnoresCtrlZ) {
     EXPECT_TRUE(s.wait_for([&] { return !s.alt_screen(); })) << s.dump();
     EXPECT_TRUE(restored(s));
     kill(j.pid(), SIGCONT);
-    // Back with the selected path on the status row and no cursor, until the
-    // next edit draws the prompt again.
-    ASSERT_TRUE(shows(s, TREE_ROWS, 1, " a/1 "));
+    // Back with the prompt as it was, its cursor where it was.
+    ASSERT_TRUE(shows(s, TREE_ROWS, 1, " /ab "));
     EXPECT_TRUE(s.alt_screen());
-    EXPECT_FALSE(s.cursor_visible());
+    EXPECT_TRUE(s.cursor_visible());
+    EXPECT_EQ(s.cursor_col(), 4);
     s.send("c");
     ASSERT_TRUE(s.wait_for([&] {
         return status_row(s).rfind(" /abc ", 0) == 0 && s.cursor_visible() &&

@@ -45,8 +45,8 @@ class draw : public app_fixture {};
 
 TEST_F(draw, SmallTreeWithFoldingAndSidewaysScroll) {
     load("README\nsrc/main.c\nsrc/util/str.c\n", 30, 6);
-    move_cursor_to(3);
-    ASSERT_EQ(redraw(), 0);
+    move_cursor_to(v(), 3);
+    ASSERT_TRUE(redraw(v()).ok());
 
     const struct {
         std::string text;
@@ -66,14 +66,14 @@ TEST_F(draw, SmallTreeWithFoldingAndSidewaysScroll) {
     EXPECT_EQ(tb_memory_cell(23, 5).ch, ' ');
     EXPECT_EQ(tb_memory_cell(26, 5).ch, '4');
 
-    toggle_fold();
-    ASSERT_EQ(redraw(), 0);
+    toggle_fold(v());
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(3, 30), "  ▶ util");
     EXPECT_EQ(screen_row(4, 30), "");
     EXPECT_EQ(screen_row(5, 30).substr(26), "4/5");
 
-    hscroll = 4;
-    ASSERT_EQ(redraw(), 0);
+    v().view.hscroll = 4;
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 30), "< ME");
     EXPECT_EQ(screen_row(1, 30), "<");
     EXPECT_EQ(screen_row(2, 30), "< in.c");
@@ -85,7 +85,7 @@ TEST_F(draw, SmallTreeWithFoldingAndSidewaysScroll) {
 TEST_F(draw, RightIndicatorExactlyWhenTheRowIsCut) {
     // Width 10: "• " plus 8 bytes fits exactly; 9 bytes does not.
     load("abcdefgh\nabcdefghi\n", 10, 4);
-    ASSERT_EQ(redraw(), 0);
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 10), "• abcdefgh");
     EXPECT_EQ(screen_row(1, 10), "• abcdefg>");
     EXPECT_EQ(colors_at(9, 1), INDICATOR);
@@ -93,10 +93,10 @@ TEST_F(draw, RightIndicatorExactlyWhenTheRowIsCut) {
 
 TEST_F(draw, BlankRowsAboveTheFirstEntryAfterCentring) {
     load("a\nb\nc\n", 20, 11); // R = 10
-    move_cursor_to(1);
-    center_view();
-    ASSERT_EQ(top, -4);
-    ASSERT_EQ(redraw(), 0);
+    move_cursor_to(v(), 1);
+    center_view(v());
+    ASSERT_EQ(v().view.top, -4);
+    ASSERT_TRUE(redraw(v()).ok());
     for (int y = 0; y < 4; ++y) EXPECT_EQ(screen_row(y, 20), "") << y;
     EXPECT_EQ(screen_row(4, 20), "• a");
     EXPECT_EQ(colors_at(0, 5), CURSOR);
@@ -105,46 +105,45 @@ TEST_F(draw, BlankRowsAboveTheFirstEntryAfterCentring) {
 
 TEST_F(draw, AbsolutePathShowsTheSeparatorAsItsName) {
     load("/etc\n", 20, 4);
-    ASSERT_EQ(redraw(), 0);
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 20), "▼ /");
     EXPECT_EQ(screen_row(1, 20), "  • etc");
 }
 
 TEST_F(draw, SearchMatchesAreHighlightedButNotTheCursorRow) {
     load("ax\nbx\nc\n", 20, 5);
-    ASSERT_EQ(init_search_ctx("x", 1), 0);
-    ASSERT_EQ(redraw(), 0);
+    ASSERT_TRUE(v().search.compile("x", 1, '/').ok());
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(colors_at(0, 0), CURSOR);
     EXPECT_EQ(colors_at(0, 1), MATCH);
     EXPECT_EQ(colors_at(0, 2), PLAIN);
-    deinit_search_ctx();
 }
 
 TEST_F(draw, NarrowAndTinyTerminalsDrawWithoutFailing) {
     load("a/b\n", 3, 1); // no tree rows; the counter does not fit
-    show_current_path();
-    ASSERT_EQ(redraw(), 0);
+    show_current_path(v());
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 3), " a");
     tb_shutdown();
     ASSERT_EQ(tb_init_memory(1, 3), 0);
-    hscroll = 8;
-    ASSERT_EQ(redraw(), 0);
+    v().view.hscroll = 8;
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 1), "<");
 }
 
 TEST_F(draw, LongNamesAreDrawnClipped) {
     // A name far longer than any fixed formatting buffer.
     load(std::string(5000, 'n') + "\n", 40, 3);
-    ASSERT_EQ(redraw(), 0);
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 40), "• " + std::string(37, 'n') + ">");
-    hscroll = 4990;
-    ASSERT_EQ(redraw(), 0);
+    v().view.hscroll = 4990;
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 40), "< nnnnnnnnnn");
 }
 
 TEST_F(draw, CounterEndsAtTheLastColumnOnWideScreens) {
     load("a\n", 300, 3);
-    ASSERT_EQ(redraw(), 0);
+    ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(tb_memory_cell(298, 2).ch, '1');
     EXPECT_EQ(tb_memory_cell(299, 2).ch, ' ');
     EXPECT_EQ(tb_memory_cell(255, 2).fg, TB_DEFAULT); // past the status text: cleared

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "korvel/startup.hpp"
-#include "korvel/status.hpp"
 
 namespace {
 
@@ -27,7 +26,7 @@ TEST(Startup, WithoutArgumentsTheProgramCallsItselfKorvel) {
 
     dup2(saved_stdin, STDIN_FILENO);
     close(saved_stdin);
-    for (int sig : {SIGABRT, SIGSEGV, SIGINT, SIGTERM, SIGTSTP}) signal(sig, SIG_DFL);
+    for (int sig : {SIGABRT, SIGSEGV, SIGINT, SIGTERM, SIGTSTP, SIGHUP, SIGCHLD}) signal(sig, SIG_DFL);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(err, "korvel: input seems to be empty\n");
 }

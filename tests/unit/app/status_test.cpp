@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "korvel/status.hpp"
+#include "outcome.hpp"
 
 namespace {
 
@@ -17,38 +18,39 @@ TEST(StatusLine, AlwaysTwoHundredFiftyFiveCharactersBehindOneBlank) {
         {std::string(300, 'y'), std::string(254, 'y')},
     };
     for (const auto& c : cases) {
-        show_message(c.text.c_str());
-        ASSERT_EQ(std::string(status_line).size(), 255u);
-        EXPECT_EQ(status_line[0], ' ');
-        EXPECT_EQ(std::string(status_line + 1), c.shown);
-        EXPECT_EQ(status_line[255], '\0');
+        status_line status;
+        EXPECT_EQ(status.row(), ""); // nothing shown yet
+        status.show(c.text);
+        const std::string row = status.row();
+        ASSERT_EQ(row.size(), 255u);
+        EXPECT_EQ(row[0], ' ');
+        EXPECT_EQ(row.substr(1), c.shown);
     }
 }
 
-TEST(StatusLine, ColoursFollowTheKindOfText) {
-    show_error("Pattern not found");
-    EXPECT_EQ(status_colors.fg, TB_WHITE);
-    EXPECT_EQ(status_colors.bg, TB_RED);
-    show_message("a");
-    EXPECT_EQ(status_colors.fg, TB_BLACK);
-    EXPECT_EQ(status_colors.bg, TB_WHITE);
-    show_errorf("%s exited with status %d", "false", 1);
-    EXPECT_EQ(std::string(status_line).substr(1, 28), "false exited with status 1  ");
-    EXPECT_EQ(status_colors.bg, TB_RED);
+TEST(StatusLine, StyleFollowsTheKindOfText) {
+    status_line status;
+    status.show_error("Pattern not found");
+    EXPECT_EQ(status.style(), status_style::ERROR);
+    status.show("a");
+    EXPECT_EQ(status.style(), status_style::MESSAGE);
+    status.showf(status_style::ERROR, "%s exited with status %d", "false", 1);
+    EXPECT_EQ(status.row().substr(1, 28), "false exited with status 1  ");
+    EXPECT_EQ(status.style(), status_style::ERROR);
 }
 
 TEST(StatusLine, FormattedTextsAreCutByBytes) {
-    // "é" is two bytes: the 255-byte bound of a formatted error cuts it in half.
-    std::string text = std::string(254, 'a') + "é";
-    set_errorf("%s", text.c_str());
-    EXPECT_EQ(std::string(error_text), std::string(254, 'a') + "\xC3");
-    show_messagef("Copied: %s", std::string(300, 'p').c_str());
-    EXPECT_EQ(std::string(status_line + 1), "Copied: " + std::string(246, 'p'));
+    // "é" is two bytes: the 255-byte bound of a failure's message cuts it in half.
+    const std::string text = std::string(254, 'a') + "é";
+    EXPECT_EQ(outcome::failuref("%s", text.c_str()).message(), std::string(254, 'a') + "\xC3");
+    status_line status;
+    status.showf(status_style::MESSAGE, "Copied: %s", std::string(300, 'p').c_str());
+    EXPECT_EQ(status.row().substr(1), "Copied: " + std::string(246, 'p'));
 }
 
 TEST(ErrorText, ControlCharactersNeverReachTheTerminalRaw) {
     testing::internal::CaptureStderr();
-    print_error("unknown command \x1b]0;pwned\x07\x7f\tok");
+    print_error("korvel", "unknown command \x1b]0;pwned\x07\x7f\tok");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "korvel: unknown command \\x1B]0;pwned\\x07\\x7F\tok\n");
 }

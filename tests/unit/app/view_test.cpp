@@ -15,30 +15,30 @@ class view : public app_fixture {};
 
 TEST_F(view, MovesPastEitherEndAreRefusedWhole) {
     load(flat_list(5), 20, 4);
-    show_message("untouched");
-    move_cursor(-1);
-    EXPECT_EQ(cursor, 0);
+    v().status.show("untouched");
+    move_cursor(v(), -1);
+    EXPECT_EQ(cursor(), 0);
     EXPECT_EQ(status_text(), "untouched");
-    move_cursor(4);
-    EXPECT_EQ(cursor, 4);
+    move_cursor(v(), 4);
+    EXPECT_EQ(cursor(), 4);
     EXPECT_EQ(status_text(), "e04");
-    show_message("untouched");
-    move_cursor(1);
-    move_cursor(-5);
-    EXPECT_EQ(cursor, 4);
+    v().status.show("untouched");
+    move_cursor(v(), 1);
+    move_cursor(v(), -5);
+    EXPECT_EQ(cursor(), 4);
     EXPECT_EQ(status_text(), "untouched");
 }
 
 TEST_F(view, CursorMovesScrollTheWindowOnlyAsFarAsNeeded) {
     load(flat_list(30), 20, 6); // five tree rows
-    move_cursor_to(7);
-    EXPECT_EQ(top, 3); // the cursor becomes the last tree row
-    move_cursor_to(5);
-    EXPECT_EQ(top, 3);
-    move_cursor_to(1);
-    EXPECT_EQ(top, 1); // and here the first
-    move_cursor_to(29);
-    EXPECT_EQ(top, 25);
+    move_cursor_to(v(), 7);
+    EXPECT_EQ(v().view.top, 3); // the cursor becomes the last tree row
+    move_cursor_to(v(), 5);
+    EXPECT_EQ(v().view.top, 3);
+    move_cursor_to(v(), 1);
+    EXPECT_EQ(v().view.top, 1); // and here the first
+    move_cursor_to(v(), 29);
+    EXPECT_EQ(v().view.top, 25);
 }
 
 TEST_F(view, ScrollViewKeepsTopWithinTheListAndMovesTheCursorBySameStep) {
@@ -55,95 +55,95 @@ TEST_F(view, ScrollViewKeepsTopWithinTheListAndMovesTheCursorBySameStep) {
         {-1, 3, 7},   // top floored at 0, then the cursor pulls it down
     };
     for (const step& s : steps) {
-        scroll_view(s.delta);
-        EXPECT_EQ(top, s.top) << s.delta;
-        EXPECT_EQ(cursor, s.cursor) << s.delta;
+        scroll_view(v(), s.delta);
+        EXPECT_EQ(v().view.top, s.top) << s.delta;
+        EXPECT_EQ(cursor(), s.cursor) << s.delta;
     }
 }
 
 TEST_F(view, ScrollAtTheLastPageMovesOnlyTheCursor) {
     load(flat_list(30), 20, 6); // R = 5
-    move_cursor_to(29);
-    move_cursor_to(26);
-    ASSERT_EQ(top, 25);
-    scroll_view(1);
-    EXPECT_EQ(top, 25);
-    EXPECT_EQ(cursor, 27);
-    scroll_view(5); // the cursor cannot move a whole page: it stays
-    EXPECT_EQ(top, 25);
-    EXPECT_EQ(cursor, 27);
+    move_cursor_to(v(), 29);
+    move_cursor_to(v(), 26);
+    ASSERT_EQ(v().view.top, 25);
+    scroll_view(v(), 1);
+    EXPECT_EQ(v().view.top, 25);
+    EXPECT_EQ(cursor(), 27);
+    scroll_view(v(), 5); // the cursor cannot move a whole page: it stays
+    EXPECT_EQ(v().view.top, 25);
+    EXPECT_EQ(cursor(), 27);
 }
 
 TEST_F(view, ShortListAlwaysKeepsTopAtZero) {
     load(flat_list(3), 20, 10);
-    scroll_view(9);
-    EXPECT_EQ(top, 0);
-    EXPECT_EQ(cursor, 0);
-    scroll_view(1);
-    EXPECT_EQ(top, 0);
-    EXPECT_EQ(cursor, 1);
+    scroll_view(v(), 9);
+    EXPECT_EQ(v().view.top, 0);
+    EXPECT_EQ(cursor(), 0);
+    scroll_view(v(), 1);
+    EXPECT_EQ(v().view.top, 0);
+    EXPECT_EQ(cursor(), 1);
 }
 
 TEST_F(view, CenterViewMayMakeTopNegativeAndMovesUpNeverLowerIt) {
     load(flat_list(30), 20, 21); // R = 20
-    move_cursor_to(3);
-    center_view();
-    EXPECT_EQ(top, -7);
-    EXPECT_EQ(cursor, 3);
-    move_cursor(-1);
-    EXPECT_EQ(top, -7);
-    move_cursor_to(14); // past the last tree row: top = 14 - 20 + 1
-    EXPECT_EQ(top, -5);
+    move_cursor_to(v(), 3);
+    center_view(v());
+    EXPECT_EQ(v().view.top, -7);
+    EXPECT_EQ(cursor(), 3);
+    move_cursor(v(), -1);
+    EXPECT_EQ(v().view.top, -7);
+    move_cursor_to(v(), 14); // past the last tree row: top = 14 - 20 + 1
+    EXPECT_EQ(v().view.top, -5);
 }
 
 TEST_F(view, HorizontalScrollNeverGoesNegative) {
     load(flat_list(1), 20, 5);
-    scroll_horizontally(-4);
-    EXPECT_EQ(hscroll, 0);
-    scroll_horizontally(6);
-    scroll_horizontally(-4);
-    EXPECT_EQ(hscroll, 2);
-    scroll_horizontally(-4);
-    EXPECT_EQ(hscroll, 0);
+    scroll_horizontally(v(), -4);
+    EXPECT_EQ(v().view.hscroll, 0);
+    scroll_horizontally(v(), 6);
+    scroll_horizontally(v(), -4);
+    EXPECT_EQ(v().view.hscroll, 2);
+    scroll_horizontally(v(), -4);
+    EXPECT_EQ(v().view.hscroll, 0);
 }
 
 TEST_F(view, GoToParentAndFolding) {
     load("a/b/c\na/d\ne\n", 20, 10);
     ASSERT_EQ(rows(), "a a/b a/b/c a/d e");
-    move_cursor_to(2); // a/b/c
-    EXPECT_EQ(go_to_parent(), 1);
-    EXPECT_EQ(cursor, 1);
+    move_cursor_to(v(), 2); // a/b/c
+    EXPECT_TRUE(go_to_parent(v()));
+    EXPECT_EQ(cursor(), 1);
     EXPECT_EQ(status_text(), "a/b");
-    toggle_fold();
+    toggle_fold(v());
     EXPECT_EQ(rows(), "a a/b a/d e");
-    EXPECT_EQ(fold(), 0); // already folded
-    EXPECT_EQ(go_to_parent(), 1);
-    toggle_fold();
+    EXPECT_FALSE(fold(v())); // already folded
+    EXPECT_TRUE(go_to_parent(v()));
+    toggle_fold(v());
     EXPECT_EQ(rows(), "a e");
-    toggle_fold();
+    toggle_fold(v());
     EXPECT_EQ(rows(), "a a/b a/d e"); // b comes back folded
-    show_message("untouched");
-    EXPECT_EQ(go_to_parent(), 0);
+    v().status.show("untouched");
+    EXPECT_FALSE(go_to_parent(v()));
     EXPECT_EQ(status_text(), "untouched");
 }
 
 TEST_F(view, ParentAboveTheWindowScrollsItIntoView) {
     load("d/1\nd/2\nd/3\nd/4\nd/5\nd/6\n", 20, 4); // R = 3
-    move_cursor_to(6);
-    ASSERT_EQ(top, 4);
-    go_to_parent();
-    EXPECT_EQ(cursor, 0);
-    EXPECT_EQ(top, 0);
+    move_cursor_to(v(), 6);
+    ASSERT_EQ(v().view.top, 4);
+    go_to_parent(v());
+    EXPECT_EQ(cursor(), 0);
+    EXPECT_EQ(v().view.top, 0);
 }
 
 TEST_F(view, OneRowTerminalHasNoTreeAreaButStillMoves) {
     load(flat_list(5), 20, 1);
-    move_cursor_to(2);
-    EXPECT_EQ(cursor, 2);
-    EXPECT_EQ(top, 0);
-    top = 1;
-    move_cursor_to(2);
-    EXPECT_EQ(top, 3); // cursor + 1
+    move_cursor_to(v(), 2);
+    EXPECT_EQ(cursor(), 2);
+    EXPECT_EQ(v().view.top, 0);
+    v().view.top = 1;
+    move_cursor_to(v(), 2);
+    EXPECT_EQ(v().view.top, 3); // cursor + 1
 }
 
 } // namespace

@@ -1,0 +1,174 @@
+// The viewer driven by random event sequences on the in-memory screen: keys
+// of every kind, clicks, the wheel, resizes down to one cell, prompt edits
+// and submissions, on a small random tree. After every event the viewer's
+// invariants are checked: the cursor on a visible row, the visible rows
+// exactly the entries whose ancestors are all unfolded, the prompt within
+// its limit, and the drawn frame showing those rows.
+//
+// Input: byte 0 picks the number of lines (1 to 32); each line is a length
+// byte then that many bytes mapped onto a small alphabet, so that lines
+// share components. The rest are events, one or two bytes each.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz_check.hpp"
+#include "korvel/draw.hpp"
+#include "korvel/loop.hpp"
+#include "korvel/view.hpp"
+#include "korvel/viewer.hpp"
+#include "lines.hpp"
+#include "paths.hpp"
+#include "term.hpp"
+
+namespace {
+
+constexpr char ALPHABET[] = {'a', 'b', '/', 'c', '/', 'd', '.', '/'};
+
+class byte_reader {
+  public:
+    byte_reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool done() const { return at_ >= size_; }
+    uint8_t next() { return at_ < size_ ? data_[at_++] : 0; }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+std::string make_list(byte_reader& in) {
+    std::string list;
+    const int lines = 1 + in.next() % 32;
+    for (int i = 0; i < lines; ++i) {
+        const int length = 1 + in.next() % 10;
+        for (int j = 0; j < length; ++j) list += ALPHABET[in.next() % sizeof ALPHABET];
+        list += '\n';
+    }
+    return list;
+}
+
+tb_event key(uint16_t k) { return tb_event{TB_EVENT_KEY, 0, k, 0, 0, 0, 0, 0}; }
+tb_event character(uint32_t c) { return tb_event{TB_EVENT_KEY, 0, 0, c, 0, 0, 0, 0}; }
+
+// Keys of the tree and of the prompt, and some that nothing binds. The
+// clipboard key is left out: it would start a program on every run.
+const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
+                         TB_KEY_CTRL_F,     TB_KEY_ENTER,       TB_KEY_CTRL_U,
+                         TB_KEY_CTRL_Y,     TB_KEY_CTRL_Z,      TB_KEY_ESC,
+                         TB_KEY_ARROW_UP,   TB_KEY_ARROW_DOWN,  TB_KEY_ARROW_LEFT,
+                         TB_KEY_ARROW_RIGHT, TB_KEY_DELETE,     TB_KEY_BACKSPACE2,
+                         TB_KEY_CTRL_C,     TB_KEY_TAB,         TB_KEY_HOME,
+                         TB_KEY_END,        TB_KEY_PGUP,        TB_KEY_PGDN,
+                         TB_KEY_F1,         TB_KEY_BACK_TAB};
+const uint32_t CHARACTERS[] = {' ', '/', '?', 'G', 'N', 'c', 'g', 'h', 'j', 'k', 'l',
+                               'n', 'o', 'p', 'q', 'z', 'a', 'b', 'd', '.', '*', '(',
+                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x'};
+const uint16_t MOUSE[] = {TB_KEY_MOUSE_LEFT, TB_KEY_MOUSE_WHEEL_UP, TB_KEY_MOUSE_WHEEL_DOWN,
+                          TB_KEY_MOUSE_RIGHT, TB_KEY_MOUSE_RELEASE};
+
+tb_event make_event(byte_reader& in) {
+    const uint8_t kind = in.next();
+    const uint8_t arg = in.next();
+    switch (kind % 4) {
+    case 0: return key(KEYS[arg % (sizeof KEYS / sizeof KEYS[0])]);
+    case 1: return character(CHARACTERS[arg % (sizeof CHARACTERS / sizeof CHARACTERS[0])]);
+    case 2: {
+        tb_event e{TB_EVENT_MOUSE, 0, MOUSE[arg % (sizeof MOUSE / sizeof MOUSE[0])], 0, 0, 0, 0, 0};
+        e.x = arg % 7;
+        e.y = (arg / 5) % 24;
+        return e;
+    }
+    default: {
+        tb_event e{TB_EVENT_RESIZE, 0, 0, 0, 0, 0, 0, 0};
+        e.w = 1 + arg % 40;
+        e.h = 1 + (arg / 40) % 16;
+        return e;
+    }
+    }
+}
+
+bool shown_in_model(const path_tree& tree, uint64_t entry) {
+    for (entry_index a = tree.at(entry).parent; a != NO_ENTRY; a = tree.at(a).parent)
+        if (tree.at(a).folded) return false;
+    return true;
+}
+
+void check_rows(const path_tree& tree) {
+    uint64_t row = 0;
+    for (uint64_t entry = 0; entry < tree.size(); ++entry) {
+        if (!shown_in_model(tree, entry)) continue;
+        FUZZ_CHECK(row < tree.row_count());
+        FUZZ_CHECK(tree.row_entry(row) == entry);
+        ++row;
+    }
+    FUZZ_CHECK(row == tree.row_count());
+}
+
+std::string marker_of(const path_entry& entry) {
+    if (entry.nchildren == 0) return "•";
+    return entry.folded ? "▶" : "▼";
+}
+
+void check_frame(const viewer& v) {
+    const int width = tb_width();
+    const int height = tb_height();
+    for (int y = 0; y + 1 < height; ++y) {
+        const int64_t row = v.view.top + y;
+        if (row < 0 || row >= static_cast<int64_t>(v.tree.row_count())) {
+            for (int x = 0; x < width; ++x) FUZZ_CHECK(tb_memory_cell_text(x, y) == " ");
+            continue;
+        }
+        const path_entry& entry = v.tree.at(v.tree.row_entry(static_cast<uint64_t>(row)));
+        const int64_t column = 2 * static_cast<int64_t>(entry.depth) - v.view.hscroll;
+        if (column >= 0 && column < width - 1)
+            FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(entry));
+    }
+}
+
+void check(const viewer& v) {
+    check_rows(v.tree);
+    const int64_t cursor = v.tree.row_of(v.view.cursor);
+    FUZZ_CHECK(cursor >= 0 && cursor < static_cast<int64_t>(v.tree.row_count()));
+    FUZZ_CHECK(v.view.hscroll >= 0);
+    const std::string_view text = v.prompt.editor.text();
+    FUZZ_CHECK(text.size() <= RL_LINE_MAX);
+    FUZZ_CHECK(v.prompt.editor.pos() >= 0 &&
+               static_cast<size_t>(v.prompt.editor.pos()) <= text.size());
+    FUZZ_CHECK(v.status.text().size() <= status_line::TEXT_MAX);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    byte_reader in(data, size);
+    const std::string list = make_list(in);
+    FILE* stream = fmemopen(const_cast<char*>(list.data()), list.size(), "r");
+    input_lines lines;
+    const outcome read = get_lines(stream, '/', lines);
+    fclose(stream);
+    FUZZ_CHECK(read.ok());
+    sort_lines(lines.items, lines.count);
+    viewer v;
+    FUZZ_CHECK(path_tree::build(std::move(lines), '/', (size % 3) == 0, v.tree).ok());
+    FUZZ_CHECK(v.tree.size() > 0);
+    v.view.cursor = v.tree.row_entry(0);
+
+    FUZZ_CHECK(tb_init_memory(20, 8) == 0);
+    show_current_path(v);
+    FUZZ_CHECK(redraw(v).ok());
+    while (!in.done()) {
+        tb_memory_push_event(make_event(in));
+        tb_event event{};
+        FUZZ_CHECK(tb_peek_event(&event, 0) == 0);
+        const dispatch_result result = dispatch_event(v, event);
+        FUZZ_CHECK(result.mapped == nullptr);
+        v.stop = STOP_NONE;
+        check(v);
+        FUZZ_CHECK(redraw(v).ok());
+        check_frame(v);
+    }
+    tb_shutdown();
+    return 0;
+}

@@ -1,0 +1,233 @@
+#include "korvel/actions.hpp"
+
+#include <cstdio>
+
+#include "korvel/clipboard.hpp"
+#include "korvel/prompt.hpp"
+#include "korvel/view.hpp"
+
+namespace {
+
+using T = trigger;
+
+void append_utf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+int screen_height() { return tb_height(); }
+
+bool page_up(viewer& v, const tb_event&) { return scroll_view(v, 1 - screen_height()), true; }
+bool half_page_down(viewer& v, const tb_event&) {
+    return scroll_view(v, (screen_height() - 1) / 2), true;
+}
+bool line_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
+bool page_down(viewer& v, const tb_event&) { return scroll_view(v, screen_height() - 1), true; }
+bool half_page_up(viewer& v, const tb_event&) {
+    return scroll_view(v, (1 - screen_height()) / 2), true;
+}
+bool line_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
+bool toggle(viewer& v, const tb_event&) { return toggle_fold(v), true; }
+bool suspend(viewer& v, const tb_event&) { return v.stop = STOP_SUSPEND, true; }
+bool quit(viewer& v, const tb_event&) { return v.stop = STOP_QUIT, true; }
+bool cursor_up(viewer& v, const tb_event&) { return move_cursor(v, -1), true; }
+bool cursor_down(viewer& v, const tb_event&) { return move_cursor(v, 1), true; }
+bool shift_left(viewer& v, const tb_event&) { return scroll_horizontally(v, -4), true; }
+bool shift_right(viewer& v, const tb_event&) { return scroll_horizontally(v, 4), true; }
+bool fold_and_step(viewer& v, const tb_event&) { return fold(v), scroll_view(v, 1), true; }
+bool first_row(viewer& v, const tb_event&) { return move_cursor_to(v, 0), true; }
+bool last_row(viewer& v, const tb_event&) {
+    return move_cursor_to(v, static_cast<int64_t>(v.tree.row_count()) - 1), true;
+}
+bool next_match(viewer& v, const tb_event&) { return search_next(v, false), true; }
+bool previous_match(viewer& v, const tb_event&) { return search_next(v, true), true; }
+bool parent_row(viewer& v, const tb_event&) { return go_to_parent(v); }
+bool fold_parent(viewer& v, const tb_event&) { return go_to_parent(v), fold(v), true; }
+bool copy_path(viewer& v, const tb_event&) { return copy_to_clipboard(v), true; }
+bool center(viewer& v, const tb_event&) { return center_view(v), true; }
+bool search_forward(viewer& v, const tb_event&) { return open_prompt(v, 1), true; }
+bool search_backward(viewer& v, const tb_event&) { return open_prompt(v, -1), true; }
+
+bool choose_path(viewer& v, const tb_event&) {
+    v.chosen = v.tree.full_path(v.view.cursor);
+    v.stop = STOP_QUIT;
+    return true;
+}
+
+bool wheel_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
+bool wheel_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
+
+// Every drag step arrives as another press and acts like a click.
+bool click(viewer& v, const tb_event& event) {
+    const int64_t row = v.view.top + event.y;
+    if (row < 0 || row >= static_cast<int64_t>(v.tree.row_count()) ||
+        event.y >= screen_height() - 1) {
+        return false;
+    }
+    move_cursor_to(v, row);
+    toggle_fold(v);
+    return true;
+}
+
+// Every key at the prompt redraws, whether or not it edited anything.
+bool edit_with(viewer& v, int32_t op) { return edit_prompt(v, rl_edit{op, 0}), true; }
+bool prompt_insert(viewer& v, const tb_event& event) {
+    return edit_prompt(v, rl_edit{RL_INSERT, event.ch}), true;
+}
+bool prompt_left(viewer& v, const tb_event&) { return edit_with(v, RL_LEFT); }
+bool prompt_right(viewer& v, const tb_event&) { return edit_with(v, RL_RIGHT); }
+bool prompt_older(viewer& v, const tb_event&) { return edit_with(v, RL_OLDER); }
+bool prompt_newer(viewer& v, const tb_event&) { return edit_with(v, RL_NEWER); }
+bool prompt_delete(viewer& v, const tb_event&) { return edit_with(v, RL_DELETE); }
+bool prompt_backspace(viewer& v, const tb_event&) { return edit_with(v, RL_BACKSPACE); }
+bool prompt_submit(viewer& v, const tb_event&) { return submit_prompt(v), true; }
+bool prompt_cancel(viewer& v, const tb_event&) { return cancel_prompt(v), true; }
+
+constexpr action_mode NORMAL = action_mode::NORMAL;
+constexpr action_mode PROMPT = action_mode::PROMPT;
+constexpr action_mode ANY = action_mode::ANY;
+
+const action ACTIONS[] = {
+    {"cursor-down", NORMAL, {T::character('j'), T::key(TB_KEY_ARROW_DOWN)}, "next row", cursor_down},
+    {"cursor-up", NORMAL, {T::character('k'), T::key(TB_KEY_ARROW_UP)}, "previous row", cursor_up},
+    {"first-row", NORMAL, {T::character('g')}, "first row", first_row},
+    {"last-row", NORMAL, {T::character('G')}, "last row", last_row},
+    {"line-down", NORMAL, {T::key(TB_KEY_CTRL_E)}, "scroll one line down", line_down},
+    {"line-up", NORMAL, {T::key(TB_KEY_CTRL_Y)}, "scroll one line up", line_up},
+    {"half-page-down", NORMAL, {T::key(TB_KEY_CTRL_D)}, "scroll half a page down", half_page_down},
+    {"half-page-up", NORMAL, {T::key(TB_KEY_CTRL_U)}, "scroll half a page up", half_page_up},
+    {"page-down", NORMAL, {T::key(TB_KEY_CTRL_F)}, "scroll a page down", page_down},
+    {"page-up", NORMAL, {T::key(TB_KEY_CTRL_B)}, "scroll a page up", page_up},
+    {"shift-right", NORMAL, {T::character('l'), T::key(TB_KEY_ARROW_RIGHT)},
+     "shift the view 4 columns right", shift_right},
+    {"shift-left", NORMAL, {T::character('h'), T::key(TB_KEY_ARROW_LEFT)},
+     "shift the view 4 columns left", shift_left},
+    {"center", NORMAL, {T::character('z')}, "centre the view on the cursor", center},
+    {"toggle-fold", NORMAL, {T::key(TB_KEY_ENTER)}, "fold or unfold the directory", toggle},
+    {"fold-and-step", NORMAL, {T::character(' ')}, "fold the entry and move down", fold_and_step},
+    {"parent", NORMAL, {T::character('p')}, "go to the parent directory", parent_row},
+    {"fold-parent", NORMAL, {T::character('c')}, "go to the parent directory and fold it",
+     fold_parent},
+    {"search-forward", NORMAL, {T::character('/')}, "search forwards", search_forward},
+    {"search-backward", NORMAL, {T::character('?')}, "search backwards", search_backward},
+    {"next-match", NORMAL, {T::character('n')}, "next match", next_match},
+    {"previous-match", NORMAL, {T::character('N')}, "previous match", previous_match},
+    {"copy", NORMAL, {T::character('y')}, "copy the full path to the clipboard", copy_path},
+    {"choose", NORMAL, {T::character('o')}, "print the full path and quit", choose_path},
+    {"quit", NORMAL, {T::character('q'), T::key(TB_KEY_ESC)}, "quit", quit},
+    {"suspend", NORMAL, {T::key(TB_KEY_CTRL_Z)}, "suspend (continue with fg)", suspend},
+
+    {"scroll-wheel-up", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_UP)}, "scroll one line up", wheel_up},
+    {"scroll-wheel-down", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_DOWN)}, "scroll one line down",
+     wheel_down},
+    {"click", ANY, {T::mouse(TB_KEY_MOUSE_LEFT)}, "select the row and fold or unfold it", click},
+
+    {"prompt-insert", PROMPT, {T::any_character()}, "insert the character", prompt_insert},
+    {"prompt-left", PROMPT, {T::key(TB_KEY_ARROW_LEFT)}, "one character left", prompt_left},
+    {"prompt-right", PROMPT, {T::key(TB_KEY_ARROW_RIGHT)}, "one character right", prompt_right},
+    {"prompt-older", PROMPT, {T::key(TB_KEY_ARROW_UP)}, "older pattern from the history",
+     prompt_older},
+    {"prompt-newer", PROMPT, {T::key(TB_KEY_ARROW_DOWN)}, "newer pattern from the history",
+     prompt_newer},
+    {"prompt-delete", PROMPT, {T::key(TB_KEY_DELETE)}, "delete the character under the cursor",
+     prompt_delete},
+    {"prompt-backspace", PROMPT, {T::key(TB_KEY_BACKSPACE2)},
+     "delete the character before the cursor", prompt_backspace},
+    {"prompt-submit", PROMPT, {T::key(TB_KEY_ENTER)}, "search for the pattern", prompt_submit},
+    {"prompt-cancel", PROMPT, {T::key(TB_KEY_ESC)}, "leave the prompt", prompt_cancel},
+};
+
+bool applies(action_mode mode, bool prompt_open) {
+    return mode == ANY || (mode == PROMPT) == prompt_open;
+}
+
+const action* find_trigger(bool prompt_open, trigger::kind_t kind, uint32_t code) {
+    for (const action& a : ACTIONS) {
+        if (!applies(a.mode, prompt_open)) continue;
+        for (const trigger& t : a.triggers)
+            if (t.kind == kind && (kind == trigger::ANY_CHARACTER || t.code == code)) return &a;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::span<const action> all_actions() { return ACTIONS; }
+
+const action* action_for(const viewer& v, const tb_event& event) {
+    const bool prompt_open = v.prompt.open;
+    switch (event.type) {
+    case TB_EVENT_MOUSE:
+        return find_trigger(prompt_open, trigger::MOUSE, event.key);
+    case TB_EVENT_KEY:
+        if (event.key != 0) return find_trigger(prompt_open, trigger::KEY, event.key);
+        if (prompt_open) return find_trigger(true, trigger::ANY_CHARACTER, 0);
+        return find_trigger(false, trigger::CHARACTER, event.ch);
+    default:
+        return nullptr;
+    }
+}
+
+std::string trigger_name(const trigger& t) {
+    switch (t.kind) {
+    case trigger::NONE:
+        return {};
+    case trigger::ANY_CHARACTER:
+        return "a character";
+    case trigger::CHARACTER: {
+        if (t.code == ' ') return "Space";
+        std::string name;
+        append_utf8(name, t.code);
+        return name;
+    }
+    case trigger::MOUSE:
+        switch (t.code) {
+        case TB_KEY_MOUSE_LEFT: return "left click";
+        case TB_KEY_MOUSE_WHEEL_UP: return "wheel up";
+        case TB_KEY_MOUSE_WHEEL_DOWN: return "wheel down";
+        default: return "mouse";
+        }
+    case trigger::KEY:
+        break;
+    }
+    switch (t.code) {
+    case TB_KEY_ENTER: return "Enter";
+    case TB_KEY_ESC: return "Esc";
+    case TB_KEY_TAB: return "Tab";
+    case TB_KEY_BACKSPACE2: return "Backspace";
+    case TB_KEY_DELETE: return "Delete";
+    case TB_KEY_INSERT: return "Insert";
+    case TB_KEY_HOME: return "Home";
+    case TB_KEY_END: return "End";
+    case TB_KEY_PGUP: return "PgUp";
+    case TB_KEY_PGDN: return "PgDn";
+    case TB_KEY_ARROW_UP: return "Up";
+    case TB_KEY_ARROW_DOWN: return "Down";
+    case TB_KEY_ARROW_LEFT: return "Left";
+    case TB_KEY_ARROW_RIGHT: return "Right";
+    case TB_KEY_BACK_TAB: return "Shift-Tab";
+    default: break;
+    }
+    char name[16];
+    if (t.code >= TB_KEY_F12 && t.code <= TB_KEY_F1) {
+        snprintf(name, sizeof name, "F%u", TB_KEY_F1 - t.code + 1);
+    } else if (t.code > 0 && t.code < 0x20) {
+        snprintf(name, sizeof name, "Ctrl-%c", static_cast<char>('A' + t.code - 1));
+    } else {
+        snprintf(name, sizeof name, "key %u", t.code);
+    }
+    return name;
+}

@@ -1,0 +1,45 @@
+// Every user action in one table: its name, the keys (or mouse buttons)
+// that run it by default, a line that says what it does, and the function
+// behind it. Dispatch, the help and the documentation all read this table.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "korvel/viewer.hpp"
+#include "term.hpp"
+
+// What makes an action run.
+struct trigger {
+    enum kind_t : uint8_t { NONE, KEY, CHARACTER, MOUSE, ANY_CHARACTER };
+    kind_t kind = NONE;
+    uint32_t code = 0; // a TB_KEY_* value (keys and mouse buttons) or a code point
+
+    static constexpr trigger key(uint16_t k) { return {KEY, k}; }
+    static constexpr trigger character(uint32_t c) { return {CHARACTER, c}; }
+    static constexpr trigger mouse(uint16_t button) { return {MOUSE, button}; }
+    static constexpr trigger any_character() { return {ANY_CHARACTER, 0}; }
+};
+
+// Where an action applies: the tree, the open prompt, or both.
+enum class action_mode : uint8_t { NORMAL, PROMPT, ANY };
+
+struct action {
+    const char* name;
+    action_mode mode;
+    std::array<trigger, 3> triggers;
+    const char* description;
+    // Returns whether the screen must be drawn again.
+    bool (*run)(viewer& v, const tb_event& event);
+};
+
+std::span<const action> all_actions();
+
+// The action the event runs in the viewer's present mode, or nullptr.
+// Special keys are looked up before characters.
+const action* action_for(const viewer& v, const tb_event& event);
+
+// How a trigger is written for people: "Ctrl-B", "Enter", "j", "wheel up".
+std::string trigger_name(const trigger& t);

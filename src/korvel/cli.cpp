@@ -1,0 +1,66 @@
+#include "korvel/cli.hpp"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
+                          "Options:\n"
+                          "       --fold, -f\n"
+                          "              Fold directories by default.\n\n"
+                          "       --separator=<C>, -s <C>\n"
+                          "              Set directory separator to C.  / is the default value.\n\n"
+                          "       --help, -h\n"
+                          "              Print a help message and exit.\n\n"
+                          "       --version, -v\n"
+                          "              Display version information and exit.\n\n";
+
+const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
+                            "A terminal viewer and picker for lists of paths.";
+
+} // namespace
+
+parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) {
+    static const option LONG_OPTIONS[] = {
+        {"fold", no_argument, nullptr, 'f'},
+        {"separator", required_argument, nullptr, 's'},
+        {"version", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    for (;;) {
+        const int code = getopt_long(argc, argv, "fs:vh", LONG_OPTIONS, nullptr);
+        switch (code) {
+        case -1:
+            if (optind < argc) opts.input_path = argv[optind];
+            return parse_result::RUN;
+        case 'f':
+            opts.fold_by_default = true;
+            break;
+        case 's':
+            if (strlen(optarg) != 1) {
+                failure = outcome::failure("directory separator must a single character");
+                return parse_result::FAILED;
+            }
+            opts.separator = optarg[0];
+            break;
+        case 'v':
+            puts(VERSION_TEXT);
+            return parse_result::DONE;
+        case 'h':
+            puts(USAGE_TEXT);
+            return parse_result::DONE;
+        case '?':
+            return parse_result::REPORTED;
+        case 0:
+            break;
+        default:
+            fprintf(stderr, "getopt() returned invalid code: %d\n", code);
+            abort();
+        }
+    }
+}

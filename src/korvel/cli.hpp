@@ -1,0 +1,21 @@
+// The command line.
+#pragma once
+
+#include "outcome.hpp"
+
+struct options {
+    // The first operand; further operands are ignored.
+    const char* input_path = nullptr;
+    bool fold_by_default = false;
+    char separator = '/';
+};
+
+enum class parse_result {
+    RUN,        // go on with these options
+    DONE,       // the help or version text was printed: exit 0
+    REPORTED,   // getopt_long has reported a bad option: exit 1
+    FAILED,     // exit 1 after printing the failure
+};
+
+// Options act in the order given, and the first -h or -v ends the parsing.
+parse_result parse_args(options& opts, int argc, char** argv, outcome& failure);

@@ -1,0 +1,150 @@
+#include "korvel/session.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "term.hpp"
+
+namespace {
+
+// What the signal handlers reach: the request they leave for the loop, the
+// pipe they write to so that a wait wakes up, and whether the list is still
+// loading.
+volatile sig_atomic_t stop_request = STOP_NONE;
+volatile sig_atomic_t wake_write_end = -1;
+volatile sig_atomic_t loading = 0;
+
+void wake_up() {
+    const int saved = errno;
+    const char byte = 0;
+    // A full pipe already holds a wake-up: nothing is lost.
+    [[maybe_unused]] const ssize_t n = write(wake_write_end, &byte, 1);
+    errno = saved;
+}
+
+void on_quit_signal(int) {
+    stop_request = STOP_QUIT;
+    wake_up();
+}
+
+void on_suspend_signal(int) {
+    if (loading) {
+        // SIGTSTP itself is blocked inside its handler; SIGSTOP cannot be.
+        kill(getpid(), SIGSTOP);
+        return;
+    }
+    // A quit already asked for is not turned into a suspend.
+    if (stop_request != STOP_QUIT) stop_request = STOP_SUSPEND;
+    wake_up();
+}
+
+void on_child_signal(int) { wake_up(); }
+
+void on_fatal_signal(int sig) {
+    // Only async-signal-safe calls here: whatever failed may have left ncurses
+    // or the allocator half-way through a change.
+    tb_shutdown_from_signal();
+    // Die of the signal itself, so the parent sees what happened.
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+struct handler_setup {
+    int sig;
+    void (*handler)(int);
+    const char* failure;
+};
+
+const std::array<handler_setup, 7> HANDLERS{{
+    {SIGABRT, on_fatal_signal, "failed to setup SIGABRT signal"},
+    {SIGSEGV, on_fatal_signal, "failed to setup SIGSEGV signal"},
+    {SIGINT, on_quit_signal, "failed to setup SIGINT signal"},
+    {SIGTERM, on_quit_signal, "failed to setup SIGTERM signal"},
+    {SIGTSTP, on_suspend_signal, "failed to setup SIGTSTP signal"},
+    {SIGHUP, on_quit_signal, "failed to setup SIGHUP signal"},
+    // Also undoes an ignored SIGCHLD handed down by whoever started the
+    // viewer, which would have the kernel reap mapped commands and the
+    // clipboard program before waitpid could report on them.
+    {SIGCHLD, on_child_signal, "failed to setup SIGCHLD signal"},
+}};
+
+} // namespace
+
+session::session() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wake_read_ = fds[0];
+        wake_write_ = fds[1];
+        wake_write_end = fds[1];
+    }
+}
+
+session::~session() {
+    (void)close_terminal();
+    wake_write_end = -1;
+    if (wake_read_ >= 0) close(wake_read_);
+    if (wake_write_ >= 0) close(wake_write_);
+}
+
+outcome session::install_signal_handlers() {
+    for (const handler_setup& h : HANDLERS) {
+        struct sigaction action {};
+        action.sa_handler = h.handler;
+        sigemptyset(&action.sa_mask);
+        // Interrupted system calls go on, as with signal(); waits that must
+        // notice a request watch the wake-up pipe instead.
+        action.sa_flags = SA_RESTART;
+        if (sigaction(h.sig, &action, nullptr) != 0) return outcome::failure(h.failure);
+    }
+    return {};
+}
+
+void session::set_loading(bool now_loading) { loading = now_loading ? 1 : 0; }
+
+stop_kind session::requested_stop() const { return static_cast<stop_kind>(stop_request); }
+
+void session::clear_stop_request() { stop_request = STOP_NONE; }
+
+int session::wake_fd() const { return wake_read_; }
+
+void session::drain_wakeups() {
+    char buffer[64];
+    while (wake_read_ >= 0 && read(wake_read_, buffer, sizeof buffer) > 0) {
+    }
+}
+
+outcome session::take_terminal(const char* failure) {
+    const int rc = tb_init();
+    if (rc != 0) return outcome::failuref(failure, tb_strerror(rc));
+    open_ = true;
+    tb_set_input_mode(TB_INPUT_ESC | TB_INPUT_MOUSE);
+    tb_hide_cursor();
+    tb_set_wakeup_fd(wake_read_);
+    return {};
+}
+
+outcome session::open_terminal() { return take_terminal("failed to init termbox: %s"); }
+
+outcome session::reopen_terminal() { return take_terminal("failed to take the terminal back: %s"); }
+
+outcome session::close_terminal() {
+    if (!open_) return {};
+    open_ = false;
+    const int rc = tb_shutdown();
+    if (rc == 0 || rc == TB_ERR_NOT_INIT) return {};
+    return outcome::failuref("failed to shutdown termbox: %s", tb_strerror(rc));
+}
+
+void session::stop_process() {
+    struct sigaction own {};
+    struct sigaction stop_now {};
+    stop_now.sa_handler = SIG_DFL;
+    sigemptyset(&stop_now.sa_mask);
+    sigaction(SIGTSTP, &stop_now, &own);
+    raise(SIGTSTP);
+    // Continued.
+    sigaction(SIGTSTP, &own, nullptr);
+}

@@ -1,0 +1,57 @@
+// The one owner of the terminal and of the signals: taking the terminal over
+// and handing it back, suspending like a shell job, the quit and suspend
+// requests that signal handlers make, the hand-back after a crash, and the
+// wake-up channel through which handlers (and other threads) interrupt a
+// wait that has no time-out.
+#pragma once
+
+#include <csignal>
+
+#include "korvel/viewer.hpp"
+#include "outcome.hpp"
+
+class session {
+  public:
+    session();
+    // Hands the terminal back if it is still held.
+    ~session();
+    session(const session&) = delete;
+    session& operator=(const session&) = delete;
+
+    // SIGABRT and SIGSEGV hand the terminal back; SIGINT, SIGTERM and SIGHUP
+    // ask to quit; SIGTSTP asks to suspend; SIGCHLD wakes the waiting loop.
+    // Fails with "failed to setup SIG... signal".
+    outcome install_signal_handlers();
+    // While the list is loading there is no screen of ours to put away, so
+    // a suspend stops at once, as the rest of the pipeline does.
+    void set_loading(bool loading);
+
+    // The request a signal made, if any, and forgetting it.
+    stop_kind requested_stop() const;
+    void clear_stop_request();
+
+    // Readable after any signal the handlers act on; tb_peek_event and other
+    // waits watch it.
+    int wake_fd() const;
+    void drain_wakeups();
+
+    // "failed to init termbox: %s" when the terminal cannot be taken over.
+    outcome open_terminal();
+    // "failed to shutdown termbox: %s"; success when nothing was open.
+    outcome close_terminal();
+    bool terminal_open() const { return open_; }
+    // Taking the terminal back after a command or a suspension:
+    // "failed to take the terminal back: %s".
+    outcome reopen_terminal();
+
+    // Stops the process as a shell job does, until it is continued; the
+    // caller has handed the terminal back.
+    void stop_process();
+
+  private:
+    outcome take_terminal(const char* failure);
+
+    bool open_ = false;
+    int wake_read_ = -1;
+    int wake_write_ = -1;
+};

@@ -1,0 +1,212 @@
+// The event loop's dispatch on the in-memory screen: keys, the mouse,
+// resizes and the prompt, each followed by the frame it asks for.
+#include <string>
+#include <vector>
+
+#include "app_fixture.hpp"
+#include "korvel/actions.hpp"
+#include "korvel/draw.hpp"
+#include "korvel/loop.hpp"
+
+namespace {
+
+tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }
+tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0}; }
+tb_event mouse(uint16_t button, int y) { return tb_event{TB_EVENT_MOUSE, 0, button, 0, 0, 0, 0, y}; }
+tb_event resize(int w, int h) { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, w, h, 0, 0}; }
+
+// Sorted, this is: a, a/1, a/2, b, b/c, b/c/d, e.
+const char* const TREE = "a/1\na/2\nb/c/d\ne\n";
+
+class dispatch : public app_fixture {
+  protected:
+    void SetUp() override {
+        load(TREE, 30, 6);
+        show_current_path(v());
+        ASSERT_TRUE(redraw(v()).ok());
+    }
+
+    // The event as the terminal hands it over (a resize takes effect then),
+    // dispatched, and drawn when it asks to be. Returns whether it drew.
+    bool send(const tb_event& event) {
+        tb_memory_push_event(event);
+        tb_event taken{};
+        EXPECT_EQ(tb_peek_event(&taken, 0), 0);
+        const dispatch_result result = dispatch_event(v(), taken);
+        EXPECT_EQ(result.mapped, nullptr);
+        if (result.redraw) {
+            EXPECT_TRUE(redraw(v()).ok());
+        }
+        return result.redraw;
+    }
+    bool type(const std::string& text) {
+        bool drew = true;
+        for (const unsigned char c : text) drew = send(character(c)) && drew;
+        return drew;
+    }
+
+    static std::string screen_row(int y) {
+        std::string text;
+        for (int x = 0; x < tb_width(); ++x) text += tb_memory_cell_text(x, y);
+        text.erase(text.find_last_not_of(' ') + 1);
+        return text;
+    }
+    static std::vector<std::string> tree_area() {
+        std::vector<std::string> rows;
+        for (int y = 0; y + 1 < tb_height(); ++y) rows.push_back(screen_row(y));
+        return rows;
+    }
+    static std::string status_row() { return screen_row(tb_height() - 1); }
+    // What the status row reads with this text and position counter.
+    static std::string status_of(const std::string& text, const std::string& counter) {
+        std::string row = " " + text;
+        row.resize(static_cast<size_t>(tb_width()) - counter.size() - 1, ' ');
+        return row + counter;
+    }
+};
+
+TEST_F(dispatch, KeysMoveFoldAndScroll) {
+    const struct {
+        std::string keys;
+        std::vector<std::string> rows; // the tree area afterwards
+        std::string status;
+    } steps[] = {
+        {"j", {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, status_of("a/1", "2/7")},
+        {"G", {"  • 2", "▼ b", "  ▼ c", "    • d", "• e"}, status_of("e", "7/7")},
+        {"kk", {"  • 2", "▼ b", "  ▼ c", "    • d", "• e"}, status_of("b/c", "5/7")},
+        {"\r", {"  • 2", "▼ b", "  ▶ c", "• e", ""}, status_of("b/c", "5/7")},
+        {"p ", {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, status_of("e", "7/7")},
+        {"g", {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, status_of("a", "1/7")},
+        {"c", {"▶ a", "▶ b", "• e", "", ""}, status_of("a", "1/7")},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.keys);
+        for (const unsigned char c : step.keys)
+            send(c == '\r' ? key(TB_KEY_ENTER) : character(c));
+        EXPECT_EQ(tree_area(), step.rows);
+        EXPECT_EQ(status_row(), step.status);
+    }
+}
+
+TEST_F(dispatch, UnboundKeysDrawNothingAndParentOfATopLevelEntryToo) {
+    EXPECT_FALSE(send(character('x')));
+    EXPECT_FALSE(send(key(TB_KEY_CTRL_C)));
+    EXPECT_FALSE(send(key(TB_KEY_TAB)));
+    EXPECT_FALSE(send(character('p'))); // a has no parent
+    EXPECT_FALSE(send(mouse(TB_KEY_MOUSE_RIGHT, 0)));
+    EXPECT_TRUE(send(character('j')));
+}
+
+TEST_F(dispatch, QuitSuspendAndChoose) {
+    send(character('j'));
+    send(character('o'));
+    EXPECT_EQ(v().stop, STOP_QUIT);
+    EXPECT_EQ(v().chosen, "a/1");
+    v().stop = STOP_NONE;
+    send(key(TB_KEY_CTRL_Z));
+    EXPECT_EQ(v().stop, STOP_SUSPEND);
+    v().stop = STOP_NONE;
+    send(key(TB_KEY_ESC));
+    EXPECT_EQ(v().stop, STOP_QUIT);
+}
+
+TEST_F(dispatch, MouseSelectsFoldsAndScrolls) {
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_LEFT, 3))); // b
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▶ b", "• e"}));
+    EXPECT_EQ(cursor(), 3);
+    // The status row, and a row below the last entry, take no click.
+    EXPECT_FALSE(send(mouse(TB_KEY_MOUSE_LEFT, 5)));
+    send(mouse(TB_KEY_MOUSE_LEFT, 0)); // a folds: e moves up to row 2
+    EXPECT_FALSE(send(mouse(TB_KEY_MOUSE_LEFT, 4)));
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_WHEEL_DOWN, 0)));
+    EXPECT_EQ(cursor(), 1);
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_WHEEL_UP, 0)));
+    EXPECT_EQ(cursor(), 0);
+}
+
+TEST_F(dispatch, ResizeRedrawsAtTheNewSizeWithTheSameWindow) {
+    send(character('G'));
+    EXPECT_TRUE(send(resize(12, 3)));
+    EXPECT_EQ(tb_width(), 12);
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"  • 2", "▼ b"}));
+    EXPECT_EQ(status_row(), status_of("e", "7/7"));
+    send(character('k')); // the cursor comes back into the window
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"  ▼ c", "    • d"}));
+    EXPECT_TRUE(send(resize(1, 1)));
+    EXPECT_TRUE(send(character('g')));
+    EXPECT_EQ(status_row(), "");
+}
+
+TEST_F(dispatch, PromptEditsSearchesAndIsAlwaysOnItsRow) {
+    EXPECT_TRUE(send(character('/')));
+    EXPECT_TRUE(type("dx"));
+    EXPECT_EQ(status_row(), status_of("/dx", "1/7"));
+    int x = 0, y = 0;
+    tb_memory_cursor(&x, &y);
+    EXPECT_EQ(x, 4);
+    EXPECT_EQ(y, 5);
+    // A key that edits nothing still draws; Backspace and Left edit.
+    EXPECT_TRUE(send(key(TB_KEY_CTRL_Z)));
+    EXPECT_TRUE(send(key(TB_KEY_BACKSPACE2)));
+    EXPECT_TRUE(send(key(TB_KEY_ARROW_LEFT)));
+    tb_memory_cursor(&x, &y);
+    EXPECT_EQ(x, 2);
+    // The mouse acts on the tree; the prompt keeps its row.
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_WHEEL_DOWN, 0)));
+    EXPECT_EQ(status_row(), status_of("/d", "2/7"));
+    EXPECT_EQ(v().stop, STOP_NONE);
+    // Enter searches from the cursor and closes the prompt.
+    EXPECT_TRUE(send(key(TB_KEY_ENTER)));
+    EXPECT_FALSE(v().prompt.open);
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+    tb_memory_cursor(&x, &y);
+    EXPECT_EQ(x, -1);
+    // n finds nothing further; N comes back to it from above.
+    send(character('n'));
+    EXPECT_EQ(status_row(), status_of("Pattern not found", "6/7"));
+    // Escape leaves the prompt and the search as they were.
+    send(character('?'));
+    type("zz");
+    send(key(TB_KEY_ESC));
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+    send(character('g'));
+    send(character('n'));
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+}
+
+TEST_F(dispatch, MappedKeysComeFirstInTheTreeButNotAtThePrompt) {
+    v().keys.add('j', "echo mapped");
+    const dispatch_result mapped = dispatch_event(v(), character('j'));
+    ASSERT_NE(mapped.mapped, nullptr);
+    EXPECT_EQ(std::string(mapped.mapped->text), "echo mapped");
+    EXPECT_EQ(cursor(), 0);
+    // Special keys and characters from 0x80 up never match a mapping.
+    EXPECT_EQ(dispatch_event(v(), key(TB_KEY_ARROW_DOWN)).mapped, nullptr);
+    send(character('/'));
+    EXPECT_EQ(dispatch_event(v(), character('j')).mapped, nullptr);
+    EXPECT_EQ(v().prompt.editor.text(), "j");
+}
+
+// Every trigger in the table reaches its own action: no key is taken twice
+// within a mode.
+TEST_F(dispatch, EveryTriggerRunsItsOwnAction) {
+    for (const action& a : all_actions()) {
+        for (const trigger& t : a.triggers) {
+            if (t.kind == trigger::NONE) continue;
+            SCOPED_TRACE(std::string(a.name) + " by " + trigger_name(t));
+            v().prompt.open = a.mode == action_mode::PROMPT;
+            tb_event event{};
+            switch (t.kind) {
+            case trigger::KEY: event = key(static_cast<uint16_t>(t.code)); break;
+            case trigger::CHARACTER: event = character(t.code); break;
+            case trigger::ANY_CHARACTER: event = character(0x4E2D); break;
+            case trigger::MOUSE: event = mouse(static_cast<uint16_t>(t.code), 0); break;
+            case trigger::NONE: break;
+            }
+            EXPECT_EQ(action_for(v(), event), &a);
+            EXPECT_FALSE(trigger_name(t).empty());
+        }
+    }
+}
+
+} // namespace
