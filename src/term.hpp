@@ -126,7 +126,10 @@ int tb_printf(int x, int y, uintattr_t fg, uintattr_t bg, const char* fmt, ...)
 int tb_shutdown_from_signal();
 int tb_last_errno();
 
-// Beyond termbox: measuring text as the layer draws it (wide characters take
+// Beyond termbox: whether the terminal shows colours (true for the
+// in-memory backend); without them only attributes stand out.
+bool tb_colors_available();
+// Measuring text as the layer draws it (wide characters take
 // two columns, combining marks none, substitutes one).
 int64_t tb_text_columns(std::string_view text);
 // The byte offset at which to cut a text so that `columns` columns are

@@ -187,6 +187,13 @@ short curses_color(uintattr_t color) {
     return index >= TB_BLACK && index <= TB_WHITE ? static_cast<short>(index - TB_BLACK) : -1;
 }
 
+// Without one, what was drawn stays on screen when the terminal is handed
+// back, and the shell's prompt lands on the old status row.
+bool has_alternate_screen() {
+    const char* enter = tigetstr("smcup");
+    return enter != nullptr && enter != reinterpret_cast<char*>(-1);
+}
+
 // What a fatal signal needs to hand the terminal back, prepared while it is
 // safe to call into ncurses and termios.
 struct crash_restore {
@@ -214,6 +221,7 @@ struct crash_restore {
         append(tigetstr("sgr0"));
         append(tigetstr("cnorm"));
         append(tigetstr("rmcup"));
+        if (!has_alternate_screen()) append(tigetstr("clear"));
         armed = 1;
     }
 };
@@ -257,7 +265,19 @@ struct terminal::state {
         }
         keypad(stdscr, FALSE);
         curs_set(1);
+        const bool clear_after = !has_alternate_screen();
+        const char* clear_screen = tigetstr("clear");
         endwin();
+        if (clear_after && clear_screen != nullptr && clear_screen != reinterpret_cast<char*>(-1)) {
+            fflush(out.get());
+            std::string_view bytes = clear_screen;
+            while (!bytes.empty()) {
+                const ssize_t n = write(fileno(out.get()), bytes.data(), bytes.size());
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                bytes.remove_prefix(static_cast<size_t>(n));
+            }
+        }
         delscreen(screen);
     }
 
@@ -407,32 +427,45 @@ struct terminal::state {
     bool character_event(wint_t wch, tb_event& event) {
         event = {};
         event.type = TB_EVENT_KEY;
+        plain_character(wch, event);
+        if (wch == 0x1B && (mode & TB_INPUT_ALT)) alt_prefix(event);
+        return true;
+    }
+
+    static void plain_character(wint_t wch, tb_event& event) {
         if (wch == 0x0D) {
             event.key = TB_KEY_ENTER;
         } else if (wch == 0x7F || wch == 0x08) {
             event.key = TB_KEY_BACKSPACE2;
         } else if (wch < 0x20) {
             event.key = static_cast<uint16_t>(wch);
-            if (wch == 0x1B && (mode & TB_INPUT_ALT)) alt_prefix(event);
         } else {
             event.ch = static_cast<uint32_t>(wch);
         }
-        return true;
     }
 
-    // In Alt mode an Escape directly followed by a character is that
-    // character with TB_MOD_ALT.
+    // In Alt mode an Escape directly followed by another key (a character, a
+    // control key, a second Escape, an arrow) is that key with TB_MOD_ALT; a
+    // lone Escape stays TB_KEY_ESC.
     void alt_prefix(tb_event& event) {
         wint_t next = 0;
         const int r = wget_wch(stdscr, &next);
-        if (r == OK && next >= 0x20 && next != 0x7F) {
-            event.key = 0;
-            event.ch = static_cast<uint32_t>(next);
+        if (r == OK) {
+            event = {};
+            event.type = TB_EVENT_KEY;
+            plain_character(next, event);
             event.mod = TB_MOD_ALT;
-        } else if (r == OK) {
-            unget_wch(static_cast<wchar_t>(next));
         } else if (r == KEY_CODE_YES) {
-            ungetch(static_cast<int>(next));
+            const int key = special_key(static_cast<int>(next));
+            if (key < 0) {
+                // A mouse report or a resize: not a key to join.
+                ungetch(static_cast<int>(next));
+                return;
+            }
+            event = {};
+            event.type = TB_EVENT_KEY;
+            event.key = static_cast<uint16_t>(key);
+            event.mod = TB_MOD_ALT;
         }
     }
 
@@ -615,6 +648,8 @@ int terminal::next_event(tb_event& event, int timeout_ms, int wake_fd, int& err)
         hung_up = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     }
 }
+
+bool terminal::colors_available() const { return s_->colors; }
 
 void terminal::set_input_mode(int mode) {
     s_->mode = mode;

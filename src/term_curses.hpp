@@ -32,6 +32,7 @@ class terminal {
     int next_event(tb_event& event, int timeout_ms, int wake_fd, int& err);
 
     void set_input_mode(int mode);
+    bool colors_available() const;
 
   private:
     struct state;

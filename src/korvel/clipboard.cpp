@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -105,7 +106,12 @@ void copy_to_clipboard(viewer& v) {
         v.status.show_error("Failed to copy: waitpid() failed");
         return;
     }
-    if (WIFSIGNALED(status) || WEXITSTATUS(status) == 0) {
+    if (WIFSIGNALED(status)) {
+        // Killed before it could take the text: nothing was copied.
+        const char* name = sigabbrev_np(WTERMSIG(status));
+        v.status.showf(status_style::ERROR, "Failed to copy: killed by SIG%s",
+                       name != nullptr ? name : "?");
+    } else if (WEXITSTATUS(status) == 0) {
         v.status.showf(status_style::MESSAGE, "Copied: %s", path.c_str());
     } else if (WEXITSTATUS(status) == NOT_FOUND) {
         v.status.show_error("Failed to copy: neither xsel nor wl-copy were found");

@@ -15,22 +15,41 @@ struct color_pair {
     uintattr_t bg;
 };
 
-constexpr color_pair CURSOR_ROW_COLORS{TB_BLACK | TB_BOLD, TB_WHITE};
-constexpr color_pair MATCH_ROW_COLORS{TB_BLACK, TB_YELLOW};
-constexpr color_pair PLAIN_ROW_COLORS{TB_WHITE, TB_DEFAULT};
-constexpr color_pair INDICATOR_COLORS{TB_BLACK, TB_WHITE};
-constexpr color_pair MESSAGE_COLORS{TB_BLACK, TB_WHITE};
-constexpr color_pair ERROR_COLORS{TB_WHITE, TB_RED};
-constexpr color_pair PROMPT_COLORS{TB_WHITE, TB_DEFAULT};
+struct palette {
+    color_pair cursor_row;
+    color_pair match_row;
+    color_pair plain_row;
+    color_pair indicator;
+    color_pair message;
+    color_pair error;
+    color_pair prompt;
 
-color_pair colors_of(status_style style) {
-    switch (style) {
-    case status_style::ERROR: return ERROR_COLORS;
-    case status_style::PROMPT: return PROMPT_COLORS;
-    case status_style::MESSAGE: break;
+    color_pair of(status_style style) const {
+        switch (style) {
+        case status_style::ERROR: return error;
+        case status_style::PROMPT: return prompt;
+        case status_style::MESSAGE: break;
+        }
+        return message;
     }
-    return MESSAGE_COLORS;
-}
+};
+
+// Plain rows and the prompt keep the terminal's own colours, so they read on
+// light and dark themes alike.
+constexpr palette COLORS{
+    {TB_BLACK | TB_BOLD, TB_WHITE}, {TB_BLACK, TB_YELLOW}, {TB_DEFAULT, TB_DEFAULT},
+    {TB_BLACK, TB_WHITE},           {TB_BLACK, TB_WHITE},  {TB_WHITE, TB_RED},
+    {TB_DEFAULT, TB_DEFAULT},
+};
+
+// Without colours (NO_COLOR, or a terminal that has none) attributes alone
+// make the cursor row, the status row and the matches stand out.
+constexpr palette ATTRIBUTES{
+    {TB_REVERSE | TB_BOLD, TB_DEFAULT}, {TB_BOLD | TB_UNDERLINE, TB_DEFAULT},
+    {TB_DEFAULT, TB_DEFAULT},           {TB_REVERSE, TB_DEFAULT},
+    {TB_REVERSE, TB_DEFAULT},           {TB_REVERSE | TB_BOLD, TB_DEFAULT},
+    {TB_DEFAULT, TB_DEFAULT},
+};
 
 // Clipping is not a failure: rows and texts run off the screen all the time.
 bool drawn(int rc) { return rc == 0 || rc == TB_ERR_OUT_OF_BOUNDS; }
@@ -44,7 +63,9 @@ const char* marker_of(const path_entry& entry) {
 
 class frame_painter {
   public:
-    explicit frame_painter(const viewer& v) : v_(v), walker_(v.tree), cursor_(cursor_row(v)) {}
+    explicit frame_painter(const viewer& v)
+        : v_(v), walker_(v.tree), cursor_(cursor_row(v)),
+          colors_(v.no_color || !tb_colors_available() ? ATTRIBUTES : COLORS) {}
 
     outcome paint() {
         for (int y = 0; y < tb_height() - 1; ++y) {
@@ -58,11 +79,11 @@ class frame_painter {
 
   private:
     color_pair colors_of_row(int64_t row, uint64_t entry) {
-        if (row == cursor_) return CURSOR_ROW_COLORS;
+        if (row == cursor_) return colors_.cursor_row;
         // Rows are drawn in tree order, so one walker builds each row's full
         // path from the row before instead of from the top.
-        return v_.search.match(v_.tree, entry, walker_) == match_result::MATCH ? MATCH_ROW_COLORS
-                                                                               : PLAIN_ROW_COLORS;
+        return v_.search.match(v_.tree, entry, walker_) == match_result::MATCH ? colors_.match_row
+                                                                               : colors_.plain_row;
     }
 
     outcome row_at(int y, int64_t row) {
@@ -72,13 +93,17 @@ class frame_painter {
         const char* text = entry.name[0] != '\0' ? entry.name : separator_text;
 
         // Scrolling sideways eats the indentation first, then the name's
-        // leading bytes; the marker always stays.
+        // leading columns, whole characters at a time (a wide character cut
+        // in two leaves a blank); the marker always stays.
         const int64_t indent = 2 * static_cast<int64_t>(entry.depth);
         const int64_t past_indent = v_.view.hscroll - indent;
         int64_t x = 0;
         size_t cut = 0;
+        int64_t blank = 0;
         if (past_indent > 0) {
-            cut = static_cast<size_t>(std::min<int64_t>(past_indent, strlen(text)));
+            int64_t skipped = 0;
+            cut = tb_skip_columns(text, past_indent, &skipped);
+            blank = skipped - past_indent;
         } else {
             x = indent - v_.view.hscroll;
         }
@@ -91,17 +116,18 @@ class frame_painter {
         int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(entry));
         if (!drawn(rc)) return fail("failed to print path", rc);
         bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
-        rc = tb_print(column + MARKER_COLUMNS, y, colors.fg, colors.bg, text + cut);
+        rc = tb_print(static_cast<int>(std::min<int64_t>(column + MARKER_COLUMNS + blank, width)), y,
+                      colors.fg, colors.bg, text + cut);
         if (!drawn(rc)) return fail("failed to print path", rc);
         // The layer reports a text cut at an edge; rows never start left of 0,
         // so that edge is the right one.
         cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
         if (cut_at_right) {
-            rc = tb_set_cell(width - 1, y, '>', INDICATOR_COLORS.fg, INDICATOR_COLORS.bg);
+            rc = tb_set_cell(width - 1, y, '>', colors_.indicator.fg, colors_.indicator.bg);
             if (!drawn(rc)) return fail("failed to print '>' symbol", rc);
         }
         if (cut > 0) {
-            rc = tb_set_cell(0, y, '<', INDICATOR_COLORS.fg, INDICATOR_COLORS.bg);
+            rc = tb_set_cell(0, y, '<', colors_.indicator.fg, colors_.indicator.bg);
             if (!drawn(rc)) return fail("failed to print '<' symbol", rc);
         }
         return {};
@@ -118,10 +144,10 @@ class frame_painter {
             prompt.show(std::string(v_.prompt.direction > 0 ? "/" : "?")
                             .append(v_.prompt.editor.text()));
             text = prompt.row();
-            colors = PROMPT_COLORS;
+            colors = colors_.prompt;
         } else {
             text = v_.status.row();
-            colors = colors_of(v_.status.style());
+            colors = colors_.of(v_.status.style());
         }
         int rc = tb_print(0, y, colors.fg, colors.bg, text.c_str());
         if (!drawn(rc)) return fail("failed to print prompt message", rc);
@@ -153,6 +179,7 @@ class frame_painter {
     const viewer& v_;
     full_path_walker walker_;
     const int64_t cursor_;
+    const palette& colors_;
 };
 
 } // namespace

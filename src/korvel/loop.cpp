@@ -51,6 +51,9 @@ outcome handle_events(viewer& v, session& s) {
 
 dispatch_result dispatch_event(viewer& v, const tb_event& event) {
     if (event.type == TB_EVENT_RESIZE) return {true, nullptr};
+    // Nothing is bound to an Alt-key: it is ignored, at the prompt too
+    // (which still redraws, as after every key there).
+    if (event.type == TB_EVENT_KEY && (event.mod & TB_MOD_ALT)) return {v.prompt.open, nullptr};
     // A mapping replaces the built-in meaning of its character.
     if (event.type == TB_EVENT_KEY && !v.prompt.open) {
         if (const command* mapped = v.keys.find(event.ch)) return {true, mapped};

@@ -120,7 +120,9 @@ outcome session::take_terminal(const char* failure) {
     const int rc = tb_init();
     if (rc != 0) return outcome::failuref(failure, tb_strerror(rc));
     open_ = true;
-    tb_set_input_mode(TB_INPUT_ESC | TB_INPUT_MOUSE);
+    // Alt mode: an Escape that another key follows at once is an Alt-key, not
+    // a lone Escape that would quit.
+    tb_set_input_mode(TB_INPUT_ALT | TB_INPUT_MOUSE);
     tb_hide_cursor();
     tb_set_wakeup_fd(wake_read_);
     return {};

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -77,6 +78,8 @@ int korvel_main(int argc, char** argv) {
     FILE* input = file ? file.get() : stdin;
 
     viewer v;
+    const char* no_color = getenv("NO_COLOR");
+    v.no_color = no_color != nullptr && *no_color != '\0';
     if (outcome read = read_config(v.keys); !read) return fail(read);
     session s;
     if (outcome installed = s.install_signal_handlers(); !installed) return fail(installed);

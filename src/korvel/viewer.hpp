@@ -47,4 +47,6 @@ struct viewer {
     stop_kind stop = STOP_NONE;
     // The path chosen with 'o', printed once the terminal is restored.
     std::optional<std::string> chosen;
+    // Attributes instead of colours, as NO_COLOR asks.
+    bool no_color = false;
 };

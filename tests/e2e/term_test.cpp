@@ -240,10 +240,16 @@ TEST(TermInput, KeysAreDecoded) {
     EXPECT_EQ(s.term_signal(), 0);
 }
 
-TEST(TermInput, AltModeJoinsEscapeAndTheNextCharacter) {
-    e2e::session s(probe({"init", "alt", "ready", "events", "2", "shutdown"}));
+TEST(TermInput, AltModeJoinsEscapeAndTheNextKey) {
+    e2e::session s(probe({"init", "alt", "ready", "events", "7", "shutdown"}));
     ASSERT_TRUE(s.wait_for_stdout("ready")) << s.dump();
     EXPECT_EQ(next_event(s, "\x1bx"), key_line(0, 'x', TB_MOD_ALT));
+    EXPECT_EQ(next_event(s, "\x1b\xc3\xa9"), key_line(0, 0xE9, TB_MOD_ALT));
+    // A second Escape, a control key and an arrow join it as well.
+    EXPECT_EQ(next_event(s, "\x1b\x1b"), key_line(TB_KEY_ESC, 0, TB_MOD_ALT));
+    EXPECT_EQ(next_event(s, "\x1b\x03"), key_line(TB_KEY_CTRL_C, 0, TB_MOD_ALT));
+    EXPECT_EQ(next_event(s, "\x1b\r"), key_line(TB_KEY_ENTER, 0, TB_MOD_ALT));
+    EXPECT_EQ(next_event(s, "\x1b\x1b[A"), key_line(TB_KEY_ARROW_UP, 0, TB_MOD_ALT));
     EXPECT_EQ(next_event(s, e2e::KEY_ESC), key_line(TB_KEY_ESC));
     finish(s);
 }
