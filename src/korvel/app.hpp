@@ -24,7 +24,7 @@ struct options_t {
 extern options_t options;
 extern uint64_t total_entries;
 extern unfolded_paths_t unfolded_paths;
-extern command* commands;
+extern key_map commands;
 extern readline line_editor;
 // Written by the signal handlers and some keys, read by the event loop.
 extern volatile sig_atomic_t stop_request;

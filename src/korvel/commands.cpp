@@ -30,7 +30,7 @@ char command_output[KEPT_OUTPUT + 1];
         close(tty);
     }
     setenv("f", path.c_str(), 1);
-    execl("/bin/sh", "/bin/sh", "-c", cmd->text, static_cast<char*>(nullptr));
+    execl("/bin/sh", "/bin/sh", "-c", cmd->text.c_str(), static_cast<char*>(nullptr));
     _exit(1);
 }
 
@@ -93,7 +93,7 @@ void report_failure(const command* cmd, int exit_code, size_t kept, bool read_fa
         return;
     }
     if (kept == 0) {
-        show_errorf("%s exited with status %d", cmd->text, exit_code);
+        show_errorf("%s exited with status %d", cmd->text.c_str(), exit_code);
         return;
     }
     if (command_output[kept - 1] == '\n') --kept;

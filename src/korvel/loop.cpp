@@ -107,17 +107,9 @@ bool normal_key(const tb_event& event) {
     return false;
 }
 
-// A mapping replaces the built-in meaning of its character. Key bytes from
-// 0x80 up are negative as signed chars and so never equal a character.
+// A mapping replaces the built-in meaning of its character.
 const command* mapped_command(const tb_event& event) {
-    if (event.ch == 0) return nullptr;
-    for (const command* c = commands; c != nullptr; c = c->next) {
-        if (static_cast<int64_t>(static_cast<signed char>(c->key)) ==
-            static_cast<int64_t>(event.ch)) {
-            return c;
-        }
-    }
-    return nullptr;
+    return commands.find(event.ch);
 }
 
 // Every key in prompt mode redraws, whether or not it edited anything.

@@ -17,7 +17,7 @@
 options_t options;
 uint64_t total_entries = 0;
 unfolded_paths_t unfolded_paths;
-command* commands = nullptr;
+key_map commands;
 readline line_editor;
 volatile sig_atomic_t stop_request = STOP_NONE;
 std::optional<std::string> exit_path;
@@ -180,8 +180,7 @@ void cleanup() {
         free_readline(&line_editor);
         editor_ready = false;
     }
-    free_commands(commands);
-    commands = nullptr;
+    commands = key_map();
 }
 
 void on_quit_signal(int) { stop_request = STOP_QUIT; }
@@ -224,8 +223,8 @@ int korvel_main(int argc, char** argv) {
         print_error(get_error());
         return 1;
     }
-    if (read_config(&commands) != 0) {
-        print_error(get_error());
+    if (const outcome config = read_config(commands); !config) {
+        print_error(config.message().c_str());
         return 1;
     }
     init_readline(&line_editor);
