@@ -139,8 +139,12 @@ void key_map::add(char key, std::string_view text) {
 }
 
 std::string config_file_path() {
-    // XDG_CONFIG_PATH counts even when empty.
+    // XDG_CONFIG_PATH counts even when empty, as it always has; an empty
+    // XDG_CONFIG_HOME counts as unset, as the XDG convention has it.
     if (const char* path = getenv("XDG_CONFIG_PATH")) return std::string(path) + "/korvel/config";
+    if (const char* home = getenv("XDG_CONFIG_HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/korvel/config";
+    }
     if (const char* home = getenv("HOME")) return std::string(home) + "/.config/korvel/config";
     return {};
 }

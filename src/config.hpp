@@ -46,7 +46,8 @@ outcome read_config(key_map& map);
 outcome read_config_stream(FILE* file, key_map& map);
 
 // The file read_config reads: $XDG_CONFIG_PATH/korvel/config when
-// XDG_CONFIG_PATH is set, even empty; else $HOME/.config/korvel/config.
-// Empty when neither is set. A path too long to open is returned whole all
+// XDG_CONFIG_PATH is set, even empty; else $XDG_CONFIG_HOME/korvel/config
+// when that is set and not empty; else $HOME/.config/korvel/config. Empty
+// when none of them is set. A path too long to open is returned whole all
 // the same: it is read_config that refuses it.
 std::string config_file_path();

@@ -456,7 +456,7 @@ read_outcome read_config_unprivileged(const std::string& dir) {
 // directory and the variables are put back afterwards.
 class ConfigFileTest : public testing::Test {
   protected:
-    static constexpr const char* VARIABLES[] = {"XDG_CONFIG_PATH", "HOME"};
+    static constexpr const char* VARIABLES[] = {"XDG_CONFIG_PATH", "XDG_CONFIG_HOME", "HOME"};
 
     void SetUp() override {
         for (const char* name : VARIABLES) {
@@ -502,7 +502,7 @@ class ConfigFileTest : public testing::Test {
 // with '/' names a directory inside the test's own; so does an expected path.
 struct location_case {
     const char* name;
-    std::optional<std::string> xdg_config_path, home;
+    std::optional<std::string> xdg_config_path, xdg_config_home, home;
     std::string expected_path; // "" when no file can be named
     std::vector<binding> expected_bindings;
 };
@@ -522,11 +522,13 @@ class ConfigLocationTest : public ConfigFileTest,
 TEST_P(ConfigLocationTest, ReadsTheFileTheVariablesName) {
     const location_case& c = GetParam();
     write_file("xdg/korvel/config", "map p xdg-config-path\n");
+    write_file("config/korvel/config", "map c xdg-config-home\n");
     write_file("home/.config/korvel/config", "map h home\n");
     const auto variable = [&](const std::optional<std::string>& value) {
         return value ? std::optional<std::string>(in_dir(*value)) : std::nullopt;
     };
     set_variable("XDG_CONFIG_PATH", variable(c.xdg_config_path));
+    set_variable("XDG_CONFIG_HOME", variable(c.xdg_config_home));
     set_variable("HOME", variable(c.home));
     const std::string expected_path = in_dir(c.expected_path);
     if (!expected_path.empty() && expected_path.rfind(dir, 0) != 0 &&
@@ -547,20 +549,52 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         location_case{"XdgConfigPathFirst",
                       opt("xdg"),
+                      opt("config"),
                       opt("home"),
                       "xdg/korvel/config",
                       {{'p', "xdg-config-path"}}},
+        location_case{"XdgConfigHomeBeforeHome",
+                      unset,
+                      opt("config"),
+                      opt("home"),
+                      "config/korvel/config",
+                      {{'c', "xdg-config-home"}}},
+        location_case{"XdgConfigHomeWithoutHome",
+                      unset,
+                      opt("config"),
+                      unset,
+                      "config/korvel/config",
+                      {{'c', "xdg-config-home"}}},
+        location_case{"EmptyXdgConfigHomeIsUnset",
+                      unset,
+                      opt(""),
+                      opt("home"),
+                      "home/.config/korvel/config",
+                      {{'h', "home"}}},
         location_case{
-            "HomeAlone", unset, opt("home"), "home/.config/korvel/config", {{'h', "home"}}},
+            "HomeAlone", unset, unset, opt("home"), "home/.config/korvel/config", {{'h', "home"}}},
         location_case{"MissingFileUnderXdgConfigPathDoesNotFallBack",
+                      opt("absent"),
+                      opt("config"),
+                      opt("home"),
+                      "absent/korvel/config",
+                      {}},
+        location_case{"MissingFileUnderXdgConfigHomeDoesNotFallBack",
+                      unset,
                       opt("absent"),
                       opt("home"),
                       "absent/korvel/config",
                       {}},
+        location_case{"EmptyXdgConfigPathLooksAtTheRoot",
+                      opt(""),
+                      opt("config"),
+                      opt("home"),
+                      "/korvel/config",
+                      {}},
         location_case{
-            "EmptyXdgConfigPathLooksAtTheRoot", opt(""), opt("home"), "/korvel/config", {}},
-        location_case{"EmptyHomeLooksAtTheRoot", unset, opt(""), "/.config/korvel/config", {}},
-        location_case{"NoneSet", unset, unset, "", {}}),
+            "EmptyHomeLooksAtTheRoot", unset, unset, opt(""), "/.config/korvel/config", {}},
+        location_case{"NoneSet", unset, unset, unset, "", {}},
+        location_case{"OnlyAnEmptyXdgConfigHome", unset, opt(""), unset, "", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigFileTest, PathMustFitTheBuffer) {
@@ -583,6 +617,11 @@ TEST_F(ConfigFileTest, PathMustFitTheBuffer) {
     EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
 
     unsetenv("XDG_CONFIG_PATH");
+    setenv("XDG_CONFIG_HOME", too_long.c_str(), 1);
+    result = read_config(map);
+    EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
+
+    unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", std::string(1024 - 22, 'h').c_str(), 1); // "/.config/korvel/config"
     EXPECT_EQ(config_file_path().size(), 1024u);
     result = read_config(map);
