@@ -25,7 +25,8 @@ extern options_t options;
 extern uint64_t total_entries;
 extern unfolded_paths_t unfolded_paths;
 extern key_map commands;
-extern readline line_editor;
+// Made after the configuration is read, gone at clean-up.
+extern std::optional<line_editor> prompt_editor;
 // Written by the signal handlers and some keys, read by the event loop.
 extern volatile sig_atomic_t stop_request;
 // The full path chosen with 'o', printed once the terminal is restored.

@@ -114,8 +114,8 @@ const command* mapped_command(const tb_event& event) {
 
 // Every key in prompt mode redraws, whether or not it edited anything.
 bool prompt_key(const tb_event& event) {
-    if ((event.ch & 0xFF) != 0) {
-        edit_prompt(RL_INSERT, static_cast<char>(event.ch & 0xFF));
+    if (event.ch != 0) {
+        edit_prompt(RL_INSERT, event.ch);
         return true;
     }
     switch (event.key) {

@@ -28,27 +28,27 @@ void open_prompt(int direction) {
     draw_prompt();
 }
 
-void edit_prompt(int32_t op, char byte) {
-    readline_edit(&line_editor, rl_edit{op, byte});
+void edit_prompt(int32_t op, uint32_t ch) {
+    prompt_editor->edit(rl_edit{op, ch});
     draw_prompt();
 }
 
 void submit_prompt() {
     close_prompt();
     // The search reads the text before submitting it moves the line.
-    if (line_editor.current->length != 0) {
-        if (init_search_ctx(line_editor.current->buf, prompt_direction) != 0) {
+    if (!prompt_editor->text().empty()) {
+        if (init_search_ctx(prompt_editor->text().data(), prompt_direction) != 0) {
             show_error(get_error());
         } else {
             search_next(0);
         }
     }
-    readline_edit(&line_editor, rl_edit{RL_SUBMIT, 0});
+    prompt_editor->edit(rl_edit{RL_SUBMIT, 0});
 }
 
 void cancel_prompt() {
     close_prompt();
-    readline_edit(&line_editor, rl_edit{RL_CANCEL, 0});
+    prompt_editor->edit(rl_edit{RL_CANCEL, 0});
 }
 
 void draw_prompt() {
@@ -61,7 +61,7 @@ void draw_prompt() {
         abort();
     }
     char text[254];
-    snprintf(text, sizeof text, "%s%s", prefix, line_editor.current->buf);
+    snprintf(text, sizeof text, "%s%s", prefix, prompt_editor->text().data());
     show_message(text);
     status_colors = PROMPT_COLORS;
     place_prompt_cursor();
@@ -69,7 +69,7 @@ void draw_prompt() {
 
 void place_prompt_cursor() {
     // Column 0 is the status line's leading blank, column 1 the prefix.
-    tb_set_cursor(line_editor.pos + 2, tb_height() - 1);
+    tb_set_cursor(prompt_editor->pos() + 2, tb_height() - 1);
 }
 
 void search_next(int reverse) {

@@ -6,7 +6,7 @@
 // '/' (direction 1) or '?' (-1): keys now edit the prompt's line.
 void open_prompt(int direction);
 // One editing operation on the line, then the prompt drawn anew.
-void edit_prompt(int32_t op, char byte = 0);
+void edit_prompt(int32_t op, uint32_t ch = 0);
 // Enter: closes the prompt, searches for the typed text (when there is
 // any), then enters the text into the history.
 void submit_prompt();

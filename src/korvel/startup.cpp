@@ -18,7 +18,7 @@ options_t options;
 uint64_t total_entries = 0;
 unfolded_paths_t unfolded_paths;
 key_map commands;
-readline line_editor;
+std::optional<line_editor> prompt_editor;
 volatile sig_atomic_t stop_request = STOP_NONE;
 std::optional<std::string> exit_path;
 
@@ -29,7 +29,6 @@ FILE* input = stdin;
 volatile sig_atomic_t loading = 0;
 bool input_is_file = false;
 input_lines lines;
-bool editor_ready = false;
 
 const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "Options:\n"
@@ -176,10 +175,7 @@ void cleanup() {
         input = stdin;
         input_is_file = false;
     }
-    if (editor_ready) {
-        free_readline(&line_editor);
-        editor_ready = false;
-    }
+    prompt_editor.reset();
     commands = key_map();
 }
 
@@ -227,8 +223,7 @@ int korvel_main(int argc, char** argv) {
         print_error(config.message().c_str());
         return 1;
     }
-    init_readline(&line_editor);
-    editor_ready = true;
+    prompt_editor.emplace();
     loading = 1;
     if (install_signal_handlers() != 0) {
         print_error(get_error());
