@@ -1,5 +1,5 @@
 // The line editor driven by arbitrary key sequences. Each input byte is one
-// operation (byte % 10): the editor's nine, and a tenth that plants
+// operation (byte % 15): the editor's fourteen, and a fifteenth that plants
 // bytes no key can type. An insertion takes its character from the bytes
 // after it: one byte below 0x80 is that character, any other byte starts a
 // 3-byte code point (anything up to 0x7FFFFF, so surrogates and values past
@@ -18,7 +18,7 @@
 #include "fuzz_check.hpp"
 #include "readline.hpp"
 
-constexpr int32_t OP_PLANT = RL_CANCEL + 1;
+constexpr int32_t OP_PLANT = RL_DELETE_TO_END + 1;
 constexpr int32_t OP_COUNT = OP_PLANT + 1;
 
 // Puts bytes (no NUL, at most RL_LINE_MAX) in place of the shown line, with
@@ -80,6 +80,10 @@ std::string encode(uint32_t c) {
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
     return out;
+}
+
+bool blank(char c) {
+    return c == ' ' || c == '\t';
 }
 
 // The history as the editor should hold it: oldest first, newest last.
@@ -156,6 +160,27 @@ struct model {
             pos = 0;
             current = newest();
             line().clear();
+            break;
+        case RL_START:
+            pos = 0;
+            break;
+        case RL_END:
+            pos = line().size();
+            break;
+        case RL_DELETE_TO_START:
+            erase(0, pos);
+            break;
+        case RL_DELETE_WORD: {
+            size_t start = pos;
+            while (start > 0 && blank(line()[start - 1]))
+                start--;
+            while (start > 0 && !blank(line()[start - 1]))
+                start--;
+            erase(start, pos);
+            break;
+        }
+        case RL_DELETE_TO_END:
+            erase(pos, line().size());
             break;
         case OP_PLANT:
             line() = planted;

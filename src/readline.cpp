@@ -114,6 +114,20 @@ void erase(line& l, int32_t& pos, int32_t from, int32_t to) {
     if (static_cast<size_t>(pos) < text.size()) pos = char_start(text, pos);
 }
 
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Where Ctrl-W deletes back to, as shells have it: over the blanks before
+// pos, then over the word before them.
+int32_t word_start(std::string_view text, int32_t pos) {
+    while (pos > 0 && is_blank(text[static_cast<size_t>(pos - 1)]))
+        --pos;
+    while (pos > 0 && !is_blank(text[static_cast<size_t>(pos - 1)]))
+        --pos;
+    return pos;
+}
+
 std::unique_ptr<line> new_line() {
     line* l = new (std::nothrow) line{};
     if (l == nullptr) check_failed("line != NULL", __func__, __FILE__, __LINE__);
@@ -202,7 +216,23 @@ void line_editor::edit(rl_edit edit) {
     case RL_CANCEL:
         cancel();
         break;
+    case RL_START:
+        pos_ = 0;
+        break;
+    case RL_END:
+        pos_ = length;
+        break;
+    case RL_DELETE_TO_START:
+        erase(l, pos_, 0, pos_);
+        break;
+    case RL_DELETE_WORD:
+        erase(l, pos_, word_start(shown, pos_), pos_);
+        break;
+    case RL_DELETE_TO_END:
+        erase(l, pos_, pos_, length);
+        break;
     default:
-        check_failed("edit.op >= RL_LEFT && edit.op <= RL_CANCEL", __func__, __FILE__, __LINE__);
+        check_failed("edit.op >= RL_LEFT && edit.op <= RL_DELETE_TO_END", __func__, __FILE__,
+                     __LINE__);
     }
 }

@@ -12,15 +12,20 @@
 inline constexpr int32_t RL_LINE_MAX = 63;
 
 enum rl_op : int32_t {
-    RL_LEFT = 0,      // one character left
-    RL_RIGHT = 1,     // one character right
-    RL_OLDER = 2,     // the next older line, the position at its end
-    RL_NEWER = 3,     // the next newer line, the position at its end
-    RL_INSERT = 4,    // the character ch at the position, which moves past it
-    RL_DELETE = 5,    // the character at the position
-    RL_BACKSPACE = 6, // the character before the position
-    RL_SUBMIT = 7,    // enter the line into the history
-    RL_CANCEL = 8,    // abandon the prompt: the newest line, emptied
+    RL_LEFT = 0,             // one character left
+    RL_RIGHT = 1,            // one character right
+    RL_OLDER = 2,            // the next older line, the position at its end
+    RL_NEWER = 3,            // the next newer line, the position at its end
+    RL_INSERT = 4,           // the character ch at the position, which moves past it
+    RL_DELETE = 5,           // the character at the position
+    RL_BACKSPACE = 6,        // the character before the position
+    RL_SUBMIT = 7,           // enter the line into the history
+    RL_CANCEL = 8,           // abandon the prompt: the newest line, emptied
+    RL_START = 9,            // to the start of the line (Home, Ctrl-A)
+    RL_END = 10,             // to the end of the line (End, Ctrl-E)
+    RL_DELETE_TO_START = 11, // everything before the position (Ctrl-U)
+    RL_DELETE_WORD = 12,     // the blanks before the position, then the word before them (Ctrl-W)
+    RL_DELETE_TO_END = 13,   // everything from the position on (Ctrl-K)
 };
 
 struct rl_edit {

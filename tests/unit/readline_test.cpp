@@ -55,6 +55,11 @@ constexpr char32_t KEY_DELETE = U'~';
 constexpr char32_t KEY_BACKSPACE = U'#';
 constexpr char32_t KEY_ENTER = U'\n';
 constexpr char32_t KEY_ESCAPE = U'\x1b';
+constexpr char32_t KEY_HOME = U'[';
+constexpr char32_t KEY_END = U']';
+constexpr char32_t KEY_CTRL_U = U'{'; // delete to the start
+constexpr char32_t KEY_CTRL_K = U'}'; // delete to the end
+constexpr char32_t KEY_CTRL_W = U'|'; // delete the word before
 
 rl_edit edit_for_key(char32_t key) {
     switch (key) {
@@ -74,6 +79,16 @@ rl_edit edit_for_key(char32_t key) {
         return {RL_SUBMIT, 0};
     case KEY_ESCAPE:
         return {RL_CANCEL, 0};
+    case KEY_HOME:
+        return {RL_START, 0};
+    case KEY_END:
+        return {RL_END, 0};
+    case KEY_CTRL_U:
+        return {RL_DELETE_TO_START, 0};
+    case KEY_CTRL_K:
+        return {RL_DELETE_TO_END, 0};
+    case KEY_CTRL_W:
+        return {RL_DELETE_WORD, 0};
     default:
         return {RL_INSERT, static_cast<uint32_t>(key)};
     }
@@ -249,7 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
         key_case{"NewestTextSurvivesHistoryWalk", U"a\nzz^_", "L1 'a', L2 'zz' *", 2},
         key_case{"EscapeFromHistoryEmptiesNewest", U"a\nzz^\x1b", "L1 'a', L2 '' *", 0},
         key_case{"SubmitFromHistoryThenTypeInNewest", U"a\nb\n^^\nc", "L2 'b', L1 'a', L3 'c' *",
-                 1}),
+                 1},
+        key_case{"LineEmptiedWithCtrlUIsFreed", U"a\nb\n^^{\n", "L2 'b', L3 '' *", 0},
+        key_case{"EditsWithNewKeysKeptInRecalledLine", U"abc\n^[}_", "L1 '', L2 '' *", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Characters beyond ASCII: é is 2 bytes, 中 3, 😀 4. Positions are bytes.
@@ -263,12 +280,12 @@ INSTANTIATE_TEST_SUITE_P(
         key_case{"InsertsBetweenCharacters", U"中é<x", "L1 '中xé' *", 4},
         key_case{"LeftOverFourBytes", U"a中😀é<<", "L1 'a中😀é' *", 4},
         key_case{"LeftOverEveryCharacter", U"a中😀é<<<<", "L1 'a中😀é' *", 0},
-        key_case{"RightOverThreeBytes", U"a中😀é<<<<>>", "L1 'a中😀é' *", 4},
-        key_case{"RightToTheEnd", U"a中😀é<<<<>>>>>", "L1 'a中😀é' *", 10},
+        key_case{"RightOverThreeBytes", U"a中😀é[>>", "L1 'a中😀é' *", 4},
+        key_case{"RightToTheEnd", U"a中😀é[>>>>>", "L1 'a中😀é' *", 10},
         key_case{"BackspaceDeletesThreeBytes", U"a中b<#", "L1 'ab' *", 1},
         key_case{"BackspaceDeletesFourBytesAtEnd", U"é😀#", "L1 'é' *", 2},
         key_case{"DeleteDeletesFourBytes", U"a😀b<<~", "L1 'ab' *", 1},
-        key_case{"DeleteDeletesTwoBytesAtStart", U"éa<<~", "L1 'a' *", 0},
+        key_case{"DeleteDeletesTwoBytesAtStart", U"éa[~", "L1 'a' *", 0},
         key_case{"CharacterThatDoesNotFitWholeIsDropped", typed_a(RL_LINE_MAX - 2) + U"中",
                  "L1 '" + full_line.substr(2) + "' *", RL_LINE_MAX - 2},
         key_case{"CharacterThatFillsTheLineExactly", typed_a(RL_LINE_MAX - 3) + U"中",
@@ -281,6 +298,39 @@ INSTANTIATE_TEST_SUITE_P(
                  "L1 '" + full_line.substr(2) + "b' *", RL_LINE_MAX - 1},
         key_case{"HistoryKeepsTheBytes", U"中é\n^", "L1 '中é' *, L2 ''", 5},
         key_case{"RecalledLineEditedByCharacter", U"中é\n^#\n^", "L1 '中' *, L2 ''", 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Home, End, Ctrl-U, Ctrl-K and Ctrl-W.
+INSTANTIATE_TEST_SUITE_P(
+    LineOperations, ReadlineKeysTest,
+    ::testing::Values(key_case{"StartOnEmptyLine", U"[", "L1 '' *", 0},
+                      key_case{"EndOnEmptyLine", U"]", "L1 '' *", 0},
+                      key_case{"StartAtStartStays", U"ab[[", "L1 'ab' *", 0},
+                      key_case{"EndAtEndStays", U"ab]", "L1 'ab' *", 2},
+                      key_case{"StartThenInsert", U"bc[a", "L1 'abc' *", 1},
+                      key_case{"EndFromMiddle", U"abc<<]", "L1 'abc' *", 3},
+                      key_case{"EndPastMultibyte", U"中é[]", "L1 '中é' *", 5},
+                      key_case{"DeleteToStartOnEmptyLine", U"{", "L1 '' *", 0},
+                      key_case{"DeleteToStartFromMiddle", U"abcd<<{", "L1 'cd' *", 0},
+                      key_case{"DeleteToStartAtStart", U"ab[{", "L1 'ab' *", 0},
+                      key_case{"DeleteToStartAtEnd", U"ab{", "L1 '' *", 0},
+                      key_case{"DeleteToStartOverMultibyte", U"中é<{", "L1 'é' *", 0},
+                      key_case{"DeleteToEndOnEmptyLine", U"}", "L1 '' *", 0},
+                      key_case{"DeleteToEndFromMiddle", U"abcd<<}", "L1 'ab' *", 2},
+                      key_case{"DeleteToEndAtEnd", U"ab}", "L1 'ab' *", 2},
+                      key_case{"DeleteToEndAtStart", U"ab[}", "L1 '' *", 0},
+                      key_case{"DeleteToEndOverMultibyte", U"中é<}", "L1 '中' *", 3},
+                      key_case{"DeleteWordOnEmptyLine", U"|", "L1 '' *", 0},
+                      key_case{"DeleteWordAtStart", U"ab[|", "L1 'ab' *", 0},
+                      key_case{"DeleteWordAtEnd", U"ab cd|", "L1 'ab ' *", 3},
+                      key_case{"DeleteWordOverSeveralBlanks", U"ab  cd   |", "L1 'ab  ' *", 4},
+                      key_case{"DeleteWordTwice", U"ab  cd   ||", "L1 '' *", 0},
+                      key_case{"DeleteWordOnlyBlanks", U"   |", "L1 '' *", 0},
+                      key_case{"DeleteWordInsideWord", U"abc def<|", "L1 'abc f' *", 4},
+                      key_case{"DeleteWordKeepsTextAfter", U"ab cd<<|", "L1 'cd' *", 0},
+                      key_case{"DeleteWordTabsAreBlanks", U"a\tb\t|", "L1 'a\t' *", 2},
+                      key_case{"DeleteWordPunctuationIsPartOfWord", U"x a/b.c-d|", "L1 'x ' *", 2},
+                      key_case{"DeleteWordOverMultibyte", U"x 中😀|", "L1 'x ' *", 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every length of UTF-8 form, at both ends of its range: the bytes stored,
@@ -335,7 +385,7 @@ TEST_F(ReadlineTest, OnlyInsertReadsTheCharacter) {
     press(U"abc<");
     rl.edit({RL_LEFT, 'x'});
     rl.edit({RL_DELETE, 'x'});
-    rl.edit({RL_RIGHT, 'x'});
+    rl.edit({RL_END, 'x'});
     EXPECT_EQ(rl.text(), "ac");
     EXPECT_EQ(rl.pos(), 2);
 }
@@ -427,7 +477,7 @@ TEST_F(ReadlineTest, StrayBytesDeleted) {
     const deletion_case cases[] = {
         {"BackspaceTakesOneStrayByte", "\xE4\xB8", U"#", "\xE4", 1},
         {"DeleteTakesOneStrayByte", "\x80\x80", U"<<~", "\x80", 0},
-        {"DeleteTakesWholeCharacterBeforeStrayByte", "\xC3\xA9\xA9", U"<<~", "\xA9", 0},
+        {"DeleteTakesWholeCharacterBeforeStrayByte", "\xC3\xA9\xA9", U"[~", "\xA9", 0},
         {"BackspaceJoinsNeighbours",
          "\xC3"
          "a\xA9",
@@ -440,6 +490,7 @@ TEST_F(ReadlineTest, StrayBytesDeleted) {
          "\xF0\x9F"
          "a\x98\x80",
          U"<<#", "\xF0\x9F\x98\x80", 0},
+        {"DeleteWordTakesStrayBytes", "ab \xFF\xC3", U"|", "ab ", 3},
         {"InsertBesideStrayBytes", "\xC3\xA9\xA9", U"<é", "\xC3\xA9\xC3\xA9\xA9", 4},
         {"HistoryKeepsStrayBytes", "\x01\xFF\x80", U"\n^", "\x01\xFF\x80", 3},
     };
@@ -457,7 +508,7 @@ TEST_F(ReadlineTest, StrayBytesDeleted) {
 using ReadlineDeathTest = ReadlineTest;
 
 TEST_F(ReadlineDeathTest, UnknownOperationAborts) {
-    EXPECT_DEATH(rl.edit({RL_CANCEL + 1, 0}), "edit: Assertion");
+    EXPECT_DEATH(rl.edit({RL_DELETE_TO_END + 1, 0}), "edit: Assertion");
     EXPECT_DEATH(rl.edit({-1, 0}), "edit: Assertion");
 }
 
