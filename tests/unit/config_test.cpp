@@ -321,12 +321,15 @@ TEST(KeyMap, FindComparesTheKeyAsASignedByte) {
         const char* expected; // nullptr: nothing found
     };
     const lookup lookups[] = {
-        {'x', "one"},           {'a', "second"},               // the later binding
-        {0x7F, "delete"},       {'b', nullptr},  {0, nullptr}, // special keys carry character 0
+        {'x', "one"},          // bound once
+        {'a', "second"},       // the later binding
+        {0x7F, "delete"},      // the highest byte that can match
+        {'b', nullptr},        // never bound
+        {0, nullptr},          // special keys carry 0; a binding of byte 0 is no match
         {0xE9, nullptr},       // é: the key byte 0xE9 is negative as a signed char
         {0xFFFFFFE9, nullptr}, // nor does its negative value wrap around
         {0x178, nullptr},      // Ÿ, whose low byte is 'x'
-        {0x100 + 'a', nullptr},
+        {0x161, nullptr},      // š, whose low byte is 'a'
     };
     for (const lookup& l : lookups) {
         SCOPED_TRACE(testing::Message() << "ch " << std::hex << l.ch);
