@@ -1,34 +1,28 @@
 // The configuration parser over arbitrary file contents. The result is
-// compared with a plain reading of the same bytes: pieces of at most 191
-// bytes ending after a newline, blank-separated tokens, "map", one key byte
-// and the rest of the piece as the command. Whatever the outcome, every
-// record holds a short command without its newline, and every failure names
-// its line.
+// compared with a plain reading of the same bytes: lines of any length
+// ending after a newline, blank-separated tokens, "map", one key byte and
+// the rest of the line as the command, the last binding of a key winning.
+// Whatever the outcome, every binding holds a short command without its
+// newline, find agrees with the bindings, and every failure names its line.
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "config.hpp"
 #include "fuzz_check.hpp"
-#include "korvel/status.hpp"
 
 namespace {
 
-constexpr size_t PIECE_MAX = 191;
-
-struct binding {
-    char key;
-    std::string text;
-};
-
-struct outcome {
-    int result = 0;
-    std::vector<binding> bindings; // in file order
+struct expectation {
+    bool ok = true;
+    std::map<unsigned char, std::string> bindings; // the last one of each key
     std::string message;
 };
 
@@ -48,9 +42,9 @@ size_t token(const std::string& text, size_t at, size_t* length) {
     return at;
 }
 
-// The message as the error text holds it: cut to its size.
+// The message as an outcome keeps it: cut to its size.
 __attribute__((format(printf, 1, 2))) std::string format_message(const char* format, ...) {
-    char buffer[ERROR_TEXT_SIZE];
+    char buffer[outcome::MESSAGE_MAX + 1];
     va_list args;
     va_start(args, format);
     vsnprintf(buffer, sizeof buffer, format, args);
@@ -58,59 +52,60 @@ __attribute__((format(printf, 1, 2))) std::string format_message(const char* for
     return buffer;
 }
 
-outcome expected_outcome(const uint8_t* data, size_t size) {
-    outcome out;
-    int line = 0;
+expectation expected_outcome(const uint8_t* data, size_t size) {
+    expectation out;
+    int number = 0;
     size_t at = 0;
+    const auto fail = [&](std::string message) {
+        out.ok = false;
+        out.message = std::move(message);
+        return out;
+    };
     while (at < size) {
         size_t end = at;
-        while (end < size && end - at < PIECE_MAX) {
+        while (end < size) {
             if (data[end++] == '\n') break;
         }
-        std::string piece(reinterpret_cast<const char*>(data) + at, end - at);
+        std::string line(reinterpret_cast<const char*>(data) + at, end - at);
         at = end;
-        line++;
-        // The piece is parsed as a C string: a NUL byte ends it early.
-        piece.resize(strnlen(piece.c_str(), piece.size()));
+        number++;
+        // The line is parsed as a C string: a NUL byte ends it early.
+        line.resize(strnlen(line.c_str(), line.size()));
 
         size_t word_length = 0;
-        size_t word = token(piece, 0, &word_length);
-        if (word == std::string::npos || piece[word] == '"' || piece[word] == '#') continue;
-        if (piece.compare(word, word_length, "map") != 0) {
-            out.result = 1;
-            out.message = format_message("Failed to read config: line %d: unknown command %.*s",
-                                         line, static_cast<int>(word_length), &piece[word]);
-            return out;
+        size_t word = token(line, 0, &word_length);
+        if (word == std::string::npos || line[word] == '"' || line[word] == '#') continue;
+        // Messages show at most a whole message's worth of a token.
+        const auto shown = [](size_t length) {
+            return static_cast<int>(std::min<size_t>(length, 255));
+        };
+        if (line.compare(word, word_length, "map") != 0) {
+            return fail(format_message("Failed to read config: line %d: unknown command %.*s",
+                                       number, shown(word_length), &line[word]));
         }
         size_t key_length = 0;
-        size_t key = token(piece, word + word_length, &key_length);
+        size_t key = token(line, word + word_length, &key_length);
         size_t text_length = 0;
         size_t text = key == std::string::npos ? std::string::npos
-                                               : token(piece, key + key_length, &text_length);
+                                               : token(line, key + key_length, &text_length);
         if (key != std::string::npos && key_length > 1) {
-            out.result = 1;
-            out.message = format_message(
+            return fail(format_message(
                 "Failed to read config: line %d: mapping cannot consist of multiple characters: "
                 "%.*s",
-                line, static_cast<int>(key_length), &piece[key]);
-            return out;
+                number, shown(key_length), &line[key]));
         }
         if (text == std::string::npos) {
-            out.result = 1;
-            out.message =
-                format_message("Failed to read config: line %d: map requires two arguments", line);
-            return out;
+            return fail(format_message("Failed to read config: line %d: map requires two arguments",
+                                       number));
         }
-        std::string command = piece.substr(text);
-        if (command.size() >= COMMAND_TEXT_SIZE) {
-            out.result = 1;
-            out.message = format_message("Failed to read config: line %d: command length cannot "
-                                         "be longer than or equal to %d",
-                                         line, COMMAND_TEXT_SIZE);
-            return out;
+        std::string command = line.substr(text);
+        if (command.size() >= 128) {
+            return fail(format_message("Failed to read config: line %d: command length cannot "
+                                       "be longer than or equal to %d",
+                                       number, 128));
         }
         if (command.back() == '\n') command.pop_back();
-        out.bindings.push_back({piece[key], command});
+        out.bindings[static_cast<unsigned char>(line[key])] = command;
     }
     return out;
 }
@@ -121,34 +116,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string contents(reinterpret_cast<const char*>(data), size);
     FILE* file = fmemopen(contents.data(), contents.size(), "r");
     FUZZ_CHECK(file != nullptr);
-    error_text[0] = '\0';
-    command* head = nullptr;
-    int result = read_config_stream(file, &head);
+    key_map map;
+    const outcome result = read_config_stream(file, map);
     fclose(file);
 
-    FUZZ_CHECK(result == 0 || result == 1);
-    if (result == 1) FUZZ_CHECK(strncmp(get_error(), "Failed to read config: line ", 28) == 0);
-
-    // The list holds the bindings in reverse file order.
-    std::vector<binding> found;
-    for (const command* record = head; record != nullptr; record = record->next) {
-        size_t length = strnlen(record->text, COMMAND_TEXT_SIZE);
-        FUZZ_CHECK(length < COMMAND_TEXT_SIZE);
-        FUZZ_CHECK(length > 0 && !blank(record->text[0]));
-        FUZZ_CHECK(record->text[length - 1] != '\n');
-        FUZZ_CHECK(record->key != '\0' && !blank(record->key));
-        found.insert(found.begin(), {record->key, std::string(record->text, length)});
+    if (!result.ok()) {
+        FUZZ_CHECK(result.message().compare(0, 28, "Failed to read config: line ") == 0);
+    } else {
+        FUZZ_CHECK(result.message().empty());
     }
 
-    outcome expected = expected_outcome(data, size);
-    FUZZ_CHECK(result == expected.result);
-    if (result == 1) FUZZ_CHECK(expected.message == get_error());
-    FUZZ_CHECK(found.size() == expected.bindings.size());
-    for (size_t k = 0; k < found.size(); k++) {
-        FUZZ_CHECK(found[k].key == expected.bindings[k].key);
-        FUZZ_CHECK(found[k].text == expected.bindings[k].text);
-    }
+    const expectation expected = expected_outcome(data, size);
+    FUZZ_CHECK(result.ok() == expected.ok);
+    FUZZ_CHECK(result.message() == expected.message);
+    FUZZ_CHECK(map.empty() == expected.bindings.empty());
 
-    free_commands(head);
+    // Only keys 1 to 0x7F can be typed, so only they are in force.
+    auto in_force = expected.bindings.begin();
+    while (in_force != expected.bindings.end() && in_force->first == 0)
+        ++in_force;
+    for (const command* found : map.bindings()) {
+        FUZZ_CHECK(found->text.size() <= COMMAND_TEXT_MAX);
+        FUZZ_CHECK(!found->text.empty() && !blank(found->text[0]));
+        FUZZ_CHECK(found->text.back() != '\n');
+        FUZZ_CHECK(found->text.find('\0') == std::string::npos);
+        FUZZ_CHECK(found->key != '\0' && !blank(found->key));
+        FUZZ_CHECK(in_force != expected.bindings.end() && in_force->first < 0x80);
+        FUZZ_CHECK(static_cast<unsigned char>(found->key) == in_force->first);
+        FUZZ_CHECK(found->text == in_force->second);
+        ++in_force;
+    }
+    FUZZ_CHECK(in_force == expected.bindings.end() || in_force->first >= 0x80);
+
+    for (uint32_t ch = 0; ch < 0x100; ch++) {
+        const command* found = map.find(ch);
+        const auto bound = expected.bindings.find(static_cast<unsigned char>(ch));
+        if (ch == 0 || ch >= 0x80 || bound == expected.bindings.end()) {
+            FUZZ_CHECK(found == nullptr);
+        } else {
+            FUZZ_CHECK(found != nullptr && found->text == bound->second);
+        }
+    }
     return 0;
 }

@@ -2,207 +2,179 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "check.hpp"
-#include <cstdarg>
-#include <string>
 
 namespace {
 
-// Interim, until the configuration reports its own outcome.
-std::string last_error;
-void set_errorf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void set_errorf(const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    last_error = text;
-}
-
-constexpr size_t PATH_BUFFER_SIZE = 1024;
-// One read yields at most 191 bytes; a longer line goes on in the next read.
-constexpr size_t PIECE_BUFFER_SIZE = 192;
-
-char path_buffer[PATH_BUFFER_SIZE];
-char piece_buffer[PIECE_BUFFER_SIZE];
-// The list that add_command extends: the one read_config was given.
-command** command_list = nullptr;
+// The longest path read_config opens, as the buffer it was once formed in
+// allowed; a longer one fails with ENAMETOOLONG rather than being cut.
+constexpr size_t PATH_MAX_LENGTH = 1023;
 
 struct file_closer {
     void operator()(FILE* file) const { fclose(file); }
 };
 using file_handle = std::unique_ptr<FILE, file_closer>;
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
+constexpr std::string_view BLANKS = " \t\n";
+
+// The first blank-separated token of text; empty when only blanks remain.
+std::string_view first_token(std::string_view text) {
+    const size_t start = text.find_first_not_of(BLANKS);
+    if (start == std::string_view::npos) return {};
+    text.remove_prefix(start);
+    return text.substr(0, text.find_first_of(BLANKS));
 }
 
-enum class path_result { FORMED, NO_VARIABLE, TOO_LONG };
-
-path_result form_config_path() {
-    path_buffer[0] = '\0';
-    const char* base = getenv("XDG_CONFIG_PATH");
-    const char* middle = "";
-    if (base == nullptr) {
-        base = getenv("HOME");
-        middle = "/.config";
-    }
-    if (base == nullptr) return path_result::NO_VARIABLE;
-    int length = snprintf(path_buffer, sizeof path_buffer, "%s%s/korvel/config", base, middle);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof path_buffer) {
-        path_buffer[0] = '\0';
-        return path_result::TOO_LONG;
-    }
-    return path_result::FORMED;
+// What follows token, which lies inside text.
+std::string_view after(std::string_view text, std::string_view token) {
+    return text.substr(static_cast<size_t>(token.data() - text.data()) + token.size());
 }
 
-// Reads the next piece into piece_buffer: up to and including a newline, at
-// most 191 bytes. Reads cut short by a signal are repeated. False when the
-// file ended or failed before any byte of a new piece.
-bool read_piece(FILE* file) {
-    size_t length = 0;
-    while (length < PIECE_BUFFER_SIZE - 1) {
-        int c = getc(file);
+// The precision for printing a token of any length: messages are cut to
+// outcome::MESSAGE_MAX bytes anyway.
+int shown(std::string_view token) {
+    return static_cast<int>(std::min(token.size(), outcome::MESSAGE_MAX));
+}
+
+// Reads the next line into line, its newline included. Reads cut short by a
+// signal are repeated. False when the file ended or failed before a byte of
+// a new line.
+bool read_line(FILE* file, std::string& line) {
+    line.clear();
+    for (;;) {
+        const int c = getc(file);
         if (c == EOF) {
             if (!feof(file) && ferror(file) && errno == EINTR) {
                 clearerr(file);
                 continue;
             }
-            // A failed read drops the partial piece, as fgets would.
-            if (!feof(file)) length = 0;
+            // A failed read drops the partial line, as fgets would.
+            if (!feof(file)) line.clear();
             break;
         }
-        piece_buffer[length++] = static_cast<char>(c);
+        line += static_cast<char>(c);
         if (c == '\n') break;
     }
-    piece_buffer[length] = '\0';
-    return length > 0;
+    return !line.empty();
 }
 
-// 0 when the piece is blank, a comment or a binding that was added.
-int parse_piece(int line_number) {
-    int word_length = 0;
-    const char* word = next_token(&word_length, piece_buffer);
-    if (word == nullptr || word[0] == '"' || word[0] == '#') return 0;
-    if (word_length != 3 || memcmp(word, "map", 3) != 0) {
-        set_errorf("Failed to read config: line %d: unknown command %.*s", line_number, word_length,
-                   word);
-        return 1;
+// Blank lines and comments pass; a "map" line adds its binding.
+outcome parse_line(std::string_view line, long long number, key_map& map) {
+    // The line is taken as a C string: a NUL byte ends it.
+    line = line.substr(0, line.find('\0'));
+    const std::string_view word = first_token(line);
+    if (word.empty() || word[0] == '"' || word[0] == '#') return {};
+    if (word != "map") {
+        return outcome::failuref("Failed to read config: line %lld: unknown command %.*s", number,
+                                 shown(word), word.data());
     }
-    int key_length = 0;
-    const char* key = next_token(&key_length, word + word_length);
-    if (key == nullptr) {
-        set_errorf("Failed to read config: line %d: map requires two arguments", line_number);
-        return 1;
+    const std::string_view key = first_token(after(line, word));
+    if (key.empty()) {
+        return outcome::failuref("Failed to read config: line %lld: map requires two arguments",
+                                 number);
     }
-    if (key_length > 1) {
-        set_errorf("Failed to read config: line %d: mapping cannot consist of multiple characters: "
-                   "%.*s",
-                   line_number, key_length, key);
-        return 1;
+    if (key.size() > 1) {
+        return outcome::failuref("Failed to read config: line %lld: mapping cannot consist of "
+                                 "multiple characters: %.*s",
+                                 number, shown(key), key.data());
     }
-    int first_length = 0;
-    char* text = const_cast<char*>(next_token(&first_length, key + key_length));
-    if (text == nullptr) {
-        set_errorf("Failed to read config: line %d: map requires two arguments", line_number);
-        return 1;
+    const std::string_view first = first_token(after(line, key));
+    if (first.empty()) {
+        return outcome::failuref("Failed to read config: line %lld: map requires two arguments",
+                                 number);
     }
-    // The command runs to the end of the piece; its length counts the newline.
-    size_t text_length = strlen(text);
-    if (text_length >= COMMAND_TEXT_SIZE) {
-        set_errorf("Failed to read config: line %d: command length cannot be longer than or equal "
-                   "to %d",
-                   line_number, COMMAND_TEXT_SIZE);
-        return 1;
+    // The command runs from its first token to the end of the line; its
+    // length counts the newline.
+    std::string_view text = line.substr(static_cast<size_t>(first.data() - line.data()));
+    if (text.size() > COMMAND_TEXT_MAX) {
+        return outcome::failuref("Failed to read config: line %lld: command length cannot be "
+                                 "longer than or equal to %d",
+                                 number, static_cast<int>(COMMAND_TEXT_MAX + 1));
     }
-    if (text[text_length - 1] == '\n') text[text_length - 1] = '\0';
-    add_command(key[0], text);
-    return 0;
+    if (text.back() == '\n') text.remove_suffix(1);
+    map.add(key[0], text);
+    return {};
+}
+
+// Keys compare as the unsigned bytes they are.
+bool key_before(char a, char b) {
+    return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
 }
 
 } // namespace
 
-const char* next_token(int* length, const char* text) {
-    while (is_blank(*text))
-        ++text;
-    if (*text == '\0') {
-        *length = 0;
-        return nullptr;
+const command* key_map::find(uint32_t ch) const {
+    if (ch == 0) return nullptr;
+    for (const command& c : commands_) {
+        if (static_cast<int64_t>(static_cast<signed char>(c.key)) == static_cast<int64_t>(ch)) {
+            return &c;
+        }
     }
-    const char* end = text;
-    while (*end != '\0' && !is_blank(*end))
-        ++end;
-    *length = static_cast<int>(end - text);
-    return text;
+    return nullptr;
 }
 
-void add_command(char key, const char* text) {
-    if (command_list == nullptr) check_failed("command_list != NULL", __func__, __FILE__, __LINE__);
-    command* record = new (std::nothrow) command{};
-    if (record == nullptr) check_failed("new != NULL", __func__, __FILE__, __LINE__);
-    record->key = key;
-    strncpy(record->text, text, COMMAND_TEXT_SIZE - 1);
-    record->next = *command_list;
-    *command_list = record;
+std::vector<const command*> key_map::bindings() const {
+    std::vector<const command*> out;
+    for (const command& c : commands_) {
+        if (static_cast<signed char>(c.key) > 0) out.push_back(&c);
+    }
+    return out;
 }
 
-void free_commands(command* head) {
-    while (head != nullptr) {
-        command* next = head->next;
-        delete head;
-        head = next;
+void key_map::add(char key, std::string_view text) {
+    text = text.substr(0, std::min(text.find('\0'), COMMAND_TEXT_MAX));
+    const auto at = std::lower_bound(commands_.begin(), commands_.end(), key,
+                                     [](const command& c, char k) { return key_before(c.key, k); });
+    if (at != commands_.end() && at->key == key) {
+        at->text = text;
+    } else {
+        commands_.insert(at, command{key, std::string(text)});
     }
 }
 
-const char* config_path() {
-    return path_buffer;
+std::string config_file_path() {
+    // XDG_CONFIG_PATH counts even when empty, as it always has; an empty
+    // XDG_CONFIG_HOME counts as unset, as the XDG convention has it.
+    if (const char* path = getenv("XDG_CONFIG_PATH")) return std::string(path) + "/korvel/config";
+    if (const char* home = getenv("XDG_CONFIG_HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/korvel/config";
+    }
+    if (const char* home = getenv("HOME")) return std::string(home) + "/.config/korvel/config";
+    return {};
 }
 
-int read_config_stream(FILE* file, command** cmd) {
-    command_list = cmd;
-    int line_number = 0;
-    while (read_piece(file)) {
-        ++line_number;
-        if (parse_piece(line_number) != 0) return 1;
+outcome read_config_stream(FILE* file, key_map& map) {
+    std::string line;
+    long long number = 0;
+    while (read_line(file, line)) {
+        if (outcome result = parse_line(line, ++number, map); !result) return result;
     }
-    return 0;
+    return {};
 }
 
-int read_config(command** cmd) {
-    if (*cmd != nullptr) check_failed("*cmd == NULL", __func__, __FILE__, __LINE__);
-    switch (form_config_path()) {
-    case path_result::NO_VARIABLE:
-        return 0;
-    case path_result::TOO_LONG:
-        set_errorf("Failed to read config: %s", strerror(ENAMETOOLONG));
-        return 1;
-    case path_result::FORMED:
-        break;
+outcome read_config(key_map& map) {
+    KORVEL_CHECK(map.empty());
+    const std::string path = config_file_path();
+    if (path.empty()) return {};
+    if (path.size() > PATH_MAX_LENGTH) {
+        return outcome::failuref("Failed to read config: %s", strerror(ENAMETOOLONG));
     }
-    file_handle file(fopen(path_buffer, "r"));
+    file_handle file(fopen(path.c_str(), "r"));
     if (file == nullptr) {
-        if (errno == ENOENT) return 0;
-        set_errorf("Failed to read config: %s", strerror(errno));
-        return 1;
+        if (errno == ENOENT) return {};
+        return outcome::failuref("Failed to read config: %s", strerror(errno));
     }
     // Opening a directory for reading succeeds; reading it would then fail
     // and silently leave the key map empty.
     struct stat info {};
     if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
-        set_errorf("Failed to read config: %s", strerror(EISDIR));
-        return 1;
+        return outcome::failuref("Failed to read config: %s", strerror(EISDIR));
     }
-    return read_config_stream(file.get(), cmd);
-}
-
-outcome read_config(key_map& map) {
-    if (read_config(map.head()) != 0) return outcome::failure(last_error);
-    return {};
+    return read_config_stream(file.get(), map);
 }

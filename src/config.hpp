@@ -1,65 +1,53 @@
-// The configuration file and its key map.
+// The configuration file and the key map it fills.
 #pragma once
 
-#include <cstdio>
-
-inline constexpr int COMMAND_TEXT_SIZE = 128;
-
-struct command {
-    char key;
-    char text[COMMAND_TEXT_SIZE];
-    command* next;
-};
-
-// Reads $XDG_CONFIG_PATH/korvel/config or $HOME/.config/korvel/config into
-// the list at *cmd (which must be empty). 0 when read or absent; 1 with the
-// message in the error text.
-int read_config(command** cmd);
-// The next blank-separated token of text, or nullptr; its length in *length.
-const char* next_token(int* length, const char* text);
-// Puts a new record at the head of the list that read_config was given.
-void add_command(char key, const char* text);
-void free_commands(command* head);
-
-// read_config's work once the file is open: parses the stream to its end into
-// the list at *cmd. 0, or 1 with the message (naming the line) in the error text.
-int read_config_stream(FILE* file, command** cmd);
-// The file that the last read_config looked for; empty when none could be named.
-const char* config_path();
-
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "outcome.hpp"
 
-// The key map. (Interim: the configuration's own rewrite replaces this.)
-class key_map {
-  public:
-    key_map() = default;
-    ~key_map() { free_commands(head_); }
-    key_map(const key_map&) = delete;
-    key_map& operator=(const key_map&) = delete;
+// The longest command a binding holds, in bytes.
+inline constexpr size_t COMMAND_TEXT_MAX = 127;
 
-    const command* find(uint32_t ch) const {
-        if (ch == 0) return nullptr;
-        for (const command* c = head_; c != nullptr; c = c->next)
-            if (static_cast<int64_t>(static_cast<signed char>(c->key)) == static_cast<int64_t>(ch))
-                return c;
-        return nullptr;
-    }
-    bool empty() const { return head_ == nullptr; }
-    void add(char key, const char* text) {
-        command* record = new command{};
-        record->key = key;
-        strncpy(record->text, text, COMMAND_TEXT_SIZE - 1);
-        record->next = head_;
-        head_ = record;
-    }
-    command** head() { return &head_; }
-
-  private:
-    command* head_ = nullptr;
+// One key binding: typing key runs text through the shell.
+struct command {
+    char key;
+    std::string text; // at most COMMAND_TEXT_MAX bytes, no NUL
 };
 
+class key_map {
+  public:
+    // The command bound to a typed character, or nullptr. Special keys carry
+    // character 0 and match nothing; a key byte from 0x80 up is negative as
+    // a signed char and so equals no character either.
+    const command* find(uint32_t ch) const;
+    // Exactly the commands find can return, one per key, in key order.
+    std::vector<const command*> bindings() const;
+    // Binds key to text in place of any earlier binding of key. The text is
+    // cut at its first NUL and after COMMAND_TEXT_MAX bytes.
+    void add(char key, std::string_view text);
+    // Nothing was bound, not even a key that can never be typed.
+    bool empty() const { return commands_.empty(); }
+
+  private:
+    std::vector<command> commands_; // one per key byte, in key order
+};
+
+// Reads the configuration file into map, which must be empty. A missing file
+// (or no file named at all) leaves it empty and is no failure.
 outcome read_config(key_map& map);
+
+// read_config's work once the file is open: every line to the end of the
+// stream. A failure names its line; the bindings of the lines before it stay.
+outcome read_config_stream(FILE* file, key_map& map);
+
+// The file read_config reads: $XDG_CONFIG_PATH/korvel/config when
+// XDG_CONFIG_PATH is set, even empty; else $XDG_CONFIG_HOME/korvel/config
+// when that is set and not empty; else $HOME/.config/korvel/config. Empty
+// when none of them is set. A path too long to open is returned whole all
+// the same: it is read_config that refuses it.
+std::string config_file_path();

@@ -1,5 +1,6 @@
 #include "readline.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -7,135 +8,231 @@
 
 namespace {
 
-int32_t clamp_pos(int32_t pos, const rl_line* line) {
-    if (pos < 0) return 0;
-    if (pos > line->length) return line->length;
+using line = std::array<char, RL_LINE_MAX + 1>;
+
+std::string_view text_of(const line& l) {
+    return {l.data(), strlen(l.data())};
+}
+
+bool continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+// The length of the character that starts at text[at]: a whole UTF-8
+// sequence, or 1 for a byte that starts none (a stray continuation byte, a
+// sequence cut short, an overlong form, a surrogate, past U+10FFFF).
+int32_t char_length(std::string_view text, size_t at) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    const unsigned char lead = byte(0);
+    size_t length = 0;
+    uint32_t code_point = 0;
+    uint32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, code_point = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, code_point = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, code_point = lead & 0x07, minimum = 0x10000;
+    } else {
+        return 1;
+    }
+    if (text.size() - at < length) return 1;
+    for (size_t k = 1; k < length; ++k) {
+        if (!continuation(byte(k))) return 1;
+        code_point = (code_point << 6) | (byte(k) & 0x3F);
+    }
+    if (code_point < minimum || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
+        code_point > 0x10FFFF) {
+        return 1;
+    }
+    return static_cast<int32_t>(length);
+}
+
+// The start of the character that holds text[at]. Lines are short, so the
+// characters are simply counted off from the start; that way a stray byte
+// splits the line the same way whichever direction the position moves.
+int32_t char_start(std::string_view text, int32_t at) {
+    int32_t start = 0;
+    for (;;) {
+        const int32_t next = start + char_length(text, static_cast<size_t>(start));
+        if (next > at) return start;
+        start = next;
+    }
+}
+
+// The UTF-8 bytes of code_point in out; how many, or 0 for what the line
+// cannot hold: 0 would end its text early, and surrogates and values past
+// U+10FFFF have no UTF-8 form.
+int encode_utf8(uint32_t code_point, char out[4]) {
+    const auto put = [&](int k, uint32_t bits) { out[k] = static_cast<char>(bits); };
+    if (code_point == 0 || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
+        code_point > 0x10FFFF) {
+        return 0;
+    }
+    if (code_point < 0x80) {
+        put(0, code_point);
+        return 1;
+    }
+    if (code_point < 0x800) {
+        put(0, 0xC0 | (code_point >> 6));
+        put(1, 0x80 | (code_point & 0x3F));
+        return 2;
+    }
+    if (code_point < 0x10000) {
+        put(0, 0xE0 | (code_point >> 12));
+        put(1, 0x80 | ((code_point >> 6) & 0x3F));
+        put(2, 0x80 | (code_point & 0x3F));
+        return 3;
+    }
+    put(0, 0xF0 | (code_point >> 18));
+    put(1, 0x80 | ((code_point >> 12) & 0x3F));
+    put(2, 0x80 | ((code_point >> 6) & 0x3F));
+    put(3, 0x80 | (code_point & 0x3F));
+    return 4;
+}
+
+void insert(line& l, int32_t& pos, uint32_t code_point) {
+    char bytes[4];
+    const int count = encode_utf8(code_point, bytes);
+    const auto length = static_cast<int32_t>(text_of(l).size());
+    // A character that does not fit whole is left out, never cut.
+    if (count == 0 || length + count > RL_LINE_MAX) return;
+    memmove(l.data() + pos + count, l.data() + pos, static_cast<size_t>(length - pos));
+    memcpy(l.data() + pos, bytes, static_cast<size_t>(count));
+    pos += count;
+}
+
+// Removes the bytes from `from` up to `to` and leaves the position at `from`.
+void erase(line& l, int32_t& pos, int32_t from, int32_t to) {
+    const auto length = static_cast<int32_t>(text_of(l).size());
+    memmove(l.data() + from, l.data() + to, static_cast<size_t>(length - to));
+    std::fill(l.data() + length - (to - from), l.data() + length, '\0');
+    pos = from;
+    // Stray bytes on either side of the gap can join into one character;
+    // the position then stands before it.
+    const std::string_view text = text_of(l);
+    if (static_cast<size_t>(pos) < text.size()) pos = char_start(text, pos);
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Where Ctrl-W deletes back to, as shells have it: over the blanks before
+// pos, then over the word before them.
+int32_t word_start(std::string_view text, int32_t pos) {
+    while (pos > 0 && is_blank(text[static_cast<size_t>(pos - 1)]))
+        --pos;
+    while (pos > 0 && !is_blank(text[static_cast<size_t>(pos - 1)]))
+        --pos;
     return pos;
 }
 
-void insert_byte(readline* rl, char byte) {
-    rl_line* line = rl->current;
-    if (line->length >= RL_LINE_MAX) return;
-    memmove(line->buf + rl->pos + 1, line->buf + rl->pos, line->length - rl->pos);
-    line->buf[rl->pos] = byte;
-    line->length++;
-    line->buf[line->length] = '\0';
-    rl->pos++;
-}
-
-void unlink_line(rl_line* line) {
-    if (line->older != nullptr) line->older->newer = line->newer;
-    if (line->newer != nullptr) line->newer->older = line->older;
-    line->older = nullptr;
-    line->newer = nullptr;
-}
-
-void submit(readline* rl) {
-    rl->pos = 0;
-    rl_line* line = rl->current;
-    if (line == rl->newest) {
-        if (line->length == 0) return;
-        rl->newest = new_line(rl->newest);
-        rl->current = rl->newest;
-        return;
-    }
-    // A recalled line becomes the most recent history entry, or leaves the
-    // history when it was edited down to nothing.
-    unlink_line(line);
-    if (line->length == 0) {
-        delete line;
-    } else {
-        rl_line* newest = rl->newest;
-        line->older = newest->older;
-        line->newer = newest;
-        if (newest->older != nullptr) newest->older->newer = line;
-        newest->older = line;
-    }
-    rl->current = rl->newest;
-}
-
-void cancel(readline* rl) {
-    rl->pos = 0;
-    rl->current = rl->newest;
-    memset(rl->newest->buf, 0, sizeof rl->newest->buf);
-    rl->newest->length = 0;
+std::unique_ptr<line> new_line() {
+    line* l = new (std::nothrow) line{};
+    if (l == nullptr) check_failed("line != NULL", __func__, __FILE__, __LINE__);
+    return std::unique_ptr<line>(l);
 }
 
 } // namespace
 
-rl_line* new_line(rl_line* older) {
-    rl_line* line = new (std::nothrow) rl_line{};
-    if (line == nullptr) check_failed("line != NULL", __func__, __FILE__, __LINE__);
-    line->older = older;
-    if (older != nullptr) older->newer = line;
-    return line;
+line_editor::line_editor() {
+    lines_.push_back(new_line());
 }
 
-void init_readline(readline* rl) {
-    rl->pos = 0;
-    rl->newest = new_line(nullptr);
-    rl->current = rl->newest;
+std::string_view line_editor::text() const {
+    return text_of(*lines_[current_]);
 }
 
-void free_readline(readline* rl) {
-    rl_line* line = rl->newest;
-    while (line != nullptr) {
-        rl_line* older = line->older;
-        delete line;
-        line = older;
+std::vector<std::string_view> line_editor::lines() const {
+    std::vector<std::string_view> out;
+    out.reserve(lines_.size());
+    for (const std::unique_ptr<line>& l : lines_)
+        out.push_back(text_of(*l));
+    return out;
+}
+
+void line_editor::submit() {
+    pos_ = 0;
+    const size_t newest = lines_.size() - 1;
+    if (current_ == newest) {
+        // An empty line adds nothing to the history.
+        if ((*lines_[current_])[0] == '\0') return;
+        lines_.push_back(new_line());
+        current_ = lines_.size() - 1;
+        return;
     }
-    rl->newest = nullptr;
-    rl->current = nullptr;
-    rl->pos = 0;
+    // A recalled line becomes the most recent history entry, or leaves the
+    // history when it was edited down to nothing. The newest line keeps
+    // whatever was typed into it before the history was walked.
+    std::unique_ptr<line> recalled = std::move(lines_[current_]);
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(current_));
+    if ((*recalled)[0] != '\0') lines_.insert(lines_.end() - 1, std::move(recalled));
+    current_ = lines_.size() - 1;
 }
 
-void delete_char(rl_line* line, int32_t p) {
-    if (p < 1 || p > line->length) return;
-    // The bytes after the removed one move left, the terminator with them.
-    memmove(line->buf + p - 1, line->buf + p, line->length - p + 1);
-    line->length--;
+void line_editor::cancel() {
+    pos_ = 0;
+    current_ = lines_.size() - 1;
+    lines_[current_]->fill('\0');
 }
 
-void readline_edit(readline* rl, rl_edit edit) {
-    rl_line* line = rl->current;
+void line_editor::edit(rl_edit edit) {
+    line& l = *lines_[current_];
+    const std::string_view shown = text_of(l);
+    const auto length = static_cast<int32_t>(shown.size());
     switch (edit.op) {
     case RL_LEFT:
-        rl->pos = clamp_pos(rl->pos - 1, line);
+        if (pos_ > 0) pos_ = char_start(shown, pos_ - 1);
         break;
     case RL_RIGHT:
-        rl->pos = clamp_pos(rl->pos + 1, line);
+        if (pos_ < length) pos_ += char_length(shown, static_cast<size_t>(pos_));
         break;
     case RL_OLDER:
-        if (line->older != nullptr) {
-            rl->current = line->older;
-            rl->pos = rl->current->length;
+        if (current_ > 0) {
+            --current_;
+            pos_ = static_cast<int32_t>(text().size());
         }
         break;
     case RL_NEWER:
-        if (line->newer != nullptr) {
-            rl->current = line->newer;
-            rl->pos = rl->current->length;
+        if (current_ + 1 < lines_.size()) {
+            ++current_;
+            pos_ = static_cast<int32_t>(text().size());
         }
         break;
     case RL_INSERT:
-        insert_byte(rl, static_cast<char>(edit.ch & 0xFF));
+        insert(l, pos_, edit.ch);
         break;
     case RL_DELETE:
-        delete_char(line, rl->pos + 1);
+        if (pos_ < length)
+            erase(l, pos_, pos_, pos_ + char_length(shown, static_cast<size_t>(pos_)));
         break;
     case RL_BACKSPACE:
-        if (rl->pos >= 1) {
-            delete_char(line, rl->pos);
-            rl->pos--;
-        }
+        if (pos_ > 0) erase(l, pos_, char_start(shown, pos_ - 1), pos_);
         break;
     case RL_SUBMIT:
-        submit(rl);
+        submit();
         break;
     case RL_CANCEL:
-        cancel(rl);
+        cancel();
+        break;
+    case RL_START:
+        pos_ = 0;
+        break;
+    case RL_END:
+        pos_ = length;
+        break;
+    case RL_DELETE_TO_START:
+        erase(l, pos_, 0, pos_);
+        break;
+    case RL_DELETE_WORD:
+        erase(l, pos_, word_start(shown, pos_), pos_);
+        break;
+    case RL_DELETE_TO_END:
+        erase(l, pos_, pos_, length);
         break;
     default:
-        check_failed("edit.op >= RL_LEFT && edit.op <= RL_CANCEL", __func__, __FILE__, __LINE__);
+        check_failed("edit.op >= RL_LEFT && edit.op <= RL_DELETE_TO_END", __func__, __FILE__,
+                     __LINE__);
     }
 }

@@ -1,5 +1,5 @@
-#include "thread_state.hpp"
 #include "config.hpp"
+#include "thread_state.hpp"
 
 #include <gtest/gtest.h>
 
@@ -24,24 +24,17 @@
 #include <utility>
 #include <vector>
 
-#include "korvel/status.hpp"
-
 namespace {
 
 using binding = std::pair<char, std::string>;
 
-// The records from the head of the list, so the last binding in the file first.
-std::vector<binding> bindings_of(const command* head) {
+// The bindings in force, in key order.
+std::vector<binding> bindings_of(const key_map& map) {
     std::vector<binding> out;
-    for (; head != nullptr; head = head->next)
-        out.emplace_back(head->key, head->text);
+    for (const command* c : map.bindings())
+        out.emplace_back(c->key, c->text);
     return out;
 }
-
-struct command_list {
-    command* head = nullptr;
-    ~command_list() { free_commands(head); }
-};
 
 struct file_closer {
     void operator()(FILE* file) const { fclose(file); }
@@ -49,43 +42,18 @@ struct file_closer {
 using file_handle = std::unique_ptr<FILE, file_closer>;
 
 struct parse_result {
-    int status;
+    int status; // 0 read, 1 failed
     std::string error;
     std::vector<binding> bindings;
 };
 
 parse_result parse_text(const std::string& text) {
-    set_error("");
-    command_list list;
+    key_map map;
     file_handle file(text.empty() ? fopen("/dev/null", "r")
                                   : fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
     EXPECT_NE(file, nullptr);
-    int status = read_config_stream(file.get(), &list.head);
-    return {status, get_error(), bindings_of(list.head)};
-}
-
-TEST(NextToken, SplitsAtSpaceTabAndNewlineOnly) {
-    struct token_case {
-        const char* text;
-        const char* expected; // nullptr: no token
-    };
-    const token_case cases[] = {
-        {"", nullptr},          {" \t\n ", nullptr},        {"ab cd", "ab"},
-        {"  \t\nab\tcd", "ab"}, {"ab\ncd", "ab"},           {"\r\n", "\r"},
-        {"a\"b c", "a\"b"},     {"\x01\xff x", "\x01\xff"}, {"\v\f y", "\v\f"},
-    };
-    for (const token_case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
-        int length = -1;
-        const char* token = next_token(&length, c.text);
-        if (c.expected == nullptr) {
-            EXPECT_EQ(token, nullptr);
-            EXPECT_EQ(length, 0);
-        } else {
-            ASSERT_NE(token, nullptr);
-            EXPECT_EQ(std::string(token, length), c.expected);
-        }
-    }
+    const outcome result = read_config_stream(file.get(), map);
+    return {result ? 0 : 1, result.message(), bindings_of(map)};
 }
 
 struct config_case {
@@ -108,13 +76,16 @@ TEST_P(ConfigTextTest, ParsesLikeTheFile) {
     const config_case& c = GetParam();
     parse_result result = parse_text(c.text);
     EXPECT_EQ(result.status, c.expected_status);
-    if (c.expected_status != 0) {
-        EXPECT_EQ(result.error, c.expected_error);
-    }
+    EXPECT_EQ(result.error, c.expected_error);
     EXPECT_EQ(result.bindings, c.expected_bindings);
 }
 
 const std::string prefix = "Failed to read config: ";
+
+// What a message becomes: cut to the bytes that an outcome keeps.
+std::string as_kept(const std::string& message) {
+    return message.substr(0, outcome::MESSAGE_MAX);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Accepted, ConfigTextTest,
@@ -130,23 +101,19 @@ INSTANTIATE_TEST_SUITE_P(
             "BlanksInsideAndAtEndKept", "  map \t x   ls -l  \n", 0, "", {{'x', "ls -l  "}}},
         config_case{"TabsSeparate", "map\tx\tls\n", 0, "", {{'x', "ls"}}},
         config_case{
-            "LastLineWithoutNewline", "map a one\nmap x ls", 0, "", {{'x', "ls"}, {'a', "one"}}},
-        config_case{"LaterBindingFirstInList",
-                    "map x one\nmap x two\n",
+            "LastLineWithoutNewline", "map x ls\nmap a one", 0, "", {{'a', "one"}, {'x', "ls"}}},
+        config_case{"LaterBindingWins", "map x one\nmap x two\n", 0, "", {{'x', "two"}}},
+        config_case{"LaterBindingWinsAmongOthers",
+                    "map x one\nmap a first\nmap x two\nmap b second\n",
                     0,
                     "",
-                    {{'x', "two"}, {'x', "one"}}},
+                    {{'a', "first"}, {'b', "second"}, {'x', "two"}}},
         config_case{"HashAfterBindingIsCommand",
                     "map x echo # not a comment\n",
                     0,
                     "",
                     {{'x', "echo # not a comment"}}},
         config_case{"CarriageReturnStaysInCommand", "map x ls\r\n", 0, "", {{'x', "ls\r"}}},
-        config_case{"KeyMayBeAnyByte",
-                    "map \xe9 a\nmap # b\nmap \" c\n",
-                    0,
-                    "",
-                    {{'"', "c"}, {'#', "b"}, {'\xe9', "a"}}},
         config_case{"Command126BytesWithNewline",
                     "map x " + std::string(126, 'c') + "\n",
                     0,
@@ -156,7 +123,51 @@ INSTANTIATE_TEST_SUITE_P(
                     "map x " + std::string(127, 'c'),
                     0,
                     "",
-                    {{'x', std::string(127, 'c')}}}),
+                    {{'x', std::string(127, 'c')}}},
+        // The line is taken as a C string: a NUL byte ends it there.
+        config_case{"NulEndsTheCommand",
+                    std::string("map x ls\0 junk\nmap y echo\n", 26),
+                    0,
+                    "",
+                    {{'x', "ls"}, {'y', "echo"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Blanks are the space, the tab and the newline, nothing else; only the
+// first byte of the first token makes a comment.
+INSTANTIATE_TEST_SUITE_P(
+    Tokens, ConfigTextTest,
+    testing::Values(
+        config_case{"KeyMayBePunctuation", "map # b\nmap \" c\n", 0, "", {{'"', "c"}, {'#', "b"}}},
+        config_case{"QuoteInsideATokenIsPartOfIt",
+                    "ma\"p x ls\n",
+                    1,
+                    prefix + "line 1: unknown command ma\"p",
+                    {}},
+        config_case{"VerticalTabIsNoBlank",
+                    "map\v x ls\n",
+                    1,
+                    prefix + "line 1: unknown command map\v",
+                    {}},
+        config_case{"FormFeedIsNoBlank",
+                    "map x\f ls\n",
+                    1,
+                    prefix + "line 1: mapping cannot consist of multiple characters: x\f",
+                    {}},
+        config_case{"ControlAndHighBytesMakeTokens",
+                    "\x01\xff x\n",
+                    1,
+                    prefix + "line 1: unknown command \x01\xff",
+                    {}},
+        config_case{"KeyThenNewlineOnly",
+                    "map x\n\n",
+                    1,
+                    prefix + "line 1: map requires two arguments",
+                    {}},
+        config_case{"NulBeforeTheCommand",
+                    std::string("map x\0 ls\n", 10),
+                    1,
+                    prefix + "line 1: map requires two arguments",
+                    {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -194,41 +205,65 @@ INSTANTIATE_TEST_SUITE_P(
                     prefix + "line 3: mapping cannot consist of multiple characters: xy",
                     {}},
         config_case{"EarlierBindingsStay",
-                    "map a one\nmap b two\nbad\nmap c three\n",
+                    "map b two\nmap a one\nbad\nmap c three\n",
                     1,
                     prefix + "line 3: unknown command bad",
-                    {{'b', "two"}, {'a', "one"}}}),
+                    {{'a', "one"}, {'b', "two"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A 250-byte line is read in two pieces: the second is parsed as a line of
-// its own and every later line number is one higher than the file's.
-TEST(ConfigText, LongLineCountsAsTwo) {
-    std::string first_piece = "# " + std::string(189, 'c');
-    ASSERT_EQ(first_piece.size(), 191u);
-    std::string long_line = first_piece + " map y second";
-    ASSERT_GT(long_line.size(), 200u);
-    parse_result result = parse_text(long_line + "\nmap\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.error, prefix + "line 3: map requires two arguments");
-    EXPECT_EQ(result.bindings, (std::vector<binding>{{'y', "second"}}));
+// A line is one line whatever its length. Several of these were read as two
+// or more lines once, in pieces of 191 bytes.
+const std::string long_comment =
+    ("# " + std::string(189, 'c') + " map y second " + std::string(300, 'c')).substr(0, 300);
 
-    // Its second piece fails like any line would, with its own number.
-    result = parse_text("map x " + std::string(244, 'c') + "\n");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.error,
-              prefix + "line 1: command length cannot be longer than or equal to 128");
-    result = parse_text("#" + std::string(249, 'c') + "\n");
-    EXPECT_EQ(result.error, prefix + "line 2: unknown command " + std::string(59, 'c'));
-}
-
-// A command cut at the end of a 191-byte piece is kept as far as it goes.
-TEST(ConfigText, BindingCutAtPieceEndKeepsItsStart) {
-    std::string line = "map x" + std::string(100, ' ') + std::string(120, 'c') + "\n";
-    parse_result result = parse_text(line);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.error, prefix + "line 2: unknown command " + std::string(34, 'c'));
-    EXPECT_EQ(result.bindings, (std::vector<binding>{{'x', std::string(86, 'c')}}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    LongLines, ConfigTextTest,
+    testing::Values(
+        config_case{"CommentBindsNothingAndCountsOnce",
+                    long_comment + "\n\nmap\n",
+                    1,
+                    prefix + "line 3: map requires two arguments",
+                    {}},
+        config_case{
+            "LongCommentsOnly", "#" + std::string(249, 'c') + "\n" + long_comment, 0, "", {}},
+        config_case{"LineNumbersAfterSeveralLongLines",
+                    long_comment + "\n" + long_comment + "\n" + long_comment + "\nbad\n",
+                    1,
+                    prefix + "line 4: unknown command bad",
+                    {}},
+        config_case{"MapLineFailsOnLength",
+                    "map x " + std::string(293, 'c') + "\n",
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"CommandPastByte191FailsOnLength",
+                    "map x" + std::string(150, ' ') + std::string(145, 'c') + "\n",
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"ShortCommandAfterLongBlanks",
+                    "map x" + std::string(100, ' ') + std::string(120, 'c') + "\n",
+                    0,
+                    "",
+                    {{'x', std::string(120, 'c')}}},
+        config_case{"BlanksBeforeTheWord",
+                    std::string(5000, ' ') + "map x ls\nmap y \t" + std::string(3000, '\t') +
+                        "echo\n",
+                    0,
+                    "",
+                    {{'x', "ls"}, {'y', "echo"}}},
+        config_case{"LongWordCutInTheMessage",
+                    "n" + std::string(400, 'm') + " x ls\n",
+                    1,
+                    as_kept(prefix + "line 1: unknown command n" + std::string(400, 'm')),
+                    {}},
+        config_case{"LongKeyCutInTheMessage",
+                    "map " + std::string(300, 'k') + " ls\n",
+                    1,
+                    as_kept(prefix + "line 1: mapping cannot consist of multiple characters: " +
+                            std::string(300, 'k')),
+                    {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 std::atomic<int> signals_caught{0};
 void count_signal(int) {
@@ -261,15 +296,95 @@ TEST(ConfigText, ReadInterruptedBySignalIsRepeated) {
         EXPECT_EQ(write(fds[1], " two\nmap c three", 16), 16);
         close(fds[1]);
     });
-    command_list list;
-    int status = read_config_stream(reader.get(), &list.head);
+    key_map map;
+    const outcome result = read_config_stream(reader.get(), map);
     writer.join();
     sigaction(SIGUSR1, &previous, nullptr);
 
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(result.ok()) << result.message();
     EXPECT_EQ(signals_caught, 3);
-    EXPECT_EQ(bindings_of(list.head),
-              (std::vector<binding>{{'c', "three"}, {'b', "two"}, {'a', "one"}}));
+    EXPECT_EQ(bindings_of(map), (std::vector<binding>{{'a', "one"}, {'b', "two"}, {'c', "three"}}));
+}
+
+// -- The key map ------------------------------------------------------------
+
+TEST(KeyMap, FindComparesTheKeyAsASignedByte) {
+    key_map map;
+    map.add('x', "one");
+    map.add('a', "first");
+    map.add('a', "second");
+    map.add('\x7f', "delete");
+    map.add('\xe9', "latin");
+    map.add('\0', "nul");
+    struct lookup {
+        uint32_t ch;
+        const char* expected; // nullptr: nothing found
+    };
+    const lookup lookups[] = {
+        {'x', "one"},          // bound once
+        {'a', "second"},       // the later binding
+        {0x7F, "delete"},      // the highest byte that can match
+        {'b', nullptr},        // never bound
+        {0, nullptr},          // special keys carry 0; a binding of byte 0 is no match
+        {0xE9, nullptr},       // é: the key byte 0xE9 is negative as a signed char
+        {0xFFFFFFE9, nullptr}, // nor does its negative value wrap around
+        {0x178, nullptr},      // Ÿ, whose low byte is 'x'
+        {0x161, nullptr},      // š, whose low byte is 'a'
+    };
+    for (const lookup& l : lookups) {
+        SCOPED_TRACE(testing::Message() << "ch " << std::hex << l.ch);
+        const command* found = map.find(l.ch);
+        if (l.expected == nullptr) {
+            EXPECT_EQ(found, nullptr);
+        } else {
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(found->text, l.expected);
+        }
+    }
+}
+
+TEST(KeyMap, BindingsAreWhatFindCanReturnInKeyOrder) {
+    key_map map;
+    EXPECT_TRUE(map.empty());
+    for (const binding& b : std::vector<binding>{{'z', "last"},
+                                                 {'a', "old"},
+                                                 {'\xe9', "never"},
+                                                 {'m', "middle"},
+                                                 {'a', "new"},
+                                                 {'\0', "never"},
+                                                 {'\x01', "first"}})
+        map.add(b.first, b.second);
+    EXPECT_FALSE(map.empty());
+    EXPECT_EQ(
+        bindings_of(map),
+        (std::vector<binding>{{'\x01', "first"}, {'a', "new"}, {'m', "middle"}, {'z', "last"}}));
+    for (const command* c : map.bindings())
+        EXPECT_EQ(map.find(static_cast<uint32_t>(c->key)), c);
+}
+
+// A binding that can never be typed is still a binding the file made.
+TEST(KeyMap, KeyFromByte0x80UpIsKeptButNeverFound) {
+    parse_result result = parse_text("map \xe9 echo latin\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.bindings, std::vector<binding>{});
+
+    std::string text = "map \xe9 echo latin\n";
+    key_map map;
+    file_handle file(fmemopen(text.data(), text.size(), "r"));
+    ASSERT_TRUE(read_config_stream(file.get(), map).ok());
+    EXPECT_FALSE(map.empty());
+    for (uint32_t ch = 0; ch <= 0x1FF; ++ch)
+        EXPECT_EQ(map.find(ch), nullptr) << ch;
+}
+
+TEST(KeyMap, TextIsCutAtNulAndAt127Bytes) {
+    key_map map;
+    map.add('a', std::string(200, 'c'));
+    map.add('b', std::string("ls\0rm", 5));
+    map.add('c', std::string(127, 'c'));
+    EXPECT_EQ(bindings_of(map),
+              (std::vector<binding>{
+                  {'a', std::string(127, 'c')}, {'b', "ls"}, {'c', std::string(127, 'c')}}));
 }
 
 // read_config as a user whom permission bits stop. Root passes every such
@@ -311,12 +426,12 @@ read_outcome read_config_unprivileged(const std::string& dir) {
             if (report.empty() && setuid(NOBODY) != 0) fail("setuid");
         }
         if (report.empty()) {
-            command* head = nullptr;
-            const int status = read_config(&head);
-            report = std::to_string(status) + "\n" + get_error();
+            key_map map;
+            const outcome result = read_config(map);
+            report = (result ? "0\n" : "1\n") + result.message();
         }
-        const bool sent = write(fds[1], report.data(), report.size()) ==
-                          static_cast<ssize_t>(report.size());
+        const bool sent =
+            write(fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
         _exit(sent ? 0 : 1);
     }
     close(fds[1]);
@@ -344,33 +459,29 @@ read_outcome read_config_unprivileged(const std::string& dir) {
 // directory and the variables are put back afterwards.
 class ConfigFileTest : public testing::Test {
   protected:
+    static constexpr const char* VARIABLES[] = {"XDG_CONFIG_PATH", "XDG_CONFIG_HOME", "HOME"};
+
     void SetUp() override {
-        saved_xdg = saved("XDG_CONFIG_PATH");
-        saved_home = saved("HOME");
+        for (const char* name : VARIABLES) {
+            const char* value = getenv(name);
+            saved.emplace_back(value ? std::optional<std::string>(value) : std::nullopt);
+            unsetenv(name);
+        }
         char pattern[] = "/tmp/korvel-config-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
-        unsetenv("XDG_CONFIG_PATH");
-        unsetenv("HOME");
-        set_error("");
     }
     void TearDown() override {
-        restore("XDG_CONFIG_PATH", saved_xdg);
-        restore("HOME", saved_home);
+        for (size_t k = 0; k < saved.size(); ++k)
+            set_variable(VARIABLES[k], saved[k]);
         // Tests take permissions away from the directory and the one inside.
         std::error_code ignored;
         for (const std::string& path : {dir, dir + "/korvel"})
             std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(dir);
-        free_commands(list.head);
-        list.head = nullptr;
     }
 
-    static std::optional<std::string> saved(const char* name) {
-        const char* value = getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    static void restore(const char* name, const std::optional<std::string>& value) {
+    static void set_variable(const char* name, const std::optional<std::string>& value) {
         if (value)
             setenv(name, value->c_str(), 1);
         else
@@ -386,79 +497,147 @@ class ConfigFileTest : public testing::Test {
     }
 
     std::string dir;
-    std::optional<std::string> saved_xdg, saved_home;
-    command_list list;
+    std::vector<std::optional<std::string>> saved;
+    key_map map;
 };
 
-TEST_F(ConfigFileTest, ReadsFromXdgConfigPath) {
-    std::string path = write_file("xdg/korvel/config", "map x echo hi\n");
+// Which file is read, by the variables set. A value that does not start
+// with '/' names a directory inside the test's own; so does an expected path.
+struct location_case {
+    const char* name;
+    std::optional<std::string> xdg_config_path, xdg_config_home, home;
+    std::string expected_path; // "" when no file can be named
+    std::vector<binding> expected_bindings;
+};
+
+void PrintTo(const location_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConfigLocationTest : public ConfigFileTest,
+                           public testing::WithParamInterface<location_case> {
+  protected:
+    std::string in_dir(const std::string& value) const {
+        return value.empty() || value[0] == '/' ? value : dir + "/" + value;
+    }
+};
+
+TEST_P(ConfigLocationTest, ReadsTheFileTheVariablesName) {
+    const location_case& c = GetParam();
+    write_file("xdg/korvel/config", "map p xdg-config-path\n");
+    write_file("config/korvel/config", "map c xdg-config-home\n");
     write_file("home/.config/korvel/config", "map h home\n");
-    setenv("XDG_CONFIG_PATH", (dir + "/xdg").c_str(), 1);
-    setenv("HOME", (dir + "/home").c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 0);
-    EXPECT_EQ(config_path(), path);
-    EXPECT_EQ(bindings_of(list.head), (std::vector<binding>{{'x', "echo hi"}}));
+    const auto variable = [&](const std::optional<std::string>& value) {
+        return value ? std::optional<std::string>(in_dir(*value)) : std::nullopt;
+    };
+    set_variable("XDG_CONFIG_PATH", variable(c.xdg_config_path));
+    set_variable("XDG_CONFIG_HOME", variable(c.xdg_config_home));
+    set_variable("HOME", variable(c.home));
+    const std::string expected_path = in_dir(c.expected_path);
+    if (!expected_path.empty() && expected_path.rfind(dir, 0) != 0 &&
+        std::filesystem::exists(expected_path)) {
+        GTEST_SKIP() << expected_path << " exists here";
+    }
+    EXPECT_EQ(config_file_path(), expected_path);
+    const outcome result = read_config(map);
+    EXPECT_TRUE(result.ok()) << result.message();
+    EXPECT_EQ(bindings_of(map), c.expected_bindings);
 }
 
-TEST_F(ConfigFileTest, ReadsFromHomeWithoutXdg) {
-    std::string path = write_file("home/.config/korvel/config", "map h home\n");
-    setenv("HOME", (dir + "/home").c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 0);
-    EXPECT_EQ(config_path(), path);
-    EXPECT_EQ(bindings_of(list.head), (std::vector<binding>{{'h', "home"}}));
-}
+using opt = std::optional<std::string>;
+const opt unset = std::nullopt;
 
-TEST_F(ConfigFileTest, MissingFileUnderXdgDoesNotFallBackToHome) {
-    write_file("home/.config/korvel/config", "map h home\n");
-    setenv("XDG_CONFIG_PATH", (dir + "/xdg").c_str(), 1);
-    setenv("HOME", (dir + "/home").c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 0);
-    EXPECT_EQ(list.head, nullptr);
-    EXPECT_EQ(std::string(get_error()), "");
-}
-
-TEST_F(ConfigFileTest, EmptyXdgLooksAtTheRoot) {
-    if (std::filesystem::exists("/korvel/config")) GTEST_SKIP() << "/korvel/config exists here";
-    write_file("home/.config/korvel/config", "map h home\n");
-    setenv("XDG_CONFIG_PATH", "", 1);
-    setenv("HOME", (dir + "/home").c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 0);
-    EXPECT_STREQ(config_path(), "/korvel/config");
-    EXPECT_EQ(list.head, nullptr);
-}
-
-TEST_F(ConfigFileTest, NeitherVariableMeansNoFile) {
-    EXPECT_EQ(read_config(&list.head), 0);
-    EXPECT_STREQ(config_path(), "");
-    EXPECT_EQ(list.head, nullptr);
-    EXPECT_EQ(std::string(get_error()), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Variables, ConfigLocationTest,
+    testing::Values(
+        location_case{"XdgConfigPathFirst",
+                      opt("xdg"),
+                      opt("config"),
+                      opt("home"),
+                      "xdg/korvel/config",
+                      {{'p', "xdg-config-path"}}},
+        location_case{"XdgConfigHomeBeforeHome",
+                      unset,
+                      opt("config"),
+                      opt("home"),
+                      "config/korvel/config",
+                      {{'c', "xdg-config-home"}}},
+        location_case{"XdgConfigHomeWithoutHome",
+                      unset,
+                      opt("config"),
+                      unset,
+                      "config/korvel/config",
+                      {{'c', "xdg-config-home"}}},
+        location_case{"EmptyXdgConfigHomeIsUnset",
+                      unset,
+                      opt(""),
+                      opt("home"),
+                      "home/.config/korvel/config",
+                      {{'h', "home"}}},
+        location_case{
+            "HomeAlone", unset, unset, opt("home"), "home/.config/korvel/config", {{'h', "home"}}},
+        location_case{"MissingFileUnderXdgConfigPathDoesNotFallBack",
+                      opt("absent"),
+                      opt("config"),
+                      opt("home"),
+                      "absent/korvel/config",
+                      {}},
+        location_case{"MissingFileUnderXdgConfigHomeDoesNotFallBack",
+                      unset,
+                      opt("absent"),
+                      opt("home"),
+                      "absent/korvel/config",
+                      {}},
+        location_case{"EmptyXdgConfigPathLooksAtTheRoot",
+                      opt(""),
+                      opt("config"),
+                      opt("home"),
+                      "/korvel/config",
+                      {}},
+        location_case{
+            "EmptyHomeLooksAtTheRoot", unset, unset, opt(""), "/.config/korvel/config", {}},
+        location_case{"NoneSet", unset, unset, unset, "", {}},
+        location_case{"OnlyAnEmptyXdgConfigHome", unset, opt(""), unset, "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigFileTest, PathMustFitTheBuffer) {
-    // "/korvel/config" adds 14 bytes; 1023 bytes fit with the terminator.
+    // "/korvel/config" adds 14 bytes; a path of 1023 bytes is opened.
     std::string base = dir + "/absent";
     while (base.size() < 1023 - 14)
         base += "/d";
     base.resize(1023 - 14);
     setenv("XDG_CONFIG_PATH", base.c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 0);
-    EXPECT_EQ(std::string(config_path()).size(), 1023u);
+    EXPECT_EQ(config_file_path().size(), 1023u);
+    outcome result = read_config(map);
+    EXPECT_TRUE(result.ok()) << result.message();
 
-    setenv("XDG_CONFIG_PATH", (base + "d").c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 1);
-    EXPECT_EQ(std::string(get_error()), prefix + strerror(ENAMETOOLONG));
+    // One byte more is refused, under every variable, and still named whole.
+    const std::string too_long = base + "d";
+    setenv("XDG_CONFIG_PATH", too_long.c_str(), 1);
+    EXPECT_EQ(config_file_path(), too_long + "/korvel/config");
+    result = read_config(map);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
 
     unsetenv("XDG_CONFIG_PATH");
-    setenv("HOME", std::string(1023 - 22, 'h').c_str(), 1); // "/.config/korvel/config"
-    EXPECT_EQ(read_config(&list.head), 1);
-    EXPECT_EQ(std::string(get_error()), prefix + strerror(ENAMETOOLONG));
+    setenv("XDG_CONFIG_HOME", too_long.c_str(), 1);
+    result = read_config(map);
+    EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
+
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", std::string(1024 - 22, 'h').c_str(), 1); // "/.config/korvel/config"
+    EXPECT_EQ(config_file_path().size(), 1024u);
+    result = read_config(map);
+    EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
+    EXPECT_TRUE(map.empty());
 }
 
 TEST_F(ConfigFileTest, DirectoryInPlaceOfFileFails) {
     std::filesystem::create_directories(dir + "/korvel/config");
     setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 1);
-    EXPECT_EQ(std::string(get_error()), prefix + strerror(EISDIR));
+    const outcome result = read_config(map);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.message(), prefix + strerror(EISDIR));
 }
 
 TEST_F(ConfigFileTest, UnreadableFileFails) {
@@ -482,26 +661,37 @@ TEST_F(ConfigFileTest, UntraversableDirectoryFails) {
 TEST_F(ConfigFileTest, ParseErrorNamesTheLine) {
     write_file("korvel/config", "map a one\n\n# c\nmap\n");
     setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
-    EXPECT_EQ(read_config(&list.head), 1);
-    EXPECT_EQ(std::string(get_error()), prefix + "line 4: map requires two arguments");
-    EXPECT_EQ(bindings_of(list.head), (std::vector<binding>{{'a', "one"}}));
+    const outcome result = read_config(map);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.message(), prefix + "line 4: map requires two arguments");
+    EXPECT_EQ(bindings_of(map), (std::vector<binding>{{'a', "one"}}));
 }
 
-TEST_F(ConfigFileTest, RecordTextIsZeroFilled) {
+// The file's own line numbers, past a comment far longer than any buffer.
+TEST_F(ConfigFileTest, ParseErrorAfterLongCommentNamesTheLine) {
+    write_file("korvel/config", "#" + std::string(100000, 'c') + "\nmap a one\nmap ab\n");
+    setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
+    const outcome result = read_config(map);
+    EXPECT_EQ(result.message(),
+              prefix + "line 3: mapping cannot consist of multiple characters: ab");
+    EXPECT_EQ(bindings_of(map), (std::vector<binding>{{'a', "one"}}));
+}
+
+TEST_F(ConfigFileTest, BindingHoldsExactlyTheCommand) {
     write_file("korvel/config", "map x ls");
     setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
-    ASSERT_EQ(read_config(&list.head), 0);
-    ASSERT_NE(list.head, nullptr);
-    for (size_t i = 2; i < sizeof list.head->text; ++i)
-        EXPECT_EQ(list.head->text[i], '\0');
+    ASSERT_TRUE(read_config(map).ok());
+    const command* found = map.find('x');
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->text.size(), 2u);
+    EXPECT_STREQ(found->text.c_str(), "ls");
 }
 
 using ConfigFileDeathTest = ConfigFileTest;
 
-TEST_F(ConfigFileDeathTest, ListMustBeEmptyOnEntry) {
-    command existing{};
-    command* head = &existing;
-    EXPECT_DEATH(read_config(&head), "read_config: Assertion `\\*cmd == NULL' failed");
+TEST_F(ConfigFileDeathTest, MapMustBeEmptyOnEntry) {
+    map.add('x', "ls");
+    EXPECT_DEATH((void)read_config(map), "read_config: Assertion `map.empty\\(\\)' failed");
 }
 
 } // namespace
