@@ -82,7 +82,7 @@ class foreground_job {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execl("/bin/sh", "/bin/sh", "-c", cmd.text, static_cast<char*>(nullptr));
+    execl("/bin/sh", "/bin/sh", "-c", cmd.text.c_str(), static_cast<char*>(nullptr));
     _exit(1);
 }
 
@@ -151,7 +151,7 @@ void report_failure(viewer& v, const command& cmd, int exit_code, const error_ou
         return;
     }
     if (output.kept.empty()) {
-        v.status.showf(status_style::ERROR, "%s exited with status %d", cmd.text, exit_code);
+        v.status.showf(status_style::ERROR, "%s exited with status %d", cmd.text.c_str(), exit_code);
         return;
     }
     std::string text = output.kept;

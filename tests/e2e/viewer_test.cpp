@@ -249,7 +249,7 @@ TEST(ViewerScreen, TreeRowsColoursAndCounter) {
     ASSERT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 3,
                       " src/util" + std::string(14, ' ') + "   4/5"));
 
-    const look plain{WHITE, DEFAULT, false};
+    const look plain{DEFAULT, DEFAULT, false}; // the terminal's own colours
     expect_drawn(s, 0, 0, "• README", plain);
     expect_drawn(s, 1, 0, "▼ src", plain);
     expect_drawn(s, 2, 2, "• main.c", plain);
@@ -299,13 +299,20 @@ TEST(ViewerScreen, RightIndicatorMarksExactlyTheRowsCutAtTheEdge) {
     EXPECT_EQ(s.cell_at(6, 11).bg, WHITE); // the indicator's colours
     EXPECT_EQ(s.cell_at(5, 11).text, "");  // the right half of a character that fits
     // Sideways, the tail of a cut row comes into view and its '>' goes. The
-    // cut counts bytes: what is left of a split character shows as
-    // substitutes.
+    // cut takes whole characters by column.
     s.send("l");
     ASSERT_TRUE(shows(s,
-                      {"< aaaaaa", "< bbbbbbb", "<", "< eeeeee", "< fffffff",
-                       "< \uFFFD\uFFFD漢字漢", "< \uFFFD\uFFFD漢字漢字"},
+                      {"< aaaaaa", "< bbbbbbb", "<", "< eeeeee", "< fffffff", "< 漢字漢",
+                       "< 漢字漢字"},
                       0));
+    EXPECT_EQ(s.raw_output().find("\uFFFD"), std::string::npos);
+
+    // A wide character that the cut would split goes whole, and a blank
+    // keeps the columns after it where they were.
+    e2e::session w(korvel("x漢字漢字\n", 4, 12));
+    ASSERT_TRUE(ready(w));
+    w.send("l");
+    ASSERT_TRUE(shows(w, {"<  漢字"}, 0));
 }
 
 TEST(ViewerScreen, StatusRowOnVeryWideAndVeryNarrowTerminals) {
@@ -1005,7 +1012,7 @@ TEST(ViewerHostile, ControlBytesAreShownNotObeyed) {
     // The red name's tail is not red.
     for (size_t i = 0; i < sorted.size(); ++i) {
         if (sorted[i].name.rfind("red", 0) == 0) {
-            EXPECT_EQ(s.cell_at(static_cast<int>(i), 11).fg, WHITE) << s.dump();
+            EXPECT_EQ(s.cell_at(static_cast<int>(i), 11).fg, DEFAULT) << s.dump();
         }
     }
     // Walk them all with the status row showing each one.

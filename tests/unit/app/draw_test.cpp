@@ -35,7 +35,7 @@ struct colors {
 
 colors colors_at(int x, int y) { return {tb_memory_cell(x, y).fg, tb_memory_cell(x, y).bg}; }
 
-const colors PLAIN{TB_WHITE, TB_DEFAULT};
+const colors PLAIN{TB_DEFAULT, TB_DEFAULT};
 const colors CURSOR{TB_BLACK | TB_BOLD, TB_WHITE};
 const colors MATCH{TB_BLACK, TB_YELLOW};
 const colors INDICATOR{TB_BLACK, TB_WHITE};
