@@ -26,10 +26,9 @@ build: bootstrap $(RELEASE_DIR)/build.ninja
 run: build
 	@{ git ls-files 2>/dev/null || find . -path ./build -prune -o -type f -print; } | $(RELEASE_DIR)/korvel
 
-$(TEST_DIR)/build.ninja:
-	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON -DKORVEL_TESTS=ON
-
-test: bootstrap $(TEST_DIR)/build.ninja
+# Configured every time, so that a tree made before an option existed gets it.
+test: bootstrap
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON -DKORVEL_TESTS=ON -DKORVEL_WERROR=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
 
