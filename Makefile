@@ -2,14 +2,16 @@
 #   make run     install what is missing, build, and browse this project's files
 #   make test    install what is missing, build with sanitizers, run every test
 #   make install PREFIX=/usr/local
+#   make deb     build the Debian package build/korvel_VERSION_ARCH.deb
 
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
 FUZZ_DIR := build/fuzz
+DEB_DIR := build/deb
 
-.PHONY: all bootstrap build run test install bench fuzz clean
+.PHONY: all bootstrap build run test install deb bench fuzz clean
 
 all: build
 
@@ -26,10 +28,9 @@ build: bootstrap $(RELEASE_DIR)/build.ninja
 run: build
 	@{ git ls-files 2>/dev/null || find . -path ./build -prune -o -type f -print; } | $(RELEASE_DIR)/korvel
 
-$(TEST_DIR)/build.ninja:
-	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON -DKORVEL_TESTS=ON
-
-test: bootstrap $(TEST_DIR)/build.ninja
+# Configured every time, so that a tree made before an option existed gets it.
+test: bootstrap
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON -DKORVEL_TESTS=ON -DKORVEL_WERROR=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
 
@@ -37,6 +38,14 @@ install: bootstrap
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVEL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	cmake --install $(RELEASE_DIR)
+
+# Built with Debian's hardening flags, installed under /usr.
+deb: bootstrap
+	cmake -S . -B $(DEB_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVEL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+		"-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+		"-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build $(DEB_DIR) -j $(JOBS)
+	cmake --build $(DEB_DIR) --target deb
 
 bench: build
 	@sh scripts/bootstrap.sh --bench

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The load benchmark: korvel's time from start to its first frame and its
 # peak memory, beside `LC_ALL=C sort` on the same files in the same run, then
-# the processor time of each loading step. Called by `make bench` after
+# the processor time of each loading step, the key-to-frame times, and the
+# directory walker beside `find . > /dev/null`. Called by `make bench` after
 # `make build`.
 #
 #   SIZES   sizes to run, from 100k, 1m, 5m (default "100k,1m,5m")
@@ -13,7 +14,7 @@ sizes=${SIZES:-100k,1m,5m}
 runs=${RUNS:-5}
 korvel=build/release/korvel
 [ -x "$korvel" ] || { echo "run.sh: build first (make build)" >&2; exit 1; }
-cmake --build build/release --target load_bench key_bench >/dev/null
+cmake --build build/release --target load_bench key_bench walk_bench >/dev/null
 
 python3 bench/gen.py --sizes "$sizes"
 files=""
@@ -25,6 +26,7 @@ mkdir -p bench/results
 log=bench/results/$(date +%Y%m%d-%H%M%S).txt
 load_bench=build/release/bench/load_bench
 key_bench=build/release/bench/key_bench
+walk_bench=build/release/bench/walk_bench
 
 {
     echo "korvel $(git rev-parse --short HEAD 2>/dev/null || echo '?'), $(nproc) processors, $(date)"
@@ -44,5 +46,8 @@ key_bench=build/release/bench/key_bench
             /dev/null >/dev/null
         sed 's/^/  /' bench/results/keys.txt
     done
+    echo
+    echo "Listing a directory tree with no input (wall clock and processor seconds; ratio = walker / find):"
+    python3 bench/walk.py --runs "$runs" "$walk_bench"
 } | tee "$log"
 echo "run.sh: saved in $log" >&2

@@ -3,7 +3,8 @@
 # only those that are missing. Safe to run again and again.
 set -eu
 
-packages="make cmake ninja-build g++ pkg-config libncurses-dev libgtest-dev libgmock-dev libvterm-dev"
+# dpkg-dev: dpkg-shlibdeps and dpkg-buildflags, for make deb and its test.
+packages="make cmake ninja-build g++ pkg-config libncurses-dev libgtest-dev libgmock-dev libvterm-dev dpkg-dev"
 case "${1:-}" in
     --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
     --bench) packages="$packages python3" ;;

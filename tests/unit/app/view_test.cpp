@@ -1,13 +1,19 @@
+#include <cstdio>
 #include <string>
 
 #include "app_fixture.hpp"
 
 namespace {
 
-// 30 single-level entries: e00 .. e29.
+// n single-level entries, e00, e01, ..., named with two digits so that they
+// sort in number order.
 std::string flat_list(int n) {
     std::string text;
-    for (int i = 0; i < n; ++i) text += "e" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "\n";
+    for (int i = 0; i < n; ++i) {
+        char line[16];
+        snprintf(line, sizeof line, "e%02d\n", i);
+        text += line;
+    }
     return text;
 }
 
