@@ -26,6 +26,7 @@ constexpr size_t READ_BLOCK = size_t{1} << 16;
 // the bytes of the line being read, which starts at line_start.
 struct line_reader {
     char separator;
+    bool nul_only;
     raw_array<char> arena;
     // Offsets of the line starts, stored in pointer-sized slots so that the
     // array becomes the items array once the arena has stopped moving.
@@ -52,7 +53,8 @@ struct line_reader {
         arena.grow_for(2 * n + 2);
         const char* end = block + n;
         const char* pos = block;
-        const char* newline = nullptr;
+        // Without newlines as line ends, the next one is never found.
+        const char* newline = nul_only ? end : nullptr;
         const char* nul = nullptr;
         while (pos < end) {
             if (newline < pos) {
@@ -96,9 +98,9 @@ size_t expected_input_size(FILE* input) {
 
 } // namespace
 
-outcome get_lines(FILE* input, char separator, input_lines& lines) {
+outcome get_lines(FILE* input, char separator, input_lines& lines, bool nul_only) {
     lines = {};
-    line_reader reader{separator, {}, {}, 0};
+    line_reader reader{separator, nul_only, {}, {}, 0};
     // A file's size is known: reserve for it and a separator on most lines,
     // so the arena rarely moves. Anything else starts at one megabyte.
     size_t expected = expected_input_size(input);

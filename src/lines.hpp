@@ -25,8 +25,10 @@ struct input_lines {
 };
 
 // Reads the whole stream. A line ends at a newline, a NUL byte or the end of
-// the input; every text gets the separator appended unless it ends with it.
-outcome get_lines(FILE* input, char separator, input_lines& lines);
+// the input (with nul_only, at a NUL byte or the end only, so that names
+// holding newlines survive); every text gets the separator appended unless
+// it ends with it.
+outcome get_lines(FILE* input, char separator, input_lines& lines, bool nul_only = false);
 
 // Spaces and tabs before the first other byte; 0 when there is no other byte.
 uint64_t count_leading_blanks(const char* text);

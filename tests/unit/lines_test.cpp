@@ -39,13 +39,13 @@ struct read_result {
     std::vector<std::string> lines;
 };
 
-read_result read_bytes(const std::string& bytes, char separator = '/') {
+read_result read_bytes(const std::string& bytes, char separator = '/', bool nul_only = false) {
     // fmemopen refuses a zero-sized buffer on some C libraries.
     std::string buffer = bytes.empty() ? std::string(1, '\0') : bytes;
     FILE* stream = fmemopen(buffer.data(), buffer.size(), "r");
     if (bytes.empty()) fgetc(stream); // consume the placeholder byte
     input_lines lines;
-    const int rc = get_lines(stream, separator, lines).ok() ? 0 : 1;
+    const int rc = get_lines(stream, separator, lines, nul_only).ok() ? 0 : 1;
     fclose(stream);
     return {rc, texts(lines)};
 }
@@ -76,13 +76,14 @@ struct reading_case {
     std::string input;
     char separator;
     std::vector<std::string> expected;
+    bool nul_only = false;
 };
 
 class ReadingRules : public ::testing::TestWithParam<reading_case> {};
 
 TEST_P(ReadingRules, GivesTheLines) {
     const reading_case& c = GetParam();
-    read_result result = read_bytes(c.input, c.separator);
+    read_result result = read_bytes(c.input, c.separator, c.nul_only);
     EXPECT_EQ(result.rc, 0);
     EXPECT_EQ(result.lines, c.expected);
 }
@@ -105,7 +106,12 @@ INSTANTIATE_TEST_SUITE_P(
         reading_case{"other_separator", "a.b\na/b\n", '.', {"a.b.", "a/b."}},
         reading_case{"blanks_kept", "  b\n\tc\n", '/', {"  b/", "\tc/"}},
         reading_case{"blank_separator", "   \n", ' ', {"   "}},
-        reading_case{"high_bytes", "\x80\xff\x01\n", '/', {"\x80\xff\x01/"}}),
+        reading_case{"high_bytes", "\x80\xff\x01\n", '/', {"\x80\xff\x01/"}},
+        // Split at NUL bytes only: newlines belong to the names.
+        reading_case{"nul_only", "a\nb\0c\0"s, '/', {"a\nb/", "c/"}, true},
+        reading_case{"nul_only_no_final_nul", "a\0b\n"s, '/', {"a/", "b\n/"}, true},
+        reading_case{"nul_only_empty_lines", "\0\n\0"s, '/', {"/", "\n/"}, true},
+        reading_case{"nul_only_empty_input", "", '/', {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GetLines, RecordHoldsCountAndArena) {
