@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "korvel/clipboard.hpp"
+#include "korvel/marks.hpp"
 #include "korvel/prompt.hpp"
 #include "korvel/view.hpp"
 
@@ -67,6 +68,11 @@ bool choose_path(viewer& v, const tb_event&) {
     return true;
 }
 
+bool mark_down(viewer& v, const tb_event&) { return toggle_mark_and_move(v, 1), true; }
+bool mark_up(viewer& v, const tb_event&) { return toggle_mark_and_move(v, -1), true; }
+bool mark_shown(viewer& v, const tb_event&) { return toggle_shown_marks(v), true; }
+bool unmark_all(viewer& v, const tb_event&) { return clear_marks(v), true; }
+
 bool wheel_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
 bool wheel_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
 
@@ -125,6 +131,12 @@ const action ACTIONS[] = {
     {"search-backward", NORMAL, {T::character('?')}, "search backwards", search_backward},
     {"next-match", NORMAL, {T::character('n')}, "next match", next_match},
     {"previous-match", NORMAL, {T::character('N')}, "previous match", previous_match},
+    {"mark-down", NORMAL, {T::key(TB_KEY_TAB)}, "mark or unmark the entry and move down",
+     mark_down},
+    {"mark-up", NORMAL, {T::key(TB_KEY_BACK_TAB)}, "mark or unmark the entry and move up", mark_up},
+    {"mark-shown", NORMAL, {T::character('v')},
+     "mark every match of the search (every entry without one), or unmark them", mark_shown},
+    {"unmark-all", NORMAL, {T::character('u')}, "unmark every entry", unmark_all},
     {"copy", NORMAL, {T::character('y')}, "copy the full path to the clipboard", copy_path},
     {"choose", NORMAL, {T::character('o')}, "print the full path and quit", choose_path},
     {"quit", NORMAL, {T::character('q'), T::key(TB_KEY_ESC)}, "quit", quit},

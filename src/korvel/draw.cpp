@@ -23,6 +23,10 @@ struct palette {
     color_pair message;
     color_pair error;
     color_pair prompt;
+    // The sign of a marked row, over the row's own background: a colour
+    // that replaces the row's (none keeps it), and attributes added to it.
+    uintattr_t mark_color;
+    uintattr_t mark_attributes;
 
     color_pair of(status_style style) const {
         switch (style) {
@@ -32,6 +36,14 @@ struct palette {
         }
         return message;
     }
+
+    color_pair mark_sign(color_pair row) const {
+        constexpr uintattr_t ATTRIBUTE_BITS = 0xFF00;
+        const uintattr_t fg = mark_color != TB_DEFAULT
+                                  ? static_cast<uintattr_t>((row.fg & ATTRIBUTE_BITS) | mark_color)
+                                  : row.fg;
+        return {static_cast<uintattr_t>(fg | mark_attributes), row.bg};
+    }
 };
 
 // Plain rows and the prompt keep the terminal's own colours, so they read on
@@ -39,7 +51,7 @@ struct palette {
 constexpr palette COLORS{
     {TB_BLACK | TB_BOLD, TB_WHITE}, {TB_BLACK, TB_YELLOW}, {TB_DEFAULT, TB_DEFAULT},
     {TB_BLACK, TB_WHITE},           {TB_BLACK, TB_WHITE},  {TB_WHITE, TB_RED},
-    {TB_DEFAULT, TB_DEFAULT},
+    {TB_DEFAULT, TB_DEFAULT},       TB_MAGENTA,            TB_DEFAULT,
 };
 
 // Without colours (NO_COLOR, or a terminal that has none) attributes alone
@@ -48,7 +60,8 @@ constexpr palette ATTRIBUTES{
     {TB_REVERSE | TB_BOLD, TB_DEFAULT}, {TB_BOLD | TB_UNDERLINE, TB_DEFAULT},
     {TB_DEFAULT, TB_DEFAULT},           {TB_REVERSE, TB_DEFAULT},
     {TB_REVERSE, TB_DEFAULT},           {TB_REVERSE | TB_BOLD, TB_DEFAULT},
-    {TB_DEFAULT, TB_DEFAULT},
+    {TB_DEFAULT, TB_DEFAULT},           TB_DEFAULT,
+    TB_BOLD,
 };
 
 // Clipping is not a failure: rows and texts run off the screen all the time.
@@ -60,6 +73,10 @@ const char* marker_of(const path_entry& entry) {
     if (entry.nchildren == 0) return "• ";
     return entry.folded ? "▶ " : "▼ ";
 }
+
+// Drawn over the blank after the marker of a marked row, so that the row
+// stands out with or without colours and nothing else moves.
+constexpr uint32_t MARK_SIGN = 0x2713; // ✓
 
 class frame_painter {
   public:
@@ -122,6 +139,11 @@ class frame_painter {
         // The layer reports a text cut at an edge; rows never start left of 0,
         // so that edge is the right one.
         cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
+        if (v_.marks.contains(index)) {
+            const color_pair sign = colors_.mark_sign(colors);
+            rc = tb_set_cell(column + 1, y, MARK_SIGN, sign.fg, sign.bg);
+            if (!drawn(rc)) return fail("failed to print path", rc);
+        }
         if (cut_at_right) {
             rc = tb_set_cell(width - 1, y, '>', colors_.indicator.fg, colors_.indicator.bg);
             if (!drawn(rc)) return fail("failed to print '>' symbol", rc);
@@ -165,6 +187,7 @@ class frame_painter {
             rc = tb_print(x, y, colors.fg, colors.bg, counter);
             if (!drawn(rc)) return fail("failed to print prompt message", rc);
         }
+        if (outcome shown = mark_count(x, y, colors); !shown) return shown;
         if (v_.prompt.open) {
             // Column 0 is the status row's leading blank, column 1 the prefix.
             const std::string_view before = v_.prompt.editor.text().substr(
@@ -173,6 +196,18 @@ class frame_painter {
         } else {
             tb_hide_cursor();
         }
+        return {};
+    }
+
+    // How many entries are marked, just left of the counter that starts at
+    // column x, and only when there are any: the counter keeps its place.
+    outcome mark_count(int x, int y, color_pair colors) {
+        if (v_.marks.empty()) return {};
+        char text[64];
+        const int length = snprintf(text, sizeof text, "   %" PRIu64 " marked", v_.marks.count());
+        if (x - length < 0) return {};
+        const int rc = tb_print(x - length, y, colors.fg, colors.bg, text);
+        if (!drawn(rc)) return fail("failed to print prompt message", rc);
         return {};
     }
 

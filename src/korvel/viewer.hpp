@@ -1,6 +1,6 @@
 // Everything the viewer shows and acts on, in one value that the actions
 // receive: the tree, the window onto it, the search and its prompt, the
-// bottom row, the key map, and what the run hands back at the end.
+// bottom row, the key map, the marks, and what the run hands back at the end.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config.hpp"
+#include "entry_set.hpp"
 #include "korvel/status.hpp"
 #include "paths.hpp"
 #include "readline.hpp"
@@ -43,6 +44,9 @@ struct viewer {
     search_pattern search;
     prompt_state prompt;
     key_map keys;
+    // Entries picked with Tab and the other marking keys; sized to the tree
+    // by the first mark.
+    entry_set marks;
     // Set by the keys that end the run or suspend it.
     stop_kind stop = STOP_NONE;
     // The path chosen with 'o', printed once the terminal is restored.

@@ -65,13 +65,21 @@ inline int bold_row(const session& s) {
     return -1;
 }
 
-// The status row's text without the leading blank and the position counter.
+// The status row's text without the leading blank, the position counter
+// and the count of marks before it.
 inline std::string status_text(const session& s) {
     std::string row = status_row(s);
     size_t end = row.size();
     while (end > 0 && (isdigit(static_cast<unsigned char>(row[end - 1])) || row[end - 1] == '/'))
         --end;
     while (end > 0 && row[end - 1] == ' ') --end;
+    const std::string marked = " marked";
+    if (end > marked.size() && row.compare(end - marked.size(), marked.size(), marked) == 0 &&
+        isdigit(static_cast<unsigned char>(row[end - marked.size() - 1]))) {
+        end -= marked.size();
+        while (end > 0 && isdigit(static_cast<unsigned char>(row[end - 1]))) --end;
+        while (end > 0 && row[end - 1] == ' ') --end;
+    }
     row.erase(end);
     return row.empty() ? row : row.substr(1);
 }

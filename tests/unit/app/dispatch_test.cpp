@@ -91,7 +91,6 @@ TEST_F(dispatch, KeysMoveFoldAndScroll) {
 TEST_F(dispatch, UnboundKeysDrawNothingAndParentOfATopLevelEntryToo) {
     EXPECT_FALSE(send(character('x')));
     EXPECT_FALSE(send(key(TB_KEY_CTRL_C)));
-    EXPECT_FALSE(send(key(TB_KEY_TAB)));
     EXPECT_FALSE(send(character('p'))); // a has no parent
     EXPECT_FALSE(send(mouse(TB_KEY_MOUSE_RIGHT, 0)));
     EXPECT_TRUE(send(character('j')));

@@ -1,0 +1,249 @@
+// Marks on the in-memory screen: the keys that make and clear them, and how
+// a marked row and the count are drawn.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app_fixture.hpp"
+#include "korvel/draw.hpp"
+#include "korvel/loop.hpp"
+#include "korvel/marks.hpp"
+
+namespace {
+
+tb_event key(uint16_t code) {
+    return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0};
+}
+tb_event character(uint32_t ch) {
+    return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0};
+}
+
+// Sorted, this is: a, a/1, a/2, b, b/c, b/c/d, e.
+const char* const TREE = "a/1\na/2\nb/c/d\ne\n";
+
+std::string screen_row(int y) {
+    std::string text;
+    for (int x = 0; x < tb_width(); ++x)
+        text += tb_memory_cell_text(x, y);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+std::vector<std::string> tree_area() {
+    std::vector<std::string> rows;
+    for (int y = 0; y + 1 < tb_height(); ++y)
+        rows.push_back(screen_row(y));
+    return rows;
+}
+
+class marks : public app_fixture {
+  protected:
+    void SetUp() override { start(TREE, 30, 8); }
+
+    void start(const std::string& list, int width, int height) {
+        load(list, width, height);
+        show_current_path(v());
+        ASSERT_TRUE(redraw(v()).ok());
+    }
+
+    // Dispatched as the loop does, and drawn.
+    void send(const tb_event& event) {
+        const dispatch_result result = dispatch_event(v(), event);
+        ASSERT_EQ(result.mapped, nullptr);
+        ASSERT_TRUE(result.redraw);
+        ASSERT_TRUE(redraw(v()).ok());
+    }
+    void type(const std::string& keys) {
+        for (const unsigned char c : keys)
+            send(character(c));
+    }
+    void search(const std::string& pattern) {
+        send(character('/'));
+        type(pattern);
+        send(key(TB_KEY_ENTER));
+    }
+
+    // The marked entries' full paths, in tree order.
+    std::string marked() {
+        std::string out;
+        for (uint64_t e = v().marks.next(0); e != entry_set::NONE; e = v().marks.next(e + 1)) {
+            if (!out.empty()) out += ' ';
+            out += v().tree.full_path(e);
+        }
+        return out;
+    }
+};
+
+TEST_F(marks, TabAndShiftTabMarkAndMoveAndTheMarksOutliveFolding) {
+    const struct {
+        tb_event event;
+        std::string marked;
+        int64_t cursor_after;
+    } steps[] = {
+        {key(TB_KEY_TAB), "a", 1},
+        {key(TB_KEY_TAB), "a a/1", 2},
+        // Shift-Tab marks too, and moves up.
+        {key(TB_KEY_BACK_TAB), "a a/1 a/2", 1},
+        // Marking again unmarks.
+        {key(TB_KEY_BACK_TAB), "a a/2", 0},
+        // Refused at the top: the mark is made all the same.
+        {key(TB_KEY_BACK_TAB), "a/2", 0},
+        // Folding hides a marked entry but keeps its mark.
+        {key(TB_KEY_ENTER), "a/2", 0},
+        {character('G'), "a/2", 4},
+        {key(TB_KEY_TAB), "a/2 e", 4},
+        {character('g'), "a/2 e", 0},
+        {key(TB_KEY_ENTER), "a/2 e", 0},
+    };
+    for (const auto& step : steps) {
+        send(step.event);
+        EXPECT_EQ(marked(), step.marked);
+        EXPECT_EQ(cursor(), step.cursor_after);
+    }
+    EXPECT_EQ(v().marks.count(), 2u);
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  •✓2", "▼ b", "  ▼ c",
+                                                     "    • d", "•✓e"}));
+}
+
+TEST_F(marks, MarkingAFoldedDirectoryMarksItsOwnPathOnly) {
+    type("jjj"); // b
+    send(key(TB_KEY_ENTER));
+    send(key(TB_KEY_TAB));
+    EXPECT_EQ(marked(), "b");
+    EXPECT_EQ(tree_area(),
+              (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▶✓b", "• e", "", ""}));
+}
+
+TEST_F(marks, MarkingEveryShownEntryFollowsTheSearchOrTakesEverything) {
+    const struct {
+        std::string pattern; // searched for first; "" keeps the search as it is
+        std::string keys;    // '\t' for Tab
+        std::string marked;
+        std::string status;
+    } steps[] = {
+        // Without a search every entry counts, folded away or not.
+        {"", "v", "a a/1 a/2 b b/c b/c/d e", "Marked 7 entries"},
+        {"", "v", "", "Unmarked 7 entries"},
+        // A name pattern: its matches at any depth.
+        {"^[12]$", "v", "a/1 a/2", "Marked 2 entries"},
+        {"^[a-c]$", "v", "a a/1 a/2 b b/c", "Marked 3 entries"},
+        {"", "v", "a/1 a/2", "Unmarked 3 entries"},
+        // Some of them marked already: the rest are marked, none unmarked.
+        {"", "g\tv", "a a/1 a/2 b b/c", "Marked 2 entries"},
+        {"", "v", "a/1 a/2", "Unmarked 3 entries"},
+        // A pattern with the separator is tried against full paths.
+        {"b/", "uv", "b/c b/c/d", "Marked 2 entries"},
+        {"zz", "v", "b/c b/c/d", "Pattern not found"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.pattern + " " + step.keys);
+        if (!step.pattern.empty()) search(step.pattern);
+        for (const char c : step.keys)
+            send(c == '\t' ? key(TB_KEY_TAB) : character(static_cast<unsigned char>(c)));
+        EXPECT_EQ(status_text(), step.status);
+        EXPECT_EQ(marked(), step.marked);
+    }
+}
+
+TEST_F(marks, ClearingTakesEveryMarkHiddenOrNot) {
+    send(character('v'));
+    send(key(TB_KEY_ENTER)); // a folds over two marked entries
+    send(character('u'));
+    EXPECT_TRUE(v().marks.empty());
+    EXPECT_EQ(marked(), "");
+    EXPECT_EQ(tree_area()[0], "▶ a");
+}
+
+TEST_F(marks, MarkedRowsShowASignInColourAndWithout) {
+    // Row 0 the cursor's, row 1 a match, row 3 plain; all three marked.
+    ASSERT_TRUE(v().search.compile("1", 1, '/').ok());
+    for (const uint64_t row : {0u, 1u, 3u}) {
+        move_cursor_to(v(), static_cast<int64_t>(row));
+        toggle_mark_and_move(v(), 0);
+    }
+    move_cursor_to(v(), 0);
+    struct expected {
+        int x, y;
+        uintattr_t fg, bg;
+    };
+    const struct {
+        bool no_color;
+        std::vector<expected> signs;
+    } palettes[] = {
+        {false,
+         {{1, 0, TB_MAGENTA | TB_BOLD, TB_WHITE},
+          {3, 1, TB_MAGENTA, TB_YELLOW},
+          {1, 3, TB_MAGENTA, TB_DEFAULT}}},
+        {true,
+         {{1, 0, TB_REVERSE | TB_BOLD, TB_DEFAULT},
+          {3, 1, TB_BOLD | TB_UNDERLINE, TB_DEFAULT},
+          {1, 3, TB_BOLD, TB_DEFAULT}}},
+    };
+    for (const auto& palette : palettes) {
+        SCOPED_TRACE(palette.no_color ? "attributes" : "colours");
+        v().no_color = palette.no_color;
+        ASSERT_TRUE(redraw(v()).ok());
+        for (const expected& e : palette.signs) {
+            SCOPED_TRACE(e.y);
+            EXPECT_EQ(tb_memory_cell_text(e.x, e.y), "✓");
+            EXPECT_EQ(tb_memory_cell(e.x, e.y).fg, e.fg);
+            EXPECT_EQ(tb_memory_cell(e.x, e.y).bg, e.bg);
+        }
+        // Unmarked rows keep their blank.
+        EXPECT_EQ(screen_row(2), "  • 2");
+    }
+}
+
+TEST_F(marks, SignStaysBesideTheMarkerWhenScrolledSideways) {
+    type("j");
+    send(key(TB_KEY_TAB)); // a/1
+    v().view.hscroll = 2;
+    ASSERT_TRUE(redraw(v()).ok());
+    EXPECT_EQ(screen_row(1), "•✓1");
+    v().view.hscroll = 8; // the name is cut too: '<' covers the marker only
+    ASSERT_TRUE(redraw(v()).ok());
+    EXPECT_EQ(screen_row(1), "<✓");
+}
+
+// A status row of this width: the text at the left, and the right part
+// ending one blank before the last column.
+std::string status_of(const std::string& left, const std::string& right, int width) {
+    std::string row = left;
+    row.resize(static_cast<size_t>(width) - right.size() - 1, ' ');
+    return row + right;
+}
+
+TEST_F(marks, CountStandsLeftOfTheCounterWhichKeepsItsPlace) {
+    const struct {
+        int width;
+        uint64_t marks;
+        std::string right; // the status row's right end
+    } cases[] = {
+        {40, 0, "1/7"},
+        {40, 1, "1 marked   1/7"},
+        {40, 7, "7 marked   1/7"},
+        // Too narrow for the count: the counter alone, as without marks.
+        {17, 3, "1/7"},
+        // Just wide enough: the count covers the status text, as the
+        // counter does.
+        {18, 3, "3 marked   1/7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        tb_shutdown();
+        start(TREE, c.width, 8);
+        v().marks.resize(v().tree.size());
+        for (uint64_t i = 0; i < c.marks; ++i) v().marks.insert(i);
+        ASSERT_TRUE(redraw(v()).ok());
+        EXPECT_EQ(screen_row(7), status_of(c.width == 18 ? "" : " a", c.right, c.width));
+        EXPECT_EQ(tb_memory_cell(c.width - 8, 7).fg, TB_BLACK);
+        EXPECT_EQ(tb_memory_cell(c.width - 8, 7).bg, TB_WHITE);
+    }
+    // At the prompt too, in the prompt's colours.
+    send(character('/'));
+    EXPECT_EQ(screen_row(7), status_of("", "3 marked   1/7", 18));
+    EXPECT_EQ(tb_memory_cell(18 - 12, 7).fg, TB_DEFAULT);
+    EXPECT_EQ(tb_memory_cell(18 - 12, 7).bg, TB_DEFAULT);
+}
+
+} // namespace
