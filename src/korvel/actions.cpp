@@ -63,7 +63,7 @@ bool search_forward(viewer& v, const tb_event&) { return open_prompt(v, 1), true
 bool search_backward(viewer& v, const tb_event&) { return open_prompt(v, -1), true; }
 
 bool choose_path(viewer& v, const tb_event&) {
-    v.chosen = v.tree.full_path(v.view.cursor);
+    v.chosen = true;
     v.stop = STOP_QUIT;
     return true;
 }
@@ -137,8 +137,10 @@ const action ACTIONS[] = {
     {"mark-shown", NORMAL, {T::character('v')},
      "mark every match of the search (every entry without one), or unmark them", mark_shown},
     {"unmark-all", NORMAL, {T::character('u')}, "unmark every entry", unmark_all},
-    {"copy", NORMAL, {T::character('y')}, "copy the full path to the clipboard", copy_path},
-    {"choose", NORMAL, {T::character('o')}, "print the full path and quit", choose_path},
+    {"copy", NORMAL, {T::character('y')},
+     "copy the marked paths, or else the full path, to the clipboard", copy_path},
+    {"choose", NORMAL, {T::character('o')},
+     "print the marked paths, or else the full path, and quit", choose_path},
     {"quit", NORMAL, {T::character('q'), T::key(TB_KEY_ESC)}, "quit", quit},
     {"suspend", NORMAL, {T::key(TB_KEY_CTRL_Z)}, "suspend (continue with fg)", suspend},
 

@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <string>
 
+#include "korvel/picked.hpp"
 #include "unique_fd.hpp"
 
 namespace {
@@ -86,8 +88,8 @@ void copy_to_clipboard(viewer& v) {
     if (pid == 0) exec_clipboard_program(pipe);
     pipe.read_end.reset();
 
-    // Exactly the bytes of the path: no terminator, nothing cut short.
-    const std::string path = v.tree.full_path(v.view.cursor);
+    // Exactly the bytes of the paths: no terminator, nothing cut short.
+    const std::string path = picked_text(v);
     int status = 0;
     if (!write_all(pipe.write_end.get(), path)) {
         pipe.write_end.reset();
@@ -111,6 +113,8 @@ void copy_to_clipboard(viewer& v) {
         const char* name = sigabbrev_np(WTERMSIG(status));
         v.status.showf(status_style::ERROR, "Failed to copy: killed by SIG%s",
                        name != nullptr ? name : "?");
+    } else if (WEXITSTATUS(status) == 0 && v.marks.count() > 1) {
+        v.status.showf(status_style::MESSAGE, "Copied %" PRIu64 " paths", v.marks.count());
     } else if (WEXITSTATUS(status) == 0) {
         v.status.showf(status_style::MESSAGE, "Copied: %s", path.c_str());
     } else if (WEXITSTATUS(status) == NOT_FOUND) {

@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "korvel/picked.hpp"
 #include "korvel/view.hpp"
 #include "unique_fd.hpp"
 
@@ -60,7 +62,14 @@ class foreground_job {
     bool usable_ = false;
 };
 
-[[noreturn]] void exec_shell(const command& cmd, const pipe_pair& pipe, const std::string& path,
+// What the command finds in its environment: $f, the path under the
+// cursor, and $fx, the picked paths one a line.
+struct command_paths {
+    std::string f;
+    std::string fx;
+};
+
+[[noreturn]] void exec_shell(const command& cmd, const pipe_pair& pipe, const command_paths& paths,
                              const foreground_job& job) {
     job.enter(getpid());
     dup2(pipe.write_end.get(), STDERR_FILENO);
@@ -78,11 +87,20 @@ class foreground_job {
             close(null);
         }
     }
-    setenv("f", path.c_str(), 1);
+    setenv("f", paths.f.c_str(), 1);
+    setenv("fx", paths.fx.c_str(), 1);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     execl("/bin/sh", "/bin/sh", "-c", cmd.text.c_str(), static_cast<char*>(nullptr));
+    // Many marked paths can pass the system's limit on one variable; say
+    // so, as the shell is silent when it cannot start at all.
+    if (errno == E2BIG) {
+        const char prefix[] = "Failed to run command: ";
+        const char* reason = strerror(E2BIG);
+        (void)!write(STDERR_FILENO, prefix, sizeof prefix - 1);
+        (void)!write(STDERR_FILENO, reason, strlen(reason));
+    }
     _exit(1);
 }
 
@@ -168,7 +186,7 @@ outcome run_command(viewer& v, session& s, const command& cmd) {
         v.status.show_error(closed.message());
         return {};
     }
-    const std::string path = v.tree.full_path(v.view.cursor);
+    const command_paths paths{v.tree.full_path(v.view.cursor), picked_text(v)};
     const foreground_job job;
 
     pipe_pair pipe;
@@ -181,7 +199,7 @@ outcome run_command(viewer& v, session& s, const command& cmd) {
         v.status.show_error("Failed to run command: fork() failed");
         return s.reopen_terminal();
     }
-    if (pid == 0) exec_shell(cmd, pipe, path, job);
+    if (pid == 0) exec_shell(cmd, pipe, paths, job);
     job.start(pid);
     pipe.write_end.reset();
 

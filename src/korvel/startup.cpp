@@ -1,6 +1,7 @@
 #include "korvel/startup.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "korvel/cli.hpp"
 #include "korvel/loop.hpp"
+#include "korvel/picked.hpp"
 #include "korvel/session.hpp"
 #include "korvel/status.hpp"
 #include "korvel/viewer.hpp"
@@ -44,14 +46,6 @@ outcome load_tree(FILE* input, const options& opts, path_tree& tree) {
     if (lines.count == 0) return {};
     sort_lines(lines.items, lines.count);
     return path_tree::build(std::move(lines), opts.separator, opts.fold_by_default, tree);
-}
-
-// The path chosen with 'o'. A path that cannot be written is a failure, not
-// a success: the caller of a picker must not get an empty answer with status 0.
-outcome print_chosen(const std::string& path) {
-    if (puts(path.c_str()) == EOF || fflush(stdout) == EOF)
-        return outcome::failuref("failed to write the chosen path: %s", strerror(errno));
-    return {};
 }
 
 } // namespace
@@ -98,8 +92,10 @@ int korvel_main(int argc, char** argv) {
     const outcome ran = run_viewer(v, s);
     (void)s.close_terminal();
     if (!ran) return fail(ran);
-    if (v.chosen) {
-        if (outcome printed = print_chosen(*v.chosen); !printed) return fail(printed);
-    }
+    if (!v.chosen) return 0;
+    // Paths that cannot be written are a failure, not a success: the caller
+    // of a picker must not get an empty answer with status 0.
+    if (outcome printed = write_picked(v, STDOUT_FILENO, '\n'); !printed)
+        return fail(printed);
     return 0;
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "config.hpp"
@@ -49,8 +48,8 @@ struct viewer {
     entry_set marks;
     // Set by the keys that end the run or suspend it.
     stop_kind stop = STOP_NONE;
-    // The path chosen with 'o', printed once the terminal is restored.
-    std::optional<std::string> chosen;
+    // Set by 'o': the picked paths are printed once the terminal is restored.
+    bool chosen = false;
     // Attributes instead of colours, as NO_COLOR asks.
     bool no_color = false;
 };

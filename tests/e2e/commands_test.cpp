@@ -216,6 +216,46 @@ TEST(MappedCommand, PathReachesTheCommandByteForByteRunAfterRun) {
     quit(s);
 }
 
+TEST(MappedCommand, MarkedPathsReachTheCommandInFx) {
+    // f is the cursor's path; fx the marked paths one a line, or f itself
+    // when nothing is marked.
+    const std::string odd = "odd\xff dir/na\tme \"$(x)\"\r";
+    e2e::session s(
+        viewer("map x printf '%s' \"$f\" > \"$HOME/f\"; printf '%s' \"$fx\" > \"$HOME/fx\"\n",
+               LIST + odd + "\n"));
+    start(s);
+    s.send("\t\tG"); // README and odd dir, which sort first
+    ASSERT_TRUE(wait_status(s, "src/util.c")) << s.dump();
+    run_mapped(s, "x");
+    EXPECT_EQ(read_file(s.home() + "/f"), "src/util.c");
+    EXPECT_EQ(escaped(read_file(s.home() + "/fx")), escaped("README\nodd\xff dir"));
+    s.send("u");
+    run_mapped(s, "x");
+    EXPECT_EQ(read_file(s.home() + "/fx"), "src/util.c");
+    s.send("k\t");
+    run_mapped(s, "x");
+    EXPECT_EQ(read_file(s.home() + "/fx"), "src/main.c");
+    quit(s);
+}
+
+TEST(MappedCommand, MarksTooManyForOneVariableAreReported) {
+    // Far more than the system lets one variable hold: the command cannot
+    // start, and the status row says why rather than just a status.
+    std::string list;
+    for (int i = 0; i < 20000; ++i)
+        list += "dir/file-with-a-long-name-" + std::to_string(i) + "\n";
+    e2e::launch how = viewer("map x true\n", list);
+    how.cols = 100;
+    e2e::session s(how);
+    ASSERT_TRUE(wait_status(s, "dir")) << s.dump();
+    s.send("v");
+    ASSERT_TRUE(wait_status(s, "Marked 20001 entries")) << s.dump();
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "Failed to run command: Argument list too long")) << s.dump();
+    expect_colors(s, WHITE, RED);
+    quit(s);
+}
+
 TEST(MappedCommand, ChattyErrorOutputNeverBlocksAndItsFirstBytesAreShown) {
     // Far more than a pipe holds; the status row shows the first 254 bytes.
     e2e::launch how =
@@ -510,6 +550,34 @@ TEST(Clipboard, XselGetsExactlyThePathBytes) {
     EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
     quit(s);
     EXPECT_EQ(s.stdout_data(), "");
+}
+
+TEST(Clipboard, MarkedPathsAreCopiedOneALine) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel");
+    struct copy_case {
+        std::string keys;
+        std::string copied;
+        std::string status;
+    };
+    // The cursor ends on src/util.c each time.
+    for (const copy_case& c : {
+             copy_case{"\tj\tG", "README\nsrc/main.c", "Copied 2 paths"},
+             // One mark is copied even though the cursor is elsewhere.
+             copy_case{"jj\tG", "src/main.c", "Copied: src/main.c"},
+             copy_case{"vvG", "src/util.c", "Copied: src/util.c"},
+         }) {
+        SCOPED_TRACE(c.keys);
+        e2e::session s(clipboard_viewer(bin));
+        start(s);
+        s.send(c.keys);
+        ASSERT_TRUE(wait_status(s, "src/util.c")) << s.dump();
+        s.send("y");
+        ASSERT_TRUE(wait_status(s, c.status)) << s.dump();
+        expect_colors(s, BLACK, WHITE);
+        EXPECT_EQ(read_file(s.home() + "/xsel.in"), c.copied);
+        quit(s);
+    }
 }
 
 TEST(Clipboard, OddLongAndSeparatedPathsArriveAsWritten) {

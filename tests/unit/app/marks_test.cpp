@@ -1,5 +1,8 @@
-// Marks on the in-memory screen: the keys that make and clear them, and how
-// a marked row and the count are drawn.
+// Marks on the in-memory screen: the keys that make and clear them, how a
+// marked row and the count are drawn, and the paths a pick hands on.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +11,7 @@
 #include "korvel/draw.hpp"
 #include "korvel/loop.hpp"
 #include "korvel/marks.hpp"
+#include "korvel/picked.hpp"
 
 namespace {
 
@@ -244,6 +248,76 @@ TEST_F(marks, CountStandsLeftOfTheCounterWhichKeepsItsPlace) {
     EXPECT_EQ(screen_row(7), status_of("", "3 marked   1/7", 18));
     EXPECT_EQ(tb_memory_cell(18 - 12, 7).fg, TB_DEFAULT);
     EXPECT_EQ(tb_memory_cell(18 - 12, 7).bg, TB_DEFAULT);
+}
+
+// Reads everything a descriptor gives until its writer is done.
+std::string drain(int fd) {
+    std::string out;
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<size_t>(n));
+    return out;
+}
+
+std::string written(const viewer& v, char terminator) {
+    FILE* file = tmpfile();
+    EXPECT_NE(file, nullptr);
+    const outcome done = write_picked(v, fileno(file), terminator);
+    EXPECT_TRUE(done.ok()) << done.message();
+    rewind(file);
+    const std::string out = drain(fileno(file));
+    fclose(file);
+    return out;
+}
+
+TEST_F(marks, PickedPathsComeInTreeOrderOrTheCursorsAlone) {
+    type("jj");
+    EXPECT_EQ(picked_text(v()), "a/2");
+    EXPECT_EQ(written(v(), '\n'), "a/2\n");
+    EXPECT_EQ(written(v(), '\0'), std::string("a/2\0", 4));
+    // Marked from the bottom up, handed on from the top down; folded or not.
+    send(character('G'));
+    send(key(TB_KEY_BACK_TAB)); // e
+    send(key(TB_KEY_BACK_TAB)); // b/c/d
+    send(character('g'));
+    send(key(TB_KEY_TAB)); // a
+    send(character('k'));
+    send(key(TB_KEY_ENTER));
+    EXPECT_EQ(picked_text(v()), "a\nb/c/d\ne");
+    EXPECT_EQ(written(v(), '\n'), "a\nb/c/d\ne\n");
+    EXPECT_EQ(written(v(), '\0'), std::string("a\0b/c/d\0e\0", 10));
+}
+
+TEST_F(marks, PathsLongerThanAWriteGoOutWhole) {
+    // Two paths of 1.5 MB each, and many short ones between them: blocks
+    // fill and are written at every kind of boundary.
+    std::string list = std::string(1500000, 'x') + "\n" + std::string(1500000, 'z') + "\n";
+    std::string expected = std::string(1500000, 'x') + "\n";
+    for (int i = 0; i < 20000; ++i) {
+        char line[32];
+        snprintf(line, sizeof line, "y/%05d\n", i);
+        list += line;
+        expected += line;
+    }
+    expected = std::string(1500000, 'x') + "\n" + expected.substr(1500001) +
+               std::string(1500000, 'z') + "\n";
+    tb_shutdown();
+    start(list, 40, 5);
+    send(character('v'));
+    // The directory y is an entry too.
+    expected.insert(1500001, "y\n");
+    const std::string out = written(v(), '\n');
+    EXPECT_EQ(out.size(), expected.size());
+    EXPECT_TRUE(out == expected);
+}
+
+TEST_F(marks, WriteFailureIsReported) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[1]);
+    const outcome failed = write_picked(v(), fds[1], '\n');
+    close(fds[0]);
+    EXPECT_EQ(failed.message(), "failed to write the chosen path: Bad file descriptor");
 }
 
 } // namespace

@@ -1,0 +1,33 @@
+// What a pick hands on: the full paths of the marked entries in tree order,
+// or the path under the cursor when nothing is marked. 'o' prints them, 'y'
+// copies them and a mapped command finds them in $fx.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "entry_set.hpp"
+#include "korvel/viewer.hpp"
+#include "outcome.hpp"
+#include "search.hpp"
+
+// Hands each picked path to take(std::string_view), valid for that call only.
+template <typename Take> void for_each_picked_path(const viewer& v, Take&& take) {
+    if (v.marks.empty()) {
+        const std::string path = v.tree.full_path(v.view.cursor);
+        take(std::string_view(path));
+        return;
+    }
+    // One buffer for every path: each is cut back to the common ancestor
+    // with the one before and built on from there, never from the top.
+    full_path_walker walker(v.tree);
+    for (uint64_t e = v.marks.next(0); e != entry_set::NONE; e = v.marks.next(e + 1))
+        take(walker.path_of(e));
+}
+
+// The picked paths joined by newlines, without one after the last.
+std::string picked_text(const viewer& v);
+
+// Writes every picked path followed by the terminator, in large writes.
+// Fails with "failed to write the chosen path: %s".
+outcome write_picked(const viewer& v, int fd, char terminator);
