@@ -17,7 +17,16 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "       --help, -h\n"
                           "              Print a help message and exit.\n\n"
                           "       --version, -v\n"
-                          "              Display version information and exit.\n\n";
+                          "              Display version information and exit.\n\n"
+                          "       --read0, -z\n"
+                          "              Split the input at NUL bytes only, so names may hold "
+                          "newlines.\n\n"
+                          "       --print0, -0\n"
+                          "              End each printed path with a NUL byte instead of a "
+                          "newline.\n\n"
+                          "       --cancel-status, -c\n"
+                          "              Exit with status 130 when quitting without picking a "
+                          "path.\n\n";
 
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
@@ -30,10 +39,13 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"separator", required_argument, nullptr, 's'},
         {"version", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
+        {"read0", no_argument, nullptr, 'z'},
+        {"print0", no_argument, nullptr, '0'},
+        {"cancel-status", no_argument, nullptr, 'c'},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vh", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhz0c", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -54,6 +66,15 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         case 'h':
             puts(USAGE_TEXT);
             return parse_result::DONE;
+        case 'z':
+            opts.read0 = true;
+            break;
+        case '0':
+            opts.print0 = true;
+            break;
+        case 'c':
+            opts.cancel_status = true;
+            break;
         case '?':
             return parse_result::REPORTED;
         case 0:

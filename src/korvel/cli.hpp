@@ -8,7 +8,17 @@ struct options {
     const char* input_path = nullptr;
     bool fold_by_default = false;
     char separator = '/';
+    // Only a NUL byte ends an input line, so names may hold newlines.
+    bool read0 = false;
+    // Printed paths end with a NUL byte instead of a newline.
+    bool print0 = false;
+    // Quitting without picking exits with CANCEL_STATUS instead of 0.
+    bool cancel_status = false;
 };
+
+// The status of a quit without a pick under --cancel-status, as fzf and a
+// shell's Ctrl-C give.
+inline constexpr int CANCEL_STATUS = 130;
 
 enum class parse_result {
     RUN,        // go on with these options

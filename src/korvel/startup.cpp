@@ -42,7 +42,7 @@ outcome open_input(const char* path, file_handle& file) {
 // run; `empty` tells the two apart.
 outcome load_tree(FILE* input, const options& opts, path_tree& tree) {
     input_lines lines;
-    if (outcome read = get_lines(input, opts.separator, lines); !read) return read;
+    if (outcome read = get_lines(input, opts.separator, lines, opts.read0); !read) return read;
     if (lines.count == 0) return {};
     sort_lines(lines.items, lines.count);
     return path_tree::build(std::move(lines), opts.separator, opts.fold_by_default, tree);
@@ -84,18 +84,20 @@ int korvel_main(int argc, char** argv) {
     if (v.tree.size() == 0) {
         return fail(outcome::failuref("%s seems to be empty", file ? "file" : "input"));
     }
+    // A quit without a pick, which scripts may ask to tell from one.
+    const int cancelled = opts.cancel_status ? CANCEL_STATUS : 0;
     // Ctrl-C on a slow pipeline, or a SIGTERM, while the list was read.
-    if (s.requested_stop() == STOP_QUIT) return 0;
+    if (s.requested_stop() == STOP_QUIT) return cancelled;
     file.reset();
 
     v.view.cursor = v.tree.row_entry(0);
     const outcome ran = run_viewer(v, s);
     (void)s.close_terminal();
     if (!ran) return fail(ran);
-    if (!v.chosen) return 0;
+    if (!v.chosen) return cancelled;
     // Paths that cannot be written are a failure, not a success: the caller
     // of a picker must not get an empty answer with status 0.
-    if (outcome printed = write_picked(v, STDOUT_FILENO, '\n'); !printed)
+    if (outcome printed = write_picked(v, STDOUT_FILENO, opts.print0 ? '\0' : '\n'); !printed)
         return fail(printed);
     return 0;
 }

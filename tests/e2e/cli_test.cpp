@@ -120,7 +120,13 @@ const std::string USAGE =
     "              Fold directories by default.\n\n       --separator=<C>, -s <C>\n"
     "              Set directory separator to C.  / is the default value.\n\n"
     "       --help, -h\n              Print a help message and exit.\n\n"
-    "       --version, -v\n              Display version information and exit.\n\n\n";
+    "       --version, -v\n              Display version information and exit.\n\n"
+    "       --read0, -z\n"
+    "              Split the input at NUL bytes only, so names may hold newlines.\n\n"
+    "       --print0, -0\n"
+    "              End each printed path with a NUL byte instead of a newline.\n\n"
+    "       --cancel-status, -c\n"
+    "              Exit with status 130 when quitting without picking a path.\n\n\n";
 
 const std::string BAD_SEPARATOR = "korvel: directory separator must a single character\n";
 
@@ -152,6 +158,8 @@ TEST(CommandLine, HelpAndVersionEndAtOnceWithStatusZero) {
         {{"-f", "-h"}, USAGE},
         {{"-h", "-s", "ab"}, USAGE},
         {{"-h", "--bogus"}, USAGE},
+        // Every later option is known in both forms.
+        {{"-z0c", "--read0", "--print0", "--cancel-status", "-h"}, USAGE},
     };
     for (const auto& c : cases) {
         outcome r = run_korvel({.args = c.args, .keep_input_open = true});
@@ -253,7 +261,15 @@ TEST(CommandLine, ReadErrorOnTheInputIsReportedOnOneLine) {
 // Interrupting a pipeline while korvel still reads it ends korvel too, with
 // the status of a quit, instead of opening the viewer on what was read.
 TEST(CommandLine, QuitSignalWhileReadingEndsWithoutTheViewer) {
-    for (int sig : {SIGINT, SIGTERM}) {
+    struct interruption {
+        int sig;
+        const char* option; // nullptr for none
+        int status;
+    };
+    for (const interruption c :
+         {interruption{SIGINT, nullptr, 0}, interruption{SIGTERM, nullptr, 0},
+          interruption{SIGINT, "--cancel-status", 130}}) {
+        const int sig = c.sig;
         int in[2], err[2];
         ASSERT_EQ(pipe(in), 0);
         ASSERT_EQ(pipe(err), 0);
@@ -264,7 +280,7 @@ TEST(CommandLine, QuitSignalWhileReadingEndsWithoutTheViewer) {
             dup2(err[1], 2);
             for (int fd : {in[0], in[1], err[0], err[1]}) close(fd);
             setenv("XDG_CONFIG_PATH", "/nonexistent-korvel-config", 1);
-            execl(KORVEL_BINARY, "korvel", static_cast<char*>(nullptr));
+            execl(KORVEL_BINARY, "korvel", c.option, static_cast<char*>(nullptr));
             _exit(127);
         }
         close(in[0]);
@@ -283,7 +299,7 @@ TEST(CommandLine, QuitSignalWhileReadingEndsWithoutTheViewer) {
         int status = 0;
         waitpid(pid, &status, 0);
         ASSERT_TRUE(WIFEXITED(status)) << sig;
-        EXPECT_EQ(WEXITSTATUS(status), 0) << sig;
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << sig;
         EXPECT_EQ(errors, "") << sig;
     }
 }
