@@ -1,13 +1,16 @@
 // The viewer driven by random event sequences on the in-memory screen: keys
 // of every kind, clicks, the wheel, resizes down to one cell, prompt edits
-// and submissions, on a small random tree. After every event the viewer's
-// invariants are checked: the cursor on a visible row, the visible rows
-// exactly the entries whose ancestors are all unfolded, the prompt within
-// its limit, and the drawn frame showing those rows.
+// and submissions, marks, on a small random tree. After every event the
+// viewer's invariants are checked: the cursor on a visible row, the visible
+// rows exactly the entries whose ancestors are all unfolded, the prompt
+// within its limit, the marks changed only by the keys that mark (and
+// exactly as those keys say, whatever folding did meanwhile) with their count
+// equal to the members, and the drawn frame showing those rows and marks.
 //
-// Input: byte 0 picks the number of lines (1 to 32); each line is a length
-// byte then that many bytes mapped onto a small alphabet, so that lines
-// share components. The rest are events, one or two bytes each.
+// Input: byte 0 picks the number of lines (1 to 32) and, with its top bit,
+// lines ended by NUL bytes only, which may then hold newlines; each line is
+// a length byte then that many bytes mapped onto a small alphabet, so that
+// lines share components. The rest are events, one or two bytes each.
 
 #include <cstdint>
 #include <string>
@@ -25,6 +28,13 @@
 namespace {
 
 constexpr char ALPHABET[] = {'a', 'b', '/', 'c', '/', 'd', '.', '/'};
+// Read with NUL bytes as the only line ends, names may hold newlines.
+constexpr char NUL_ONLY_ALPHABET[] = {'a', 'b', '/', 'c', '/', 'd', '\n', '/'};
+
+struct list_text {
+    std::string text;
+    bool nul_only;
+};
 
 class byte_reader {
   public:
@@ -38,13 +48,16 @@ class byte_reader {
     size_t at_ = 0;
 };
 
-std::string make_list(byte_reader& in) {
-    std::string list;
-    const int lines = 1 + in.next() % 32;
+list_text make_list(byte_reader& in) {
+    list_text list;
+    const uint8_t first = in.next();
+    const int lines = 1 + first % 32;
+    list.nul_only = (first & 0x80) != 0;
+    const char* alphabet = list.nul_only ? NUL_ONLY_ALPHABET : ALPHABET;
     for (int i = 0; i < lines; ++i) {
         const int length = 1 + in.next() % 10;
-        for (int j = 0; j < length; ++j) list += ALPHABET[in.next() % sizeof ALPHABET];
-        list += '\n';
+        for (int j = 0; j < length; ++j) list.text += alphabet[in.next() % sizeof ALPHABET];
+        list.text += list.nul_only ? '\0' : '\n';
     }
     return list;
 }
@@ -53,7 +66,8 @@ tb_event key(uint16_t k) { return tb_event{TB_EVENT_KEY, 0, k, 0, 0, 0, 0, 0}; }
 tb_event character(uint32_t c) { return tb_event{TB_EVENT_KEY, 0, 0, c, 0, 0, 0, 0}; }
 
 // Keys of the tree and of the prompt, and some that nothing binds. The
-// clipboard key is left out: it would start a program on every run.
+// clipboard key is left out: it would start a program on every run. Tab and
+// Shift-Tab mark.
 const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_CTRL_F,     TB_KEY_ENTER,       TB_KEY_CTRL_U,
                          TB_KEY_CTRL_Y,     TB_KEY_CTRL_Z,      TB_KEY_ESC,
@@ -64,7 +78,7 @@ const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_F1,         TB_KEY_BACK_TAB};
 const uint32_t CHARACTERS[] = {' ', '/', '?', 'G', 'N', 'c', 'g', 'h', 'j', 'k', 'l',
                                'n', 'o', 'p', 'q', 'z', 'a', 'b', 'd', '.', '*', '(',
-                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x'};
+                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x', 'v', 'u'};
 const uint16_t MOUSE[] = {TB_KEY_MOUSE_LEFT, TB_KEY_MOUSE_WHEEL_UP, TB_KEY_MOUSE_WHEEL_DOWN,
                           TB_KEY_MOUSE_RIGHT, TB_KEY_MOUSE_RELEASE};
 
@@ -124,7 +138,60 @@ void check_frame(const viewer& v) {
         const int64_t column = 2 * static_cast<int64_t>(entry.depth) - v.view.hscroll;
         if (column >= 0 && column < width - 1)
             FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(entry));
+        // The blank after the marker holds the sign of a marked row, unless
+        // the right indicator covers it.
+        if (column >= 0 && column + 1 < width - 1) {
+            const bool marked = v.marks.contains(v.tree.row_entry(static_cast<uint64_t>(row)));
+            FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column) + 1, y) == (marked ? "✓" : " "));
+        }
     }
+}
+
+std::vector<bool> marks_of(const viewer& v) {
+    std::vector<bool> marks(v.tree.size());
+    for (uint64_t e = 0; e < v.tree.size(); ++e) marks[e] = v.marks.contains(e);
+    return marks;
+}
+
+// The marks after an event: changed only by the marking keys in the tree,
+// and exactly as they say; the count and the walk agree with the members.
+void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>& before,
+                 entry_index cursor_before, bool prompt_was_open) {
+    const std::vector<bool> after = marks_of(v);
+    uint64_t members = 0;
+    for (const bool marked : after) members += marked;
+    FUZZ_CHECK(members == v.marks.count());
+    uint64_t walked = 0;
+    for (uint64_t e = v.marks.next(0); e != entry_set::NONE; e = v.marks.next(e + 1)) {
+        FUZZ_CHECK(e < after.size() && after[e]);
+        ++walked;
+    }
+    FUZZ_CHECK(walked == members);
+
+    std::vector<bool> expected = before;
+    const bool tree_key = event.type == TB_EVENT_KEY && !prompt_was_open;
+    if (tree_key && (event.key == TB_KEY_TAB || event.key == TB_KEY_BACK_TAB)) {
+        expected[cursor_before] = !expected[cursor_before];
+    } else if (tree_key && event.key == 0 && event.ch == 'u') {
+        expected.assign(expected.size(), false);
+    } else if (tree_key && event.key == 0 && event.ch == 'v') {
+        // Every entry counts without a search; with one, its matches.
+        std::vector<bool> shown(before.size(), !v.search.active());
+        bool failed = false;
+        for (uint64_t e = 0; e < shown.size() && v.search.active(); ++e) {
+            const match_result result = v.search.match(v.tree, e);
+            shown[e] = result == match_result::MATCH;
+            failed = failed || result == match_result::FAILED;
+        }
+        bool any = false, all_marked = true;
+        for (uint64_t e = 0; e < shown.size(); ++e) {
+            any = any || shown[e];
+            all_marked = all_marked && (!shown[e] || before[e]);
+        }
+        for (uint64_t e = 0; e < shown.size() && any && !failed; ++e)
+            if (shown[e]) expected[e] = !all_marked;
+    }
+    FUZZ_CHECK(after == expected);
 }
 
 void check(const viewer& v) {
@@ -143,10 +210,10 @@ void check(const viewer& v) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     byte_reader in(data, size);
-    const std::string list = make_list(in);
-    FILE* stream = fmemopen(const_cast<char*>(list.data()), list.size(), "r");
+    const list_text list = make_list(in);
+    FILE* stream = fmemopen(const_cast<char*>(list.text.data()), list.text.size(), "r");
     input_lines lines;
-    const outcome read = get_lines(stream, '/', lines);
+    const outcome read = get_lines(stream, '/', lines, list.nul_only);
     fclose(stream);
     FUZZ_CHECK(read.ok());
     sort_lines(lines.items, lines.count);
@@ -162,10 +229,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tb_memory_push_event(make_event(in));
         tb_event event{};
         FUZZ_CHECK(tb_peek_event(&event, 0) == 0);
+        const std::vector<bool> marks_before = marks_of(v);
+        const entry_index cursor_before = v.view.cursor;
+        const bool prompt_was_open = v.prompt.open;
         const dispatch_result result = dispatch_event(v, event);
         FUZZ_CHECK(result.mapped == nullptr);
         v.stop = STOP_NONE;
         check(v);
+        check_marks(v, event, marks_before, cursor_before, prompt_was_open);
         FUZZ_CHECK(redraw(v).ok());
         check_frame(v);
     }
