@@ -18,8 +18,13 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "korvel/draw.hpp"
 #include "korvel/loop.hpp"
+#include "korvel/marks.hpp"
+#include "korvel/picked.hpp"
 #include "korvel/view.hpp"
 #include "korvel/viewer.hpp"
 #include "lines.hpp"
@@ -152,7 +157,45 @@ int main(int argc, char** argv) {
     (void)v.search.compile("s.*/", 1, '/');
     measure("redraw-with-full-path-pattern", resize());
 
+    // Marking every entry the view picks out, each run from no marks: all
+    // of them without a search, then the matches of a name pattern and of a
+    // full-path expression (one match of each entry, as 'n' over the list).
+    // Unmarking is the same key with every one of them marked.
+    v.search.clear();
+    measure("mark-every-entry", character('v'), [&v] { clear_marks(v); });
+    measure("unmark-every-entry", character('v'), [&v] {
+        clear_marks(v);
+        toggle_shown_marks(v);
+    });
+    (void)v.search.compile("lib", 1, '/');
+    measure("mark-name-matches", character('v'), [&v] { clear_marks(v); });
+    (void)v.search.compile("s.*/", 1, '/');
+    measure("mark-full-path-matches", character('v'), [&v] { clear_marks(v); });
+    v.search.clear();
+
+    // 'o' with a million marked paths (every entry on a smaller list): the
+    // paths built and written, to /dev/null so that only korvel's part counts.
+    clear_marks(v);
+    const uint64_t printed = std::min<uint64_t>(v.tree.size(), 1'000'000);
+    v.marks.resize(v.tree.size());
+    for (uint64_t e = 0; e < printed; ++e) v.marks.insert(e * (v.tree.size() / printed));
+    const int null = open("/dev/null", O_WRONLY);
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const double start = cpu_ms();
+        if (outcome written = write_picked(v, null, '\n'); !written) {
+            fprintf(stderr, "key_bench: %s\n", written.message().c_str());
+            return 1;
+        }
+        times.push_back(cpu_ms() - start);
+    }
+    close(null);
+    results.push_back({"print-" + std::to_string(v.marks.count()) + "-marked", median(times)});
+    const uint64_t mark_bytes = v.marks.storage_bytes();
+
     tb_shutdown();
+    printf("marks_bytes=%llu bits_per_entry=%.3f\n", static_cast<unsigned long long>(mark_bytes),
+           8.0 * static_cast<double>(mark_bytes) / static_cast<double>(v.tree.size()));
     printf("entries=%llu backend=%s\n", static_cast<unsigned long long>(v.tree.size()),
            real_terminal ? "terminal" : "memory");
     for (const result& r : results) printf("%s=%.3f\n", r.name.c_str(), r.ms);
