@@ -14,7 +14,8 @@
 void toggle_mark_and_move(viewer& v, int32_t step);
 
 // The entries that marking them all acts on: those the active search
-// matches, or every entry when there is no search. Fails when matching fails.
+// matches, or every entry when there is no search. Whatever narrows what the
+// view shows decides here and nowhere else. Fails when matching fails.
 outcome shown_entries(const viewer& v, entry_set& shown);
 
 // Marks every shown entry, or unmarks them all when each is marked already,
