@@ -17,7 +17,11 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "       --help, -h\n"
                           "              Print a help message and exit.\n\n"
                           "       --version, -v\n"
-                          "              Display version information and exit.\n\n";
+                          "              Display version information and exit.\n\n"
+                          "       --ignore-case, -i\n"
+                          "              Match search and filter patterns regardless of case.\n\n"
+                          "       --smart-case, -S\n"
+                          "              Ignore case unless the pattern holds an upper-case letter.\n\n";
 
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
@@ -30,10 +34,12 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"separator", required_argument, nullptr, 's'},
         {"version", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
+        {"ignore-case", no_argument, nullptr, 'i'},
+        {"smart-case", no_argument, nullptr, 'S'},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vh", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiS", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -47,6 +53,12 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
                 return parse_result::FAILED;
             }
             opts.separator = optarg[0];
+            break;
+        case 'i':
+            opts.letter_case = case_mode::IGNORE;
+            break;
+        case 'S':
+            opts.letter_case = case_mode::SMART;
             break;
         case 'v':
             puts(VERSION_TEXT);
