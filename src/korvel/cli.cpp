@@ -18,6 +18,10 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "              Print a help message and exit.\n\n"
                           "       --version, -v\n"
                           "              Display version information and exit.\n\n"
+                          "       --ignore-case, -i\n"
+                          "              Match search and filter patterns regardless of case.\n\n"
+                          "       --smart-case, -S\n"
+                          "              Ignore case unless the pattern holds an upper-case letter.\n\n"
                           "       --read0, -z\n"
                           "              Split the input at NUL bytes only, so names may hold "
                           "newlines.\n\n"
@@ -39,13 +43,15 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"separator", required_argument, nullptr, 's'},
         {"version", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
+        {"ignore-case", no_argument, nullptr, 'i'},
+        {"smart-case", no_argument, nullptr, 'S'},
         {"read0", no_argument, nullptr, 'z'},
         {"print0", no_argument, nullptr, '0'},
         {"cancel-status", no_argument, nullptr, 'c'},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vhz0c", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiSz0c", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -59,6 +65,12 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
                 return parse_result::FAILED;
             }
             opts.separator = optarg[0];
+            break;
+        case 'i':
+            opts.letter_case = case_mode::IGNORE;
+            break;
+        case 'S':
+            opts.letter_case = case_mode::SMART;
             break;
         case 'v':
             puts(VERSION_TEXT);

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "outcome.hpp"
+#include "search.hpp"
 
 struct options {
     // The first operand; further operands are ignored.
     const char* input_path = nullptr;
     bool fold_by_default = false;
     char separator = '/';
+    case_mode letter_case = case_mode::SENSITIVE;
     // Only a NUL byte ends an input line, so names may hold newlines.
     bool read0 = false;
     // Printed paths end with a NUL byte instead of a newline.

@@ -64,7 +64,7 @@ TEST(Marks, TabAndShiftTabMarkAcrossFoldsInColourAndWithout) {
         // a and 1 marked going down; 2 going up, which comes back to 1.
         s.send("\t\t" + BACK_TAB);
         ASSERT_TRUE(shows(s, {"▼✓a", "  •✓1", "  •✓2", "▼ b", "  ▼ c", "    • d", "• e"}));
-        ASSERT_TRUE(counts(s, "   3 marked   2/7"));
+        ASSERT_TRUE(counts(s, "  marked 3     2/7"));
         const e2e::cell sign = s.cell_at(2, 3);
         const e2e::cell blank = s.cell_at(3, 1);
         if (l.colors) {
@@ -76,7 +76,7 @@ TEST(Marks, TabAndShiftTabMarkAcrossFoldsInColourAndWithout) {
         // Unmarking 1; then a folds over the marked 2 and unfolds again.
         s.send("\tg\r");
         ASSERT_TRUE(shows(s, {"▶✓a", "▼ b", "  ▼ c", "    • d", "• e"}));
-        ASSERT_TRUE(counts(s, "   2 marked   1/7"));
+        ASSERT_TRUE(counts(s, "  marked 2     1/7"));
         s.send("\r");
         ASSERT_TRUE(shows(s, {"▼✓a", "  • 1", "  •✓2", "▼ b", "  ▼ c", "    • d", "• e"}));
         s.send("o");

@@ -221,16 +221,15 @@ TEST_F(marks, CountStandsLeftOfTheCounterWhichKeepsItsPlace) {
     const struct {
         int width;
         uint64_t marks;
-        std::string right; // the status row's right end
+        std::string row; // the status row
     } cases[] = {
-        {40, 0, "1/7"},
-        {40, 1, "1 marked   1/7"},
-        {40, 7, "7 marked   1/7"},
+        {40, 0, status_of(" a", "1/7", 40)},
+        {40, 1, status_of(" a", "marked 1     1/7", 40)},
+        {40, 7, status_of(" a", "marked 7     1/7", 40)},
+        // Just wide enough: the count covers the status text.
+        {18, 3, " marked 3     1/7"},
         // Too narrow for the count: the counter alone, as without marks.
-        {17, 3, "1/7"},
-        // Just wide enough: the count covers the status text, as the
-        // counter does.
-        {18, 3, "3 marked   1/7"},
+        {17, 3, status_of(" a", "1/7", 17)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
@@ -239,15 +238,18 @@ TEST_F(marks, CountStandsLeftOfTheCounterWhichKeepsItsPlace) {
         v().marks.resize(v().tree.size());
         for (uint64_t i = 0; i < c.marks; ++i) v().marks.insert(i);
         ASSERT_TRUE(redraw(v()).ok());
-        EXPECT_EQ(screen_row(7), status_of(c.width == 18 ? "" : " a", c.right, c.width));
+        EXPECT_EQ(screen_row(7), c.row);
         EXPECT_EQ(tb_memory_cell(c.width - 8, 7).fg, TB_BLACK);
         EXPECT_EQ(tb_memory_cell(c.width - 8, 7).bg, TB_WHITE);
     }
     // At the prompt too, in the prompt's colours.
+    tb_shutdown();
+    start(TREE, 40, 8);
+    send(key(TB_KEY_TAB));
     send(character('/'));
-    EXPECT_EQ(screen_row(7), status_of("", "3 marked   1/7", 18));
-    EXPECT_EQ(tb_memory_cell(18 - 12, 7).fg, TB_DEFAULT);
-    EXPECT_EQ(tb_memory_cell(18 - 12, 7).bg, TB_DEFAULT);
+    EXPECT_EQ(screen_row(7), status_of(" /", "marked 1     2/7", 40));
+    EXPECT_EQ(tb_memory_cell(40 - 12, 7).fg, TB_DEFAULT);
+    EXPECT_EQ(tb_memory_cell(40 - 12, 7).bg, TB_DEFAULT);
 }
 
 // Reads everything a descriptor gives until its writer is done.
