@@ -19,6 +19,12 @@ class bit_set {
     void set(uint64_t i) { words_[i / 64] |= uint64_t{1} << (i % 64); }
     void reset(uint64_t i) { words_[i / 64] &= ~(uint64_t{1} << (i % 64)); }
     void clear() { std::fill(words_.begin(), words_.end(), 0); }
+    void flip(uint64_t i) { words_[i / 64] ^= uint64_t{1} << (i % 64); }
+    // Every index below size() becomes a member.
+    void fill() {
+        std::fill(words_.begin(), words_.end(), ~uint64_t{0});
+        if (size_ % 64 != 0) words_.back() = (uint64_t{1} << (size_ % 64)) - 1;
+    }
 
     uint64_t count() const {
         uint64_t n = 0;
@@ -43,6 +49,33 @@ class bit_set {
         }
         return w * 64 + static_cast<uint64_t>(std::countr_zero(bits));
     }
+
+    // Whole sets at a word a step. `other` may be smaller, never larger.
+    bool includes(const bit_set& other) const {
+        for (size_t w = 0; w < other.words_.size(); ++w)
+            if ((other.words_[w] & ~words_[w]) != 0) return false;
+        return true;
+    }
+    // Each returns how many members it added or took away.
+    uint64_t unite(const bit_set& other) {
+        uint64_t added = 0;
+        for (size_t w = 0; w < other.words_.size(); ++w) {
+            added += static_cast<uint64_t>(std::popcount(other.words_[w] & ~words_[w]));
+            words_[w] |= other.words_[w];
+        }
+        return added;
+    }
+    uint64_t subtract(const bit_set& other) {
+        uint64_t removed = 0;
+        for (size_t w = 0; w < other.words_.size(); ++w) {
+            removed += static_cast<uint64_t>(std::popcount(other.words_[w] & words_[w]));
+            words_[w] &= ~other.words_[w];
+        }
+        return removed;
+    }
+
+    // The memory the members take.
+    uint64_t storage_bytes() const { return words_.capacity() * sizeof(uint64_t); }
 
     bool operator==(const bit_set&) const = default;
 

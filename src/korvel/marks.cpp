@@ -8,7 +8,7 @@
 namespace {
 
 // The set takes its memory with the first mark, not for every run.
-entry_set& sized_marks(viewer& v) {
+mark_set& sized_marks(viewer& v) {
     if (v.marks.size() != v.tree.size()) v.marks.resize(v.tree.size());
     return v.marks;
 }
@@ -24,47 +24,41 @@ void toggle_mark_and_move(viewer& v, int32_t step) {
     move_cursor(v, step);
 }
 
-outcome shown_entries(const viewer& v, entry_set& shown) {
-    const path_tree& tree = v.tree;
-    shown.resize(tree.size());
-    shown.clear();
-    if (!v.search.active()) {
-        shown.insert_everything();
+outcome shown_entries(const viewer& v, bit_set& shown) {
+    if (v.filter.active()) {
+        shown = v.filter.matches;
         return {};
     }
-    // In tree order, so that one walker builds each full path from the one
-    // before.
-    full_path_walker walker(tree);
-    // Names lie in the order the lines were read, not in tree order: fetch
-    // them a little ahead so that the walk does not wait on each one.
-    constexpr uint64_t PREFETCH_DISTANCE = 16;
-    for (uint64_t entry = 0; entry < tree.size(); ++entry) {
-        if (entry + PREFETCH_DISTANCE < tree.size())
-            __builtin_prefetch(tree.at(entry + PREFETCH_DISTANCE).name);
-        switch (v.search.match(tree, entry, walker)) {
-        case match_result::MATCH:
-            shown.insert(entry);
-            break;
-        case match_result::NO_MATCH:
-            break;
-        case match_result::FAILED:
-            return v.search.failure();
-        }
+    if (!v.search.active()) {
+        shown = bit_set(v.tree.size());
+        shown.fill();
+        return {};
     }
+    // The matches are counted between keys after every search, so they are
+    // usually known by now; otherwise they are found here, all at once.
+    if (v.counted.done) {
+        shown = v.counted.matches;
+        return {};
+    }
+    match_scan scan(v.tree, v.search);
+    while (!scan.step(UINT64_MAX)) {
+    }
+    if (!scan.failure()) return scan.failure();
+    shown = scan.take_matches();
     return {};
 }
 
 void toggle_shown_marks(viewer& v) {
-    entry_set shown;
+    bit_set shown;
     if (outcome found = shown_entries(v, shown); !found) {
         v.status.show_error(found.message());
         return;
     }
-    if (shown.empty()) {
+    if (shown.next(0) == shown.size()) {
         v.status.show_error("Pattern not found");
         return;
     }
-    entry_set& marks = sized_marks(v);
+    mark_set& marks = sized_marks(v);
     if (marks.includes(shown)) {
         const uint64_t n = marks.erase_all(shown);
         v.status.showf(status_style::MESSAGE, "Unmarked %" PRIu64 " %s", n, entries_word(n));

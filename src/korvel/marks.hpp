@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "entry_set.hpp"
+#include "bit_set.hpp"
 #include "korvel/viewer.hpp"
 #include "outcome.hpp"
 
@@ -13,10 +13,11 @@
 // (+1 down, -1 up), a move that is refused at either end like any other.
 void toggle_mark_and_move(viewer& v, int32_t step);
 
-// The entries that marking them all acts on: those the active search
-// matches, or every entry when there is no search. Whatever narrows what the
-// view shows decides here and nowhere else. Fails when matching fails.
-outcome shown_entries(const viewer& v, entry_set& shown);
+// The entries that marking them all acts on, shown or folded away: those the
+// filter picks out (not the directories shown only to hold them); without a
+// filter, the active search's matches; with neither, every entry. This is
+// the one place that decides it. Fails when matching fails.
+outcome shown_entries(const viewer& v, bit_set& shown);
 
 // Marks every shown entry, or unmarks them all when each is marked already,
 // and says how many changed.

@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "entry_set.hpp"
 #include "korvel/viewer.hpp"
 #include "outcome.hpp"
 #include "search.hpp"
@@ -21,7 +20,7 @@ template <typename Take> void for_each_picked_path(const viewer& v, Take&& take)
     // One buffer for every path: each is cut back to the common ancestor
     // with the one before and built on from there, never from the top.
     full_path_walker walker(v.tree);
-    for (uint64_t e = v.marks.next(0); e != entry_set::NONE; e = v.marks.next(e + 1))
+    for (uint64_t e = v.marks.next(0); e < v.marks.size(); e = v.marks.next(e + 1))
         take(walker.path_of(e));
 }
 

@@ -12,8 +12,8 @@
 
 #include "bit_set.hpp"
 #include "config.hpp"
-#include "entry_set.hpp"
 #include "korvel/status.hpp"
+#include "mark_set.hpp"
 #include "paths.hpp"
 #include "readline.hpp"
 #include "search.hpp"
@@ -106,7 +106,7 @@ struct viewer {
     case_mode letter_case = case_mode::SENSITIVE;
     // Entries picked with Tab and the other marking keys; sized to the tree
     // by the first mark.
-    entry_set marks;
+    mark_set marks;
     // Set by the keys that end the run or suspend it.
     stop_kind stop = STOP_NONE;
     // Set by 'o': the picked paths are printed once the terminal is restored.

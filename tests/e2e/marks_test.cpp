@@ -105,6 +105,10 @@ TEST(Marks, ChoosingPrintsTheMarkedPathsInTreeOrderOrTheCursors) {
         // Every match of the search, hidden in folds or not.
         {"search matches", {"-f"}, "/^[12d]$\rvo", "a/1\na/2\nb/c/d\n"},
         {"every entry", {}, "vo", "a\na/1\na/2\nb\nb/c\nb/c/d\ne\n"},
+        // Under a filter: its matches, not the directories that hold them.
+        {"filter matches", {}, "&^[1d]$\rvo", "a/1\nb/c/d\n"},
+        // Marks made before, under and after a filter all stay.
+        {"across a filter", {}, "\t&^[1d]$\rG" + BACK_TAB + "&\rGo", "a\nb/c/d\n"},
         {"marked and unmarked", {}, "vvo", "a\n"},
         {"cleared", {}, "\t\t\tuo", "b\n"},
     };

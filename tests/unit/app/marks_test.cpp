@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "korvel/draw.hpp"
 #include "korvel/loop.hpp"
 #include "korvel/marks.hpp"
+#include "korvel/work.hpp"
 #include "korvel/picked.hpp"
 
 namespace {
@@ -50,11 +52,12 @@ class marks : public app_fixture {
         ASSERT_TRUE(redraw(v()).ok());
     }
 
-    // Dispatched as the loop does, and drawn.
+    // Dispatched as the loop does, with the work it starts done, and drawn.
     void send(const tb_event& event) {
         const dispatch_result result = dispatch_event(v(), event);
         ASSERT_EQ(result.mapped, nullptr);
         ASSERT_TRUE(result.redraw);
+        while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
         ASSERT_TRUE(redraw(v()).ok());
     }
     void type(const std::string& keys) {
@@ -70,7 +73,7 @@ class marks : public app_fixture {
     // The marked entries' full paths, in tree order.
     std::string marked() {
         std::string out;
-        for (uint64_t e = v().marks.next(0); e != entry_set::NONE; e = v().marks.next(e + 1)) {
+        for (uint64_t e = v().marks.next(0); e < v().marks.size(); e = v().marks.next(e + 1)) {
             if (!out.empty()) out += ' ';
             out += v().tree.full_path(e);
         }
@@ -147,6 +150,33 @@ TEST_F(marks, MarkingEveryShownEntryFollowsTheSearchOrTakesEverything) {
         EXPECT_EQ(status_text(), step.status);
         EXPECT_EQ(marked(), step.marked);
     }
+}
+
+TEST_F(marks, UnderAFilterMarkingEveryShownEntryTakesItsMatches) {
+    search("^e$"); // a search in force does not count while a filter does
+    send(character('g'));
+    send(character('&'));
+    type("^[1d]$");
+    send(key(TB_KEY_ENTER));
+    ASSERT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "▼ b", "  ▼ c", "    • d", "", ""}));
+    // The matches, not the directories shown to hold them.
+    send(character('v'));
+    EXPECT_EQ(status_text(), "Marked 2 entries");
+    EXPECT_EQ(marked(), "a/1 b/c/d");
+    // Tab marks what the cursor is on, shown because it holds a match.
+    send(key(TB_KEY_TAB));
+    EXPECT_EQ(marked(), "a a/1 b/c/d");
+    send(character('v'));
+    EXPECT_EQ(status_text(), "Unmarked 2 entries");
+    EXPECT_EQ(marked(), "a");
+    send(character('v'));
+    // Marks outlive the filter, and the search counts again without it.
+    send(character('&'));
+    send(key(TB_KEY_ENTER));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼✓a", "  •✓1", "  • 2", "▼ b", "  ▼ c",
+                                                      "    •✓d", "• e"}));
+    send(character('v'));
+    EXPECT_EQ(marked(), "a a/1 b/c/d e");
 }
 
 TEST_F(marks, ClearingTakesEveryMarkHiddenOrNot) {
