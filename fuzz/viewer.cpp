@@ -1,17 +1,20 @@
 // The viewer driven by random event sequences on the in-memory screen: keys
 // of every kind, clicks, the wheel, resizes down to one cell, prompt edits
-// and submissions, marks, on a small random tree. After every event the
-// viewer's invariants are checked: the cursor on a visible row, the visible
-// rows exactly the entries whose ancestors are all unfolded, the prompt
-// within its limit, the marks changed only by the keys that mark (and
-// exactly as those keys say, whatever folding did meanwhile) with their count
-// equal to the members, and the drawn frame showing those rows and marks.
+// and submissions, filters, marks, on a small random tree, with the work
+// the keys start run to its end between them as the loop does. After every
+// event the viewer's invariants are checked: the cursor on a visible row,
+// the visible rows exactly the entries the filter keeps (all without one)
+// whose ancestors are all unfolded, the prompt within its limit, the marks
+// changed only by the keys that mark (and exactly as those keys say,
+// whatever folding and filtering did meanwhile) with their count equal to
+// the members, and the drawn frame showing those rows and marks.
 //
 // Input: byte 0 picks the number of lines (1 to 32) and, with its top bit,
 // lines ended by NUL bytes only, which may then hold newlines; each line is
 // a length byte then that many bytes mapped onto a small alphabet, so that
 // lines share components. The rest are events, one or two bytes each.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +24,7 @@
 #include "korvel/loop.hpp"
 #include "korvel/view.hpp"
 #include "korvel/viewer.hpp"
+#include "korvel/work.hpp"
 #include "lines.hpp"
 #include "paths.hpp"
 #include "term.hpp"
@@ -78,7 +82,7 @@ const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_F1,         TB_KEY_BACK_TAB};
 const uint32_t CHARACTERS[] = {' ', '/', '?', 'G', 'N', 'c', 'g', 'h', 'j', 'k', 'l',
                                'n', 'o', 'p', 'q', 'z', 'a', 'b', 'd', '.', '*', '(',
-                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x', 'v', 'u'};
+                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x', 'v', 'u', '&'};
 const uint16_t MOUSE[] = {TB_KEY_MOUSE_LEFT, TB_KEY_MOUSE_WHEEL_UP, TB_KEY_MOUSE_WHEEL_DOWN,
                           TB_KEY_MOUSE_RIGHT, TB_KEY_MOUSE_RELEASE};
 
@@ -103,16 +107,20 @@ tb_event make_event(byte_reader& in) {
     }
 }
 
-bool shown_in_model(const path_tree& tree, uint64_t entry) {
+// Shown: kept by the filter, if there is one, with every ancestor unfolded.
+bool shown_in_model(const viewer& v, uint64_t entry) {
+    const path_tree& tree = v.tree;
+    if (v.filter.active() && !v.filter.kept.test(entry)) return false;
     for (entry_index a = tree.at(entry).parent; a != NO_ENTRY; a = tree.at(a).parent)
         if (tree.at(a).folded) return false;
     return true;
 }
 
-void check_rows(const path_tree& tree) {
+void check_rows(const viewer& v) {
+    const path_tree& tree = v.tree;
     uint64_t row = 0;
     for (uint64_t entry = 0; entry < tree.size(); ++entry) {
-        if (!shown_in_model(tree, entry)) continue;
+        if (!shown_in_model(v, entry)) continue;
         FUZZ_CHECK(row < tree.row_count());
         FUZZ_CHECK(tree.row_entry(row) == entry);
         ++row;
@@ -162,7 +170,7 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
     for (const bool marked : after) members += marked;
     FUZZ_CHECK(members == v.marks.count());
     uint64_t walked = 0;
-    for (uint64_t e = v.marks.next(0); e != entry_set::NONE; e = v.marks.next(e + 1)) {
+    for (uint64_t e = v.marks.next(0); e < v.marks.size(); e = v.marks.next(e + 1)) {
         FUZZ_CHECK(e < after.size() && after[e]);
         ++walked;
     }
@@ -175,13 +183,20 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
     } else if (tree_key && event.key == 0 && event.ch == 'u') {
         expected.assign(expected.size(), false);
     } else if (tree_key && event.key == 0 && event.ch == 'v') {
-        // Every entry counts without a search; with one, its matches.
-        std::vector<bool> shown(before.size(), !v.search.active());
+        // The filter's matches; without one the search's; with neither,
+        // every entry.
+        std::vector<bool> shown(before.size());
         bool failed = false;
-        for (uint64_t e = 0; e < shown.size() && v.search.active(); ++e) {
-            const match_result result = v.search.match(v.tree, e);
-            shown[e] = result == match_result::MATCH;
-            failed = failed || result == match_result::FAILED;
+        for (uint64_t e = 0; e < shown.size(); ++e) {
+            if (v.filter.active()) {
+                shown[e] = v.filter.matches.test(e);
+            } else if (!v.search.active()) {
+                shown[e] = true;
+            } else {
+                const match_result result = v.search.match(v.tree, e);
+                shown[e] = result == match_result::MATCH;
+                failed = failed || result == match_result::FAILED;
+            }
         }
         bool any = false, all_marked = true;
         for (uint64_t e = 0; e < shown.size(); ++e) {
@@ -195,7 +210,7 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
 }
 
 void check(const viewer& v) {
-    check_rows(v.tree);
+    check_rows(v);
     const int64_t cursor = v.tree.row_of(v.view.cursor);
     FUZZ_CHECK(cursor >= 0 && cursor < static_cast<int64_t>(v.tree.row_count()));
     FUZZ_CHECK(v.view.hscroll >= 0);
@@ -234,6 +249,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool prompt_was_open = v.prompt.open;
         const dispatch_result result = dispatch_event(v, event);
         FUZZ_CHECK(result.mapped == nullptr);
+        // The work a key starts (previews, the count) runs between keys.
+        while (work_pending(v)) run_work(v, std::chrono::seconds(10));
         v.stop = STOP_NONE;
         check(v);
         check_marks(v, event, marks_before, cursor_before, prompt_was_open);
