@@ -180,6 +180,8 @@ int main(int argc, char** argv) {
     (void)v.search.compile("s.*/", 1, '/');
     measure("redraw-with-full-path-pattern", resize());
 
+    // The keys below belong to the tree, not to a prompt left open above.
+    if (v.prompt.open) typed("\x1b")();
     // Marking every entry the view picks out, each run from no marks: all
     // of them without a search, then the matches of a name pattern and of a
     // full-path expression (one match of each entry, as 'n' over the list).
@@ -190,10 +192,25 @@ int main(int argc, char** argv) {
         clear_marks(v);
         toggle_shown_marks(v);
     });
+    // A search set here has no count of its matches: 'v' finds them itself.
     (void)v.search.compile("lib", 1, '/');
+    v.counted = {};
     measure("mark-name-matches", character('v'), [&v] { clear_marks(v); });
     (void)v.search.compile("s.*/", 1, '/');
+    v.counted = {};
     measure("mark-full-path-matches", character('v'), [&v] { clear_marks(v); });
+    v.search.clear();
+    // As a user meets them: a search typed and its matches counted between
+    // keys, then a filter; each time is the 'v' alone.
+    typed("/lib\r")();
+    measure("mark-counted-search-matches", character('v'), [&v] { clear_marks(v); });
+    typed("&lib\r")();
+    measure("mark-filter-matches", character('v'), [&v] { clear_marks(v); });
+    measure("unmark-filter-matches", character('v'), [&v] {
+        clear_marks(v);
+        toggle_shown_marks(v);
+    });
+    typed("&\r")();
     v.search.clear();
 
     // 'o' with a million marked paths (every entry on a smaller list): the
