@@ -21,7 +21,11 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "       --ignore-case, -i\n"
                           "              Match search and filter patterns regardless of case.\n\n"
                           "       --smart-case, -S\n"
-                          "              Ignore case unless the pattern holds an upper-case letter.\n\n";
+                          "              Ignore case unless the pattern holds an upper-case letter.\n\n"
+                          "       --counts, -c\n"
+                          "              Show the number of entries below each directory.\n\n"
+                          "       --compact, -C\n"
+                          "              Show directories that hold one directory as one row.\n\n";
 
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
@@ -36,10 +40,12 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"help", no_argument, nullptr, 'h'},
         {"ignore-case", no_argument, nullptr, 'i'},
         {"smart-case", no_argument, nullptr, 'S'},
+        {"counts", no_argument, nullptr, 'c'},
+        {"compact", no_argument, nullptr, 'C'},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vhiS", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiScC", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -59,6 +65,12 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
             break;
         case 'S':
             opts.letter_case = case_mode::SMART;
+            break;
+        case 'c':
+            opts.counts = true;
+            break;
+        case 'C':
+            opts.compact = true;
             break;
         case 'v':
             puts(VERSION_TEXT);
