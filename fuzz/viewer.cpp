@@ -1,13 +1,13 @@
 // The viewer driven by random event sequences on the in-memory screen: keys
 // of every kind, clicks, the wheel, resizes down to one cell, prompt edits
-// and submissions, filters, marks, on a small random tree, with the work
-// the keys start run to its end between them as the loop does. After every
-// event the viewer's invariants are checked: the cursor on a visible row,
-// the visible rows exactly the entries the filter keeps (all without one)
-// whose ancestors are all unfolded, the prompt within its limit, the marks
-// changed only by the keys that mark (and exactly as those keys say,
-// whatever folding and filtering did meanwhile) with their count equal to
-// the members, and the drawn frame showing those rows and marks.
+// and submissions (searches and filters), marks, on a small random tree.
+// After every event, and the work it starts, the viewer's invariants are
+// checked: the cursor on a visible row, the visible rows exactly the entries
+// shown (under a filter, its matches and their ancestors) whose ancestors
+// are all unfolded, the prompt within its limit, the marks changed only by
+// the keys that mark (and exactly as those keys say, whatever folding and
+// filtering did meanwhile) with their count equal to the members, and the
+// drawn frame showing those rows and marks.
 //
 // Input: byte 0 picks the number of lines (1 to 32) and, with its top bit,
 // lines ended by NUL bytes only, which may then hold newlines; each line is
@@ -72,7 +72,8 @@ tb_event character(uint32_t c) { return tb_event{TB_EVENT_KEY, 0, 0, c, 0, 0, 0,
 // Keys of the tree and of the prompt, and some that nothing binds. The
 // clipboard key is left out: it would start a program on every run. Tab and
 // Shift-Tab mark.
-const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
+const uint16_t KEYS[] = {TB_KEY_CTRL_A, TB_KEY_CTRL_K, TB_KEY_CTRL_W, TB_KEY_CTRL_L,
+                         TB_KEY_CTRL_N, TB_KEY_CTRL_P,TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_CTRL_F,     TB_KEY_ENTER,       TB_KEY_CTRL_U,
                          TB_KEY_CTRL_Y,     TB_KEY_CTRL_Z,      TB_KEY_ESC,
                          TB_KEY_ARROW_UP,   TB_KEY_ARROW_DOWN,  TB_KEY_ARROW_LEFT,
@@ -82,7 +83,8 @@ const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_F1,         TB_KEY_BACK_TAB};
 const uint32_t CHARACTERS[] = {' ', '/', '?', 'G', 'N', 'c', 'g', 'h', 'j', 'k', 'l',
                                'n', 'o', 'p', 'q', 'z', 'a', 'b', 'd', '.', '*', '(',
-                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x', 'v', 'u', '&'};
+                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x',
+                               '&', '&', '-', '+', '|', 'B', 'H', '#', '=', '=', 'v', 'u'};
 const uint16_t MOUSE[] = {TB_KEY_MOUSE_LEFT, TB_KEY_MOUSE_WHEEL_UP, TB_KEY_MOUSE_WHEEL_DOWN,
                           TB_KEY_MOUSE_RIGHT, TB_KEY_MOUSE_RELEASE};
 
@@ -107,20 +109,45 @@ tb_event make_event(byte_reader& in) {
     }
 }
 
-// Shown: kept by the filter, if there is one, with every ancestor unfolded.
-bool shown_in_model(const viewer& v, uint64_t entry) {
-    const path_tree& tree = v.tree;
-    if (v.filter.active() && !v.filter.kept.test(entry)) return false;
+// Under a filter: what its pattern matches, and those entries' ancestors.
+bit_set kept_in_model(const viewer& v) {
+    bit_set kept(v.tree.size());
+    for (uint64_t e = 0; e < v.tree.size(); ++e) {
+        if (v.filter.pattern->match(v.tree, e) != match_result::MATCH) continue;
+        for (uint64_t a = e; a != NO_ENTRY; a = v.tree.at(a).parent) kept.set(a);
+    }
+    return kept;
+}
+
+// In compact mode a directory holding exactly one directory, which shows,
+// shares that one's row: it has no row of its own and is open whatever its
+// flag says.
+bool absorbed_in_model(const path_tree& tree, uint64_t entry, const bit_set* kept) {
+    const path_entry& e = tree.at(entry);
+    return tree.compact() && e.nchildren == 1 && tree.at(entry + 1).nchildren != 0 &&
+           (kept == nullptr || kept->test(entry + 1));
+}
+
+bool shown_in_model(const path_tree& tree, uint64_t entry, const bit_set* kept) {
+    if (kept != nullptr && !kept->test(entry)) return false;
+    if (absorbed_in_model(tree, entry, kept)) return false;
     for (entry_index a = tree.at(entry).parent; a != NO_ENTRY; a = tree.at(a).parent)
-        if (tree.at(a).folded) return false;
+        if (tree.at(a).folded && !absorbed_in_model(tree, a, kept)) return false;
     return true;
 }
 
 void check_rows(const viewer& v) {
     const path_tree& tree = v.tree;
+    bit_set kept;
+    if (v.filter.active()) {
+        kept = kept_in_model(v);
+        FUZZ_CHECK(kept == v.filter.kept);
+        FUZZ_CHECK(v.filter.count == v.filter.matches.count());
+        FUZZ_CHECK(v.filter.count > 0);
+    }
     uint64_t row = 0;
     for (uint64_t entry = 0; entry < tree.size(); ++entry) {
-        if (!shown_in_model(v, entry)) continue;
+        if (!shown_in_model(tree, entry, v.filter.active() ? &kept : nullptr)) continue;
         FUZZ_CHECK(row < tree.row_count());
         FUZZ_CHECK(tree.row_entry(row) == entry);
         ++row;
@@ -128,12 +155,20 @@ void check_rows(const viewer& v) {
     FUZZ_CHECK(row == tree.row_count());
 }
 
-std::string marker_of(const path_entry& entry) {
+std::string marker_of(const viewer& v, uint64_t index) {
+    const path_entry& entry = v.tree.at(index);
     if (entry.nchildren == 0) return "•";
+    // Under a filter, a directory that shows nothing below it is a leaf.
+    if (v.filter.active()) {
+        bool any = false;
+        for (uint64_t e = index + 1; e < entry.subtree_end; ++e) any = any || v.filter.kept.test(e);
+        if (!any) return "•";
+    }
     return entry.folded ? "▶" : "▼";
 }
 
 void check_frame(const viewer& v) {
+    if (v.help.open) return;
     const int width = tb_width();
     const int height = tb_height();
     for (int y = 0; y + 1 < height; ++y) {
@@ -142,14 +177,18 @@ void check_frame(const viewer& v) {
             for (int x = 0; x < width; ++x) FUZZ_CHECK(tb_memory_cell_text(x, y) == " ");
             continue;
         }
-        const path_entry& entry = v.tree.at(v.tree.row_entry(static_cast<uint64_t>(row)));
-        const int64_t column = 2 * static_cast<int64_t>(entry.depth) - v.view.hscroll;
+        const uint64_t index = v.tree.row_entry(static_cast<uint64_t>(row));
+        const uint64_t start = v.tree.chain_start(index);
+        int64_t depth = v.tree.at(start).depth;
+        for (entry_index a = v.tree.at(start).parent; a != NO_ENTRY; a = v.tree.at(a).parent)
+            if (v.tree.absorbed(a)) --depth;
+        const int64_t column = 2 * depth - v.view.hscroll;
         if (column >= 0 && column < width - 1)
-            FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(entry));
+            FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(v, index));
         // The blank after the marker holds the sign of a marked row, unless
         // the right indicator covers it.
         if (column >= 0 && column + 1 < width - 1) {
-            const bool marked = v.marks.contains(v.tree.row_entry(static_cast<uint64_t>(row)));
+            const bool marked = v.marks.contains(index);
             FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column) + 1, y) == (marked ? "✓" : " "));
         }
     }
@@ -164,7 +203,7 @@ std::vector<bool> marks_of(const viewer& v) {
 // The marks after an event: changed only by the marking keys in the tree,
 // and exactly as they say; the count and the walk agree with the members.
 void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>& before,
-                 entry_index cursor_before, bool prompt_was_open) {
+                 entry_index cursor_before, bool in_tree) {
     const std::vector<bool> after = marks_of(v);
     uint64_t members = 0;
     for (const bool marked : after) members += marked;
@@ -177,7 +216,7 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
     FUZZ_CHECK(walked == members);
 
     std::vector<bool> expected = before;
-    const bool tree_key = event.type == TB_EVENT_KEY && !prompt_was_open;
+    const bool tree_key = event.type == TB_EVENT_KEY && in_tree;
     if (tree_key && (event.key == TB_KEY_TAB || event.key == TB_KEY_BACK_TAB)) {
         expected[cursor_before] = !expected[cursor_before];
     } else if (tree_key && event.key == 0 && event.ch == 'u') {
@@ -246,14 +285,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(tb_peek_event(&event, 0) == 0);
         const std::vector<bool> marks_before = marks_of(v);
         const entry_index cursor_before = v.view.cursor;
-        const bool prompt_was_open = v.prompt.open;
+        // Keys that reach the tree, not the prompt or the help screen.
+        const bool in_tree = !v.prompt.open && !v.help.open;
         const dispatch_result result = dispatch_event(v, event);
         FUZZ_CHECK(result.mapped == nullptr);
-        // The work a key starts (previews, the count) runs between keys.
-        while (work_pending(v)) run_work(v, std::chrono::seconds(10));
+        // As the loop does when no key follows; a key in between would
+        // replace the work.
+        if (in.next() % 4 != 0) {
+            while (work_pending(v)) run_work(v, std::chrono::seconds(10));
+        }
         v.stop = STOP_NONE;
         check(v);
-        check_marks(v, event, marks_before, cursor_before, prompt_was_open);
+        check_marks(v, event, marks_before, cursor_before, in_tree);
         FUZZ_CHECK(redraw(v).ok());
         check_frame(v);
     }

@@ -180,6 +180,12 @@ int tb_peek_event(tb_event* event, int timeout_ms) {
     return 0;
 }
 
+int tb_invalidate() {
+    if (!active) return TB_ERR_NOT_INIT;
+    if (active->tty) active->tty->invalidate();
+    return 0;
+}
+
 bool tb_colors_available() { return !active || !active->tty || active->tty->colors_available(); }
 
 void tb_set_wakeup_fd(int fd) {

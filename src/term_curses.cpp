@@ -330,6 +330,7 @@ struct terminal::state {
             if (style & TB_BOLD) attrs |= A_BOLD;
             if (style & TB_UNDERLINE) attrs |= A_UNDERLINE;
             if (style & TB_REVERSE) attrs |= A_REVERSE;
+            if (style & TB_DIM) attrs |= A_DIM;
             last_pair = pair_for(c.fg, c.bg);
             last_attr = attrs | static_cast<attr_t>(COLOR_PAIR(last_pair));
             last_fg = c.fg;
@@ -668,6 +669,11 @@ int terminal::next_event(tb_event& event, int timeout_ms, int wake_fd, int& err)
 }
 
 bool terminal::colors_available() const { return s_->colors; }
+
+void terminal::invalidate() {
+    s_->shown.clear();
+    clearok(curscr, TRUE);
+}
 
 void terminal::set_input_mode(int mode) {
     s_->mode = mode;

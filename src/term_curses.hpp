@@ -33,6 +33,8 @@ class terminal {
 
     void set_input_mode(int mode);
     bool colors_available() const;
+    // The next present draws every cell, as after a resize.
+    void invalidate();
 
   private:
     struct state;

@@ -22,13 +22,17 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "              Match search and filter patterns regardless of case.\n\n"
                           "       --smart-case, -S\n"
                           "              Ignore case unless the pattern holds an upper-case letter.\n\n"
+                          "       --counts, -c\n"
+                          "              Show the number of entries below each directory.\n\n"
+                          "       --compact, -C\n"
+                          "              Show directories that hold one directory as one row.\n\n"
                           "       --read0, -z\n"
                           "              Split the input at NUL bytes only, so names may hold "
                           "newlines.\n\n"
                           "       --print0, -0\n"
                           "              End each printed path with a NUL byte instead of a "
                           "newline.\n\n"
-                          "       --cancel-status, -c\n"
+                          "       --cancel-status, -E\n"
                           "              Exit with status 130 when quitting without picking a "
                           "path.\n\n";
 
@@ -45,13 +49,15 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"help", no_argument, nullptr, 'h'},
         {"ignore-case", no_argument, nullptr, 'i'},
         {"smart-case", no_argument, nullptr, 'S'},
+        {"counts", no_argument, nullptr, 'c'},
+        {"compact", no_argument, nullptr, 'C'},
         {"read0", no_argument, nullptr, 'z'},
         {"print0", no_argument, nullptr, '0'},
-        {"cancel-status", no_argument, nullptr, 'c'},
+        {"cancel-status", no_argument, nullptr, 'E'},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vhiSz0c", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiScCz0E", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -72,6 +78,12 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         case 'S':
             opts.letter_case = case_mode::SMART;
             break;
+        case 'c':
+            opts.counts = true;
+            break;
+        case 'C':
+            opts.compact = true;
+            break;
         case 'v':
             puts(VERSION_TEXT);
             return parse_result::DONE;
@@ -84,7 +96,7 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         case '0':
             opts.print0 = true;
             break;
-        case 'c':
+        case 'E':
             opts.cancel_status = true;
             break;
         case '?':

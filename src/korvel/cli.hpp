@@ -10,6 +10,8 @@ struct options {
     bool fold_by_default = false;
     char separator = '/';
     case_mode letter_case = case_mode::SENSITIVE;
+    bool counts = false;
+    bool compact = false;
     // Only a NUL byte ends an input line, so names may hold newlines.
     bool read0 = false;
     // Printed paths end with a NUL byte instead of a newline.

@@ -7,6 +7,11 @@
 void keep_cursor_visible(viewer& v) {
     const path_tree& tree = v.tree;
     if (tree.row_of(v.view.cursor) >= 0) return;
+    // In a compact chain, the chain's row.
+    if (const uint64_t owner = tree.row_owner(v.view.cursor); tree.row_of(owner) >= 0) {
+        v.view.cursor = static_cast<entry_index>(owner);
+        return;
+    }
     for (entry_index a = tree.at(v.view.cursor).parent; a != NO_ENTRY; a = tree.at(a).parent) {
         if (tree.row_of(a) >= 0) {
             v.view.cursor = a;
@@ -44,12 +49,8 @@ uint64_t cursor_rank(const viewer& v) {
 
 void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, bit_set matches,
                   uint64_t count) {
-    bit_set kept = kept_entries(v.tree, matches);
     // Directories on the way are shown open, so that every match shows.
-    for (uint64_t e = kept.next(0); e < kept.size(); e = kept.next(e + 1)) {
-        if (v.tree.at(e).nchildren != 0) v.tree.set_folded(e, false);
-    }
-    v.filter.kept = std::move(kept);
+    v.filter.kept = kept_entries(v.tree, matches, true);
     v.filter.matches = std::move(matches);
     v.filter.count = count;
     v.filter.pattern = std::move(pattern);

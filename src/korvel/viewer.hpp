@@ -113,4 +113,11 @@ struct viewer {
     bool chosen = false;
     // Attributes instead of colours, as NO_COLOR asks.
     bool no_color = false;
+    // The number of entries below each directory, after its name.
+    bool show_counts = false;
+    // The help screen over the tree, and its first line shown.
+    struct {
+        bool open = false;
+        int64_t top = 0;
+    } help;
 };

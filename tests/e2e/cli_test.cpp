@@ -167,7 +167,7 @@ TEST(CommandLine, HelpAndVersionEndAtOnceWithStatusZero) {
     const std::vector<std::vector<std::string>> cases{
         {"-h"}, {"--help"}, {"-f", "-h"}, {"-h", "-s", "ab"}, {"-h", "--bogus"},
         // Later options are known in both their forms.
-        {"-z0c", "--read0", "--print0", "--cancel-status", "-h"},
+        {"-z0E", "--read0", "--print0", "--cancel-status", "-h"},
     };
     std::string first;
     for (const auto& args : cases) {

@@ -189,14 +189,14 @@ TEST(Marks, CancelStatusTellsAPickFromAQuit) {
     const std::vector<ending> cases{
         {"q", {}, "q", 0, 0, ""},
         {"SIGINT", {}, "", SIGINT, 0, ""},
-        {"q, -c", {"-c"}, "q", 0, 130, ""},
+        {"q, -E", {"-E"}, "q", 0, 130, ""},
         {"Esc, --cancel-status", {"--cancel-status"}, e2e::KEY_ESC, 0, 130, ""},
-        {"SIGINT, -c", {"-c"}, "", SIGINT, 130, ""},
-        {"SIGTERM, -c", {"-c"}, "", SIGTERM, 130, ""},
-        {"SIGHUP, -c", {"-c"}, "", SIGHUP, 130, ""},
-        {"marks then q, -c", {"-c"}, "\t\tq", 0, 130, ""},
-        {"o, -c", {"-c"}, "jo", 0, 0, "a/1\n"},
-        {"marks then o, -c", {"-c"}, "\t\to", 0, 0, "a\na/1\n"},
+        {"SIGINT, -E", {"-E"}, "", SIGINT, 130, ""},
+        {"SIGTERM, -E", {"-E"}, "", SIGTERM, 130, ""},
+        {"SIGHUP, -E", {"-E"}, "", SIGHUP, 130, ""},
+        {"marks then q, -E", {"-E"}, "\t\tq", 0, 130, ""},
+        {"o, -E", {"-E"}, "jo", 0, 0, "a/1\n"},
+        {"marks then o, -E", {"-E"}, "\t\to", 0, 0, "a\na/1\n"},
     };
     for (const ending& c : cases) {
         SCOPED_TRACE(c.name);
