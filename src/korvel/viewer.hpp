@@ -49,4 +49,7 @@ struct viewer {
     std::optional<std::string> chosen;
     // Attributes instead of colours, as NO_COLOR asks.
     bool no_color = false;
+    // What start-up reports without stopping (directories it could not
+    // list), shown on the first frame in place of the path.
+    std::string start_notice;
 };
