@@ -2,9 +2,13 @@
 
 #include <getopt.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "korvel/shell_scripts.hpp"
 
 namespace {
 
@@ -17,10 +21,27 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "       --help, -h\n"
                           "              Print a help message and exit.\n\n"
                           "       --version, -v\n"
-                          "              Display version information and exit.\n\n";
+                          "              Display version information and exit.\n\n"
+                          "       --shell=<SHELL>, -S <SHELL>\n"
+                          "              Print the key bindings for SHELL (bash, zsh or fish) and exit.\n\n";
 
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
+
+// What `eval "$(korvel --shell bash)"` runs: a script cut short by a
+// failed write must not pass for a whole one.
+parse_result print_shell_script(const char* shell, outcome& failure) {
+    const std::string_view script = shell_script(shell);
+    if (script.empty()) {
+        failure = outcome::failuref("unknown shell: %s (bash, zsh or fish)", shell);
+        return parse_result::FAILED;
+    }
+    if (fwrite(script.data(), 1, script.size(), stdout) != script.size() || fflush(stdout) == EOF) {
+        failure = outcome::failuref("failed to write the shell script: %s", strerror(errno));
+        return parse_result::FAILED;
+    }
+    return parse_result::DONE;
+}
 
 } // namespace
 
@@ -30,10 +51,11 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"separator", required_argument, nullptr, 's'},
         {"version", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
+        {"shell", required_argument, nullptr, 'S'},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vh", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhS:", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -54,6 +76,8 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         case 'h':
             puts(USAGE_TEXT);
             return parse_result::DONE;
+        case 'S':
+            return print_shell_script(optarg, failure);
         case '?':
             return parse_result::REPORTED;
         case 0:

@@ -120,7 +120,9 @@ const std::string USAGE =
     "              Fold directories by default.\n\n       --separator=<C>, -s <C>\n"
     "              Set directory separator to C.  / is the default value.\n\n"
     "       --help, -h\n              Print a help message and exit.\n\n"
-    "       --version, -v\n              Display version information and exit.\n\n\n";
+    "       --version, -v\n              Display version information and exit.\n\n"
+    "       --shell=<SHELL>, -S <SHELL>\n"
+    "              Print the key bindings for SHELL (bash, zsh or fish) and exit.\n\n\n";
 
 const std::string BAD_SEPARATOR = "korvel: directory separator must a single character\n";
 
@@ -165,6 +167,32 @@ TEST(CommandLine, HelpAndVersionEndAtOnceWithStatusZero) {
         EXPECT_EQ(r.out.rfind("korvel v1.0.1\n", 0), 0u) << r.out;
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
         EXPECT_EQ(r.err, "");
+    }
+}
+
+// The script for a shell is the file in shell/ byte for byte, printed
+// without reading any input; a shell without one is an error.
+TEST(CommandLine, ShellPrintsThatShellsScriptAndEnds) {
+    for (const char* shell : {"bash", "zsh", "fish"}) {
+        const std::string script =
+            e2e::screen::read_file(TEST_SOURCE_DIR "/../shell/korvel." + std::string(shell));
+        ASSERT_FALSE(script.empty()) << shell;
+        for (const std::vector<std::string>& args :
+             std::vector<std::vector<std::string>>{{"--shell", shell},
+                                                   {std::string("--shell=") + shell},
+                                                   {"-S", shell},
+                                                   {"-f", "-S", shell, "-s", "ab"}}) {
+            outcome r = run_korvel({.args = args, .keep_input_open = true});
+            EXPECT_EQ(r.status, 0) << args[0] << " " << shell;
+            EXPECT_TRUE(r.out == script) << args[0] << " " << shell;
+            EXPECT_EQ(r.err, "");
+        }
+    }
+    for (const char* shell : {"ksh", "", "Bash"}) {
+        outcome r = run_korvel({.args = {"--shell", shell}, .keep_input_open = true});
+        EXPECT_EQ(r.status, 1) << shell;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "korvel: unknown shell: " + std::string(shell) + " (bash, zsh or fish)\n");
     }
 }
 
