@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -187,6 +188,24 @@ short curses_color(uintattr_t color) {
     return index >= TB_BLACK && index <= TB_WHITE ? static_cast<short>(index - TB_BLACK) : -1;
 }
 
+// A terminfo string as bytes to send: padding ("$<50>") is for terminals that
+// need time, which the caller cannot give from where it writes.
+std::string without_padding(const char* sequence) {
+    std::string out;
+    if (sequence == nullptr || sequence == reinterpret_cast<char*>(-1)) return out;
+    for (const char* p = sequence; *p != '\0'; ++p) {
+        if (p[0] == '$' && p[1] == '<') {
+            const char* end = strchr(p, '>');
+            if (end != nullptr) {
+                p = end;
+                continue;
+            }
+        }
+        out += *p;
+    }
+    return out;
+}
+
 // Without one, what was drawn stays on screen when the terminal is handed
 // back, and the shell's prompt lands on the old status row.
 bool has_alternate_screen() {
@@ -204,11 +223,10 @@ struct crash_restore {
     size_t reset_length = 0;
 
     void append(const char* sequence) {
-        if (sequence == nullptr || sequence == reinterpret_cast<char*>(-1)) return;
-        const size_t n = strlen(sequence);
-        if (reset_length + n >= sizeof reset) return;
-        memcpy(reset + reset_length, sequence, n);
-        reset_length += n;
+        const std::string bytes = without_padding(sequence);
+        if (reset_length + bytes.size() >= sizeof reset) return;
+        memcpy(reset + reset_length, bytes.data(), bytes.size());
+        reset_length += bytes.size();
     }
 
     void arm(int tty, const termios& found) {
@@ -265,10 +283,10 @@ struct terminal::state {
         }
         keypad(stdscr, FALSE);
         curs_set(1);
-        const bool clear_after = !has_alternate_screen();
-        const char* clear_screen = tigetstr("clear");
+        const std::string clear_screen =
+            has_alternate_screen() ? std::string() : without_padding(tigetstr("clear"));
         endwin();
-        if (clear_after && clear_screen != nullptr && clear_screen != reinterpret_cast<char*>(-1)) {
+        if (!clear_screen.empty()) {
             fflush(out.get());
             std::string_view bytes = clear_screen;
             while (!bytes.empty()) {

@@ -414,6 +414,10 @@ TEST(MappedCommand, ConfigurationFileIsTakenFromWhereTheEnvironmentPoints) {
         {"XDG_CONFIG_PATH first", {{"XDG_CONFIG_PATH", xdg.path()}}, {}, "xdg"},
         {"then HOME", {}, {"XDG_CONFIG_PATH"}, "home"},
         {"XDG_CONFIG_PATH empty", {{"XDG_CONFIG_PATH", ""}}, {}, ""},
+        {"then XDG_CONFIG_HOME", {{"XDG_CONFIG_HOME", xdg.path()}}, {"XDG_CONFIG_PATH"}, "xdg"},
+        {"XDG_CONFIG_PATH before XDG_CONFIG_HOME",
+         {{"XDG_CONFIG_PATH", xdg.path() + "/none"}, {"XDG_CONFIG_HOME", xdg.path()}}, {}, ""},
+        {"XDG_CONFIG_HOME empty", {{"XDG_CONFIG_HOME", ""}}, {"XDG_CONFIG_PATH"}, "home"},
         {"neither", {}, {"XDG_CONFIG_PATH", "HOME"}, ""},
     };
     for (const location_case& c : cases) {
@@ -446,6 +450,24 @@ TEST(MappedCommand, ConfigurationFileIsTakenFromWhereTheEnvironmentPoints) {
     EXPECT_EQ(s.stderr_data(),
               std::string(KORVEL_BINARY) + ": Failed to read config: File name too long\n");
     EXPECT_EQ(screens_entered(s), 0u);
+}
+
+TEST(MappedCommand, LongConfigurationLinesAreOneLineEach) {
+    // A comment far longer than any read buffer, then a binding: the
+    // comment's tail is still comment, and the binding counts from the
+    // file's own line numbers.
+    const std::string comment = "# " + std::string(400, 'c') + " map x printf wrong >&2\n";
+    e2e::session s(viewer(comment + "map x printf right >&2; exit 1\n"));
+    start(s);
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "right")) << s.dump();
+    quit(s);
+
+    e2e::session bad(viewer(comment + "nmap x ls\n"));
+    ASSERT_TRUE(bad.wait_exit()) << bad.dump();
+    EXPECT_EQ(bad.exit_status(), 1);
+    EXPECT_EQ(bad.stderr_data(), std::string(KORVEL_BINARY) +
+                                     ": Failed to read config: line 2: unknown command nmap\n");
 }
 
 // Started by a parent that ignores SIGCHLD, which exec passes on: the
@@ -565,6 +587,17 @@ TEST(Clipboard, FailingXselIsReportedAndWlCopyNotTried) {
     ASSERT_TRUE(wait_status(s, "Failed to copy: exited with code 1")) << s.dump();
     expect_colors(s, WHITE, RED);
     EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
+    quit(s);
+}
+
+TEST(Clipboard, ProgramKilledBySignalIsAFailure) {
+    bin_dir bin;
+    bin.fake("xsel", "xsel-killed");
+    e2e::session s(clipboard_viewer(bin));
+    start(s);
+    s.send("y");
+    ASSERT_TRUE(wait_status(s, "Failed to copy: killed by SIGTERM")) << s.dump();
+    expect_colors(s, WHITE, RED);
     quit(s);
 }
 

@@ -605,6 +605,8 @@ cell session::cell_at(int row, int col) const {
     result.fg = palette(c.fg, VTERM_COLOR_IS_DEFAULT_FG(&c.fg));
     result.bg = palette(c.bg, VTERM_COLOR_IS_DEFAULT_BG(&c.bg));
     result.bold = c.attrs.bold != 0;
+    result.underline = c.attrs.underline != 0;
+    result.reverse = c.attrs.reverse != 0;
     return result;
 }
 

@@ -18,6 +18,8 @@ struct cell {
     int fg = -1;      // palette index 0..255, or -1 for the default colour
     int bg = -1;
     bool bold = false;
+    bool underline = false;
+    bool reverse = false;
 };
 
 struct launch {

@@ -262,6 +262,32 @@ TEST(SearchPrompt, DrawnOnTheBottomRowWithItsCursor) {
     ASSERT_TRUE(prompt_shows(s, "?", 0));
 }
 
+TEST(SearchPrompt, CharactersBeyondAsciiAreTypedWholeAndFound) {
+    // Sorted: a, café, café/menu, zz, 中文, 中文/x.
+    e2e::session s(korvel("a\ncafé/menu\n中文/x\nzz\n", 8, 40));
+    ASSERT_TRUE(ready(s));
+    s.send("/é");
+    ASSERT_TRUE(prompt_shows(s, "/é", 1));
+    s.send("中"); // two columns wide
+    ASSERT_TRUE(prompt_shows(s, "/é中", 3));
+    s.send(e2e::KEY_LEFT);
+    ASSERT_TRUE(prompt_shows(s, "/é中", 1));
+    s.send(e2e::KEY_BACKSPACE); // é goes whole, not a byte of it
+    ASSERT_TRUE(prompt_shows(s, "/中", 0));
+    s.send(e2e::KEY_DELETE);
+    ASSERT_TRUE(prompt_shows(s, "/", 0));
+    s.send("é\r");
+    ASSERT_TRUE(wait_status(s, "café")) << s.dump();
+    s.send("/文\r");
+    ASSERT_TRUE(wait_status(s, "中文")) << s.dump();
+    // The history keeps the characters whole.
+    s.send("/" + e2e::KEY_UP + e2e::KEY_UP);
+    ASSERT_TRUE(prompt_shows(s, "/é", 1));
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(wait_status(s, "中文")) << s.dump();
+    quit(s);
+}
+
 TEST(SearchPrompt, LineHoldsSixtyThreeBytes) {
     e2e::session s(korvel(AX, 8, 80));
     ASSERT_TRUE(ready(s));

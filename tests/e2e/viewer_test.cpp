@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,59 @@ TEST(ViewerScreen, RightIndicatorMarksExactlyTheRowsCutAtTheEdge) {
     ASSERT_TRUE(shows(w, {"<  漢字"}, 0));
 }
 
+// Without colours, attributes alone show the cursor row, the status row and
+// the matches; nothing is coloured.
+TEST(ViewerScreen, WithoutColoursAttributesStandOut) {
+    struct case_t {
+        const char* name;
+        std::map<std::string, std::string> env;
+    };
+    for (const case_t& c : {case_t{"NO_COLOR", {{"NO_COLOR", "1"}}},
+                            case_t{"a terminal without colours", {{"TERM", "vt100"}}}}) {
+        SCOPED_TRACE(c.name);
+        e2e::launch how = korvel(TREE, 10, 30);
+        how.env.insert(c.env.begin(), c.env.end());
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" a ", 0) == 0; })) << s.dump();
+        s.send("/e\r");
+        ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" e ", 0) == 0; })) << s.dump();
+        s.send("g");
+        ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" a ", 0) == 0; })) << s.dump();
+        for (int r = 0; r < s.rows(); ++r) {
+            for (int col = 0; col < s.cols(); ++col) {
+                EXPECT_EQ(s.cell_at(r, col).fg, DEFAULT) << r << "," << col;
+                EXPECT_EQ(s.cell_at(r, col).bg, DEFAULT) << r << "," << col;
+            }
+        }
+        EXPECT_TRUE(s.cell_at(0, 2).reverse) << s.dump();           // the cursor row
+        EXPECT_TRUE(s.cell_at(s.rows() - 1, 1).reverse) << s.dump(); // the status row
+        EXPECT_FALSE(s.cell_at(1, 4).reverse) << s.dump();          // a plain row
+        EXPECT_TRUE(s.cell_at(6, 2).bold && s.cell_at(6, 2).underline) << s.dump(); // e matches
+        EXPECT_FALSE(s.cell_at(1, 4).underline) << s.dump();
+        s.send("q");
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+    }
+}
+
+// Where the terminal has no alternate screen, the tree would stay behind
+// under the shell's prompt: the screen is cleared when korvel leaves.
+TEST(ViewerExit, TerminalWithoutAlternateScreenIsClearedOnTheWayOut) {
+    for (const char* term : {"vt100", "linux"}) {
+        SCOPED_TRACE(term);
+        e2e::launch how = korvel(TREE, 10, 30);
+        how.env["TERM"] = term;
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" a ", 0) == 0; })) << s.dump();
+        EXPECT_FALSE(s.alt_screen());
+        s.send("jo");
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+        EXPECT_EQ(s.stdout_data(), "a/1\n");
+        EXPECT_EQ(s.screen_text().find_first_not_of(" \n"), std::string::npos) << s.dump();
+        EXPECT_EQ(s.cursor_row(), 0);
+        EXPECT_EQ(s.cursor_col(), 0);
+    }
+}
+
 TEST(ViewerScreen, StatusRowOnVeryWideAndVeryNarrowTerminals) {
     e2e::session s(korvel("b\n" + std::string(300, 'w') + "\n", 4, 300));
     ASSERT_TRUE(ready(s));
@@ -510,6 +564,30 @@ struct ending {
     std::string keys;
     std::string out;
 };
+
+TEST(ViewerKeys, AltKeysNeitherQuitNorLeaveThePrompt) {
+    e2e::session s(korvel(TREE, 10, 30));
+    ASSERT_TRUE(ready(s));
+    // Escape with a key straight behind it is that key with Alt, bound to
+    // nothing: Alt-x, and Escape pressed twice in a row.
+    for (const std::string keys : {"\x1bx", "\x1b\x1b", "\x1b\r"}) {
+        s.send(keys);
+        s.settle();
+        ASSERT_FALSE(s.exited()) << escaped(keys) << "\n" << s.dump();
+        EXPECT_EQ(status_row(s).rfind(" a ", 0), 0u) << s.dump();
+    }
+    s.send("/ab");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" /ab ", 0) == 0; })) << s.dump();
+    s.send("\x1b\x1b");
+    s.settle();
+    EXPECT_EQ(status_row(s).rfind(" /ab ", 0), 0u) << s.dump(); // still open, nothing typed
+    // A lone Escape still leaves the prompt, and another one quits.
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" a ", 0) == 0; })) << s.dump();
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+}
 
 TEST(ViewerExit, QuitKeysAndChoosingAPath) {
     for (const ending& e : {ending{"jjjo", "src/util\n"}, ending{"o", "README\n"},
