@@ -6,7 +6,7 @@
 # (or: source /usr/share/korvel/korvel.fish, where korvel is installed).
 #
 #   Alt-I  inserts the picked paths at the cursor, each quoted for fish
-#   Alt-M  changes to the picked directory (for a picked file, its own)
+#   Alt-M  changes to the picked directory (for a picked file, the one it is in)
 #
 # korvel lists the files and directories below the working directory (or
 # runs $KORVEL_DEFAULT_COMMAND); Tab marks paths, o picks, q picks nothing.
