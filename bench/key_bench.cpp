@@ -22,6 +22,7 @@
 #include "korvel/loop.hpp"
 #include "korvel/view.hpp"
 #include "korvel/viewer.hpp"
+#include "korvel/work.hpp"
 #include "lines.hpp"
 #include "paths.hpp"
 #include "search.hpp"
@@ -39,10 +40,13 @@ tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0,
 tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0}; }
 tb_event resize() { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, 0, 0, 0, 0}; }
 
-// One key and the frame it asks for.
+// One key and the frame it asks for, with whatever work the key starts
+// (a filter's scan, a search preview) carried to its end.
 double time_event(viewer& v, const tb_event& event) {
     const double start = cpu_ms();
-    if (dispatch_event(v, event).redraw) {
+    bool draw = dispatch_event(v, event).redraw;
+    while (v.preview.find || v.preview.filter_scan) draw = run_work(v, std::chrono::seconds(60)) || draw;
+    if (draw) {
         if (outcome drawn = redraw(v); !drawn) {
             fprintf(stderr, "key_bench: %s\n", drawn.message().c_str());
             exit(1);
@@ -122,6 +126,14 @@ int main(int argc, char** argv) {
     auto untimed = [&v](const tb_event& event) {
         return [&v, event] {
             if (dispatch_event(v, event).redraw) (void)redraw(v);
+            while (work_pending(v)) run_work(v, std::chrono::seconds(60));
+        };
+    };
+    // A sequence of keys, untimed, then the work they started finished.
+    auto typed = [&v, untimed](const std::string& keys) {
+        return [&v, keys, untimed] {
+            for (const unsigned char c : keys)
+                untimed(c == '\r' ? key(TB_KEY_ENTER) : c == 27 ? key(TB_KEY_ESC) : character(c))();
         };
     };
 
@@ -146,6 +158,17 @@ int main(int argc, char** argv) {
         (void)v.search.compile(p[1], 1, '/');
         measure(p[0], character('n'), [&v] { move_cursor_to(v, 0); });
     }
+    // The filter, typed at its prompt: each time is the last key of the
+    // text to its frame, the tree narrowed. Each run starts from no filter.
+    (void)v.search.compile("zzqqxx", 1, '/');
+    const std::string reset = "\x1b&\r";
+    measure("filter-word-first-key", character('l'), typed(reset + "&"));
+    measure("filter-word", character('b'), typed(reset + "&li"));
+    measure("filter-word-no-match", character('q'), typed(reset + "&zzq"));
+    measure("filter-expression", character('b'), typed(reset + "&l.*i"));
+    measure("filter-full-path-word", character('b'), typed(reset + "&/li"));
+    measure("filter-remove", key(TB_KEY_ENTER), typed(reset + "&lib\r&"));
+    measure("search-preview-no-match", character('q'), typed(reset + "/zzq"));
     // Most rows on the screen match: every drawn row runs the pattern.
     (void)v.search.compile("[a-z]", 1, '/');
     measure("redraw-with-pattern", resize());

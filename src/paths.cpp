@@ -223,7 +223,8 @@ outcome path_tree::build(input_lines&& lines, char separator, bool fold_by_defau
 path_tree::path_tree(path_tree&& other) noexcept
     : lines_(std::move(other.lines_)), entries_(std::exchange(other.entries_, nullptr)),
       count_(std::exchange(other.count_, 0)), rows_(std::exchange(other.rows_, nullptr)),
-      row_count_(std::exchange(other.row_count_, 0)), separator_(other.separator_) {}
+      row_count_(std::exchange(other.row_count_, 0)), separator_(other.separator_),
+      shown_(std::exchange(other.shown_, nullptr)) {}
 
 path_tree& path_tree::operator=(path_tree&& other) noexcept {
     if (this != &other) {
@@ -234,6 +235,7 @@ path_tree& path_tree::operator=(path_tree&& other) noexcept {
         rows_ = std::exchange(other.rows_, nullptr);
         row_count_ = std::exchange(other.row_count_, 0);
         separator_ = other.separator_;
+        shown_ = std::exchange(other.shown_, nullptr);
     }
     return *this;
 }
@@ -246,6 +248,7 @@ void path_tree::release() {
     entries_ = nullptr;
     rows_ = nullptr;
     count_ = row_count_ = 0;
+    shown_ = nullptr;
     lines_ = input_lines();
 }
 
@@ -314,25 +317,33 @@ uint64_t path_tree::unfold_row(uint64_t i) {
         entry.folded = 0;
         return 0;
     }
-    // The rows to insert are the descendants whose ancestors below the entry
-    // are all unfolded: a walk in tree order that skips folded subtrees.
-    auto next_shown = [entries](entry_index e) {
-        return entries[e].folded ? entries[e].subtree_end : e + 1;
+    // The rows to insert are the shown descendants whose ancestors below the
+    // entry are all unfolded: a walk in tree order that skips folded
+    // subtrees, and subtrees that are not shown (nothing in them is).
+    auto each_row = [&](auto&& take) {
+        for (entry_index e = first + 1; e < entry.subtree_end;) {
+            if (!is_shown(e)) {
+                e = entries[e].subtree_end;
+                continue;
+            }
+            take(e);
+            e = next_row_candidate(e);
+        }
     };
     uint64_t added = 0;
-    for (entry_index e = first + 1; e < entry.subtree_end; e = next_shown(e)) added++;
+    each_row([&added](entry_index) { added++; });
     KORVEL_CHECK(row_count_ + added <= count_);
 
     memmove(items + i + 1 + added, items + i + 1, (row_count_ - i - 1) * sizeof *items);
     entry_index* row = items + i + 1;
-    for (entry_index e = first + 1; e < entry.subtree_end; e = next_shown(e)) *row++ = e;
+    each_row([&row](entry_index e) { *row++ = e; });
     row_count_ += added;
     entry.folded = 0;
     return added;
 }
 
-uint64_t path_tree::reveal(uint64_t entry) {
-    KORVEL_CHECK(entry < count_);
+uint64_t path_tree::reveal(uint64_t entry, std::vector<entry_index>* unfolded) {
+    KORVEL_CHECK(entry < count_ && is_shown(entry));
     path_entry* entries = entries_;
     // Unfolding the topmost folded entry of the chain, with every entry below
     // it on the chain already marked unfolded, inserts the same rows as
@@ -342,6 +353,7 @@ uint64_t path_tree::reveal(uint64_t entry) {
         if (entries[e].folded) {
             entries[e].folded = 0;
             topmost = e;
+            if (unfolded != nullptr) unfolded->push_back(e);
         }
     }
     if (topmost != NO_ENTRY) {
@@ -353,4 +365,48 @@ uint64_t path_tree::reveal(uint64_t entry) {
     const int64_t found = row_of(entry);
     KORVEL_CHECK(found >= 0);
     return static_cast<uint64_t>(found);
+}
+
+void path_tree::set_shown(const bit_set* shown) {
+    shown_ = shown;
+    rebuild_rows();
+}
+
+void path_tree::rebuild_rows() {
+    row_count_ = 0;
+    for (entry_index e = 0; e < count_;) {
+        if (!is_shown(e)) {
+            e = entries_[e].subtree_end;
+            continue;
+        }
+        rows_[row_count_++] = e;
+        e = next_row_candidate(e);
+    }
+}
+
+void path_tree::fold_all(bool folded) {
+    for (uint64_t e = 0; e < count_; ++e) entries_[e].folded = folded ? 1 : 0;
+    rebuild_rows();
+}
+
+bit_set path_tree::folded_flags() const {
+    bit_set flags(count_);
+    for (uint64_t e = 0; e < count_; ++e)
+        if (entries_[e].folded) flags.set(e);
+    return flags;
+}
+
+void path_tree::set_folded_flags(const bit_set& flags) {
+    for (uint64_t e = 0; e < count_; ++e) entries_[e].folded = flags.test(e) ? 1 : 0;
+    rebuild_rows();
+}
+
+bit_set kept_entries(const path_tree& tree, const bit_set& matches) {
+    bit_set kept(tree.size());
+    // Each match marks its ancestors up to the first already marked, whose
+    // own ancestors are marked already: every entry is marked once.
+    for (uint64_t e = matches.next(0); e < matches.size(); e = matches.next(e + 1)) {
+        for (uint64_t a = e; a != NO_ENTRY && !kept.test(a); a = tree.at(a).parent) kept.set(a);
+    }
+    return kept;
 }

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "bit_set.hpp"
 #include "lines.hpp"
 #include "outcome.hpp"
 
@@ -60,11 +62,34 @@ class path_tree {
     uint64_t fold_row(uint64_t row);
     uint64_t unfold_row(uint64_t row);
     // Unfolds every folded entry from the top level down to the entry
-    // (itself included) and returns the entry's row.
-    uint64_t reveal(uint64_t entry);
+    // (itself included) and returns the entry's row. The entries it unfolds
+    // are added to `unfolded` when given, so that they can be folded again.
+    uint64_t reveal(uint64_t entry, std::vector<entry_index>* unfolded = nullptr);
+
+    // Narrowing the tree: only the entries in `shown` can be rows (a filter
+    // keeps each match and its ancestors, so every shown entry's parent is
+    // shown); null shows every entry. The set must outlive its use here.
+    // The rows are computed anew.
+    void set_shown(const bit_set* shown);
+    bool is_shown(uint64_t entry) const { return shown_ == nullptr || shown_->test(entry); }
+
+    // Folded flags set wholesale, the rows computed anew: every directory,
+    // or each entry as a saved set says.
+    void fold_all(bool folded);
+    bit_set folded_flags() const;
+    void set_folded_flags(const bit_set& flags);
+    // One entry's flag (rows unchanged: for callers that rebuild them, or
+    // whose change hides nothing that shows).
+    void set_folded(uint64_t entry, bool folded) { entries_[entry].folded = folded ? 1 : 0; }
+    // Computes the rows from the folded flags and the shown set.
+    void rebuild_rows();
 
   private:
     void release();
+    // The next entry to consider after e in a walk of the rows in tree order.
+    entry_index next_row_candidate(entry_index e) const {
+        return entries_[e].folded ? entries_[e].subtree_end : e + 1;
+    }
 
     input_lines lines_;
     path_entry* entries_ = nullptr;
@@ -73,4 +98,9 @@ class path_tree {
     entry_index* rows_ = nullptr;
     uint64_t row_count_ = 0;
     char separator_ = '/';
+    const bit_set* shown_ = nullptr;
 };
+
+// Every member of `matches` and each of its ancestors: what a filter shows,
+// so that every match keeps its path.
+bit_set kept_entries(const path_tree& tree, const bit_set& matches);

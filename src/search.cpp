@@ -1,7 +1,10 @@
 #include "search.hpp"
 
+#include <strings.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 #include <locale.h>
 
 #include "check.hpp"
@@ -25,6 +28,85 @@ int classify(std::string_view& query) {
     if (has_ere_special(query)) return 0;
     if (at_start && at_end) return 4;
     return at_start ? 2 : 3;
+}
+
+// Letters' case beyond ASCII, whatever locale the caller runs in.
+locale_t utf8_locale() {
+    struct holder {
+        locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        ~holder() {
+            if (locale != static_cast<locale_t>(0)) freelocale(locale);
+        }
+    };
+    static holder instance;
+    return instance.locale;
+}
+
+// The code point at text[pos], advancing pos; a byte that does not start a
+// well-formed sequence stands for itself.
+char32_t next_code_point(std::string_view text, size_t& pos) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+    const unsigned char lead = byte(0);
+    const size_t left = text.size() - pos;
+    int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length <= 1 || static_cast<size_t>(length) > left) {
+        ++pos;
+        return lead;
+    }
+    char32_t c = lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            ++pos;
+            return lead;
+        }
+        c = (c << 6) | (byte(i) & 0x3F);
+    }
+    pos += static_cast<size_t>(length);
+    return c;
+}
+
+char32_t lower(char32_t c) {
+    const locale_t utf8 = utf8_locale();
+    if (c < 0x80 || utf8 == static_cast<locale_t>(0)) return c < 0x80 ? static_cast<char32_t>(tolower(static_cast<int>(c))) : c;
+    return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8));
+}
+
+bool has_upper_case(std::string_view text) {
+    const locale_t utf8 = utf8_locale();
+    for (size_t pos = 0; pos < text.size();) {
+        const char32_t c = next_code_point(text, pos);
+        if (c < 0x80 ? isupper(static_cast<int>(c)) != 0
+                     : utf8 != static_cast<locale_t>(0) && iswupper_l(static_cast<wint_t>(c), utf8))
+            return true;
+    }
+    return false;
+}
+
+std::u32string folded(std::string_view text) {
+    std::u32string out;
+    for (size_t pos = 0; pos < text.size();) out += lower(next_code_point(text, pos));
+    return out;
+}
+
+bool ascii_only(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// Whether the subject holds the folded text, compared a character at a time
+// with each character lower-cased.
+bool folded_find(std::string_view subject, const std::u32string& part) {
+    if (part.empty()) return true;
+    for (size_t start = 0; start < subject.size();) {
+        size_t pos = start;
+        size_t k = 0;
+        while (k < part.size() && pos < subject.size() && lower(next_code_point(subject, pos)) == part[k])
+            ++k;
+        if (k == part.size()) return true;
+        next_code_point(subject, start);
+    }
+    return false;
 }
 
 void keep_longer(std::string& best, std::string& run) {
@@ -92,19 +174,12 @@ locale_t c_locale() {
     return instance.locale;
 }
 
-class c_locale_scope {
-  public:
-    // Should the C locale be unavailable, uselocale(0) changes nothing.
-    c_locale_scope() : previous_(uselocale(c_locale())) {}
-    ~c_locale_scope() { uselocale(previous_); }
-    c_locale_scope(const c_locale_scope&) = delete;
-    c_locale_scope& operator=(const c_locale_scope&) = delete;
-
-  private:
-    locale_t previous_;
-};
-
 } // namespace
+
+// Should the C locale be unavailable, uselocale(0) changes nothing.
+c_locale_scope::c_locale_scope() : previous_(uselocale(c_locale())) {}
+
+c_locale_scope::~c_locale_scope() { uselocale(previous_); }
 
 std::string_view full_path_walker::path_of(uint64_t index) {
     const path_entry& entry = tree_.at(index);
@@ -150,12 +225,13 @@ void full_path_walker::append_level(uint64_t index, const path_entry& entry) {
     prefix_lengths_.push_back(prefix + name_length + 1);
 }
 
-outcome search_pattern::compile(const char* query, int direction, char separator) {
+outcome search_pattern::compile(const char* query, int direction, char separator, case_mode mode) {
     KORVEL_CHECK(direction == 1 || direction == -1);
     clear();
     query_ = query;
+    ignore_case_ = mode == case_mode::IGNORE || (mode == case_mode::SMART && !has_upper_case(query_));
     c_locale_scope in_c_locale;
-    const int result = regcomp(&regex_, query_.c_str(), REG_EXTENDED);
+    const int result = regcomp(&regex_, query_.c_str(), REG_EXTENDED | (ignore_case_ ? REG_ICASE : 0));
     if (result != 0) {
         char text[64];
         regerror(result, &regex_, text, sizeof text);
@@ -163,46 +239,81 @@ outcome search_pattern::compile(const char* query, int direction, char separator
         return outcome::failuref("regex failed: %s", text);
     }
     active_ = true;
+    separator_ = separator;
     direction_ = direction;
     full_paths_ = query_.find(separator) != std::string::npos;
     std::string_view text = query_;
     literal_ = static_cast<literal_kind>(classify(text));
     literal_text_ = text;
     if (literal_ == literal_kind::NONE) required_ = required_text(query_);
+    // The C locale folds ASCII letters only; plain text with other letters
+    // is compared character by character, lower-cased.
+    if (ignore_case_ && literal_ == literal_kind::SUBSTRING && !ascii_only(query_))
+        folded_ = folded(query_);
     return {};
+}
+
+std::unique_ptr<search_pattern> search_pattern::copy() const {
+    auto twin = std::make_unique<search_pattern>();
+    if (active_) {
+        const outcome compiled = twin->compile(query_.c_str(), direction_, separator_,
+                                               ignore_case_ ? case_mode::IGNORE : case_mode::SENSITIVE);
+        KORVEL_CHECK(compiled.ok());
+    }
+    return twin;
 }
 
 void search_pattern::clear() {
     if (!active_) return;
     regfree(&regex_);
     active_ = false;
+    ignore_case_ = false;
+    folded_.clear();
     query_.clear();
     literal_ = literal_kind::NONE;
     literal_text_ = {};
     required_.clear();
 }
 
-// The caller holds a c_locale_scope and has checked that a pattern is active;
-// the subject is NUL-terminated at its size.
-match_result search_pattern::match_subject(std::string_view subject) const {
+// Both are NUL-terminated, and strstr needs no length of the subject first,
+// unlike memmem.
+bool search_pattern::contains(const char* subject, const char* part) const {
+    if (ignore_case_) return strcasestr(subject, part) != nullptr;
+    return strstr(subject, part) != nullptr;
+}
+
+// The caller holds a c_locale_scope and has checked that a pattern is active.
+// The subject is NUL-terminated; its length is measured only by the kinds of
+// pattern that need it, since for a name that is an extra pass over bytes
+// that are often not yet in the cache.
+match_result search_pattern::match_subject(const char* subject, size_t length) const {
     auto result = [](bool yes) { return yes ? match_result::MATCH : match_result::NO_MATCH; };
+    const std::string_view& text = literal_text_;
+    auto same = [this](const char* a, const std::string_view& b) {
+        return ignore_case_ ? strncasecmp(a, b.data(), b.size()) == 0
+                            : memcmp(a, b.data(), b.size()) == 0;
+    };
+    auto measured = [&] {
+        if (length == UNKNOWN_LENGTH) length = strlen(subject);
+        return length;
+    };
     switch (literal_) {
     case literal_kind::SUBSTRING:
-        // Both are NUL-terminated (the literal is the whole query), and strstr
-        // needs no length of the subject first, unlike memmem.
-        return result(strstr(subject.data(), query_.c_str()) != nullptr);
+        if (!folded_.empty()) return result(folded_find(std::string_view(subject, measured()), folded_));
+        return result(contains(subject, query_.c_str()));
     case literal_kind::PREFIX:
-        return result(subject.starts_with(literal_text_));
+        // strncmp stops at the subject's end, so no length is needed.
+        return result(ignore_case_ ? strncasecmp(subject, text.data(), text.size()) == 0
+                                   : strncmp(subject, text.data(), text.size()) == 0);
     case literal_kind::SUFFIX:
-        return result(subject.ends_with(literal_text_));
+        return result(measured() >= text.size() && same(subject + length - text.size(), text));
     case literal_kind::WHOLE:
-        return result(subject == literal_text_);
+        return result(measured() == text.size() && same(subject, text));
     case literal_kind::NONE:
         break;
     }
-    if (!required_.empty() && strstr(subject.data(), required_.c_str()) == nullptr)
-        return match_result::NO_MATCH;
-    const int code = regexec(&regex_, subject.data(), 0, nullptr, 0);
+    if (!required_.empty() && !contains(subject, required_.c_str())) return match_result::NO_MATCH;
+    const int code = regexec(&regex_, subject, 0, nullptr, 0);
     if (code == 0) return match_result::MATCH;
     if (code == REG_NOMATCH) return match_result::NO_MATCH;
     last_error_ = code;
@@ -218,15 +329,23 @@ outcome search_pattern::failure() const {
 match_result search_pattern::match_text(std::string_view text) const {
     if (!active_) return match_result::NO_MATCH;
     c_locale_scope in_c_locale;
-    return match_subject(text);
+    return match_subject(text.data(), text.size());
 }
 
 match_result search_pattern::match(const path_tree& tree, uint64_t index,
                                    full_path_walker& walker) const {
-    if (!active_) return match_result::NO_MATCH;
     c_locale_scope in_c_locale;
-    if (full_paths_) return match_subject(walker.path_of(index));
-    return match_subject(tree.at(index).name);
+    return match_in_c_locale(tree, index, walker);
+}
+
+match_result search_pattern::match_in_c_locale(const path_tree& tree, uint64_t index,
+                                               full_path_walker& walker) const {
+    if (!active_) return match_result::NO_MATCH;
+    if (full_paths_) {
+        const std::string_view path = walker.path_of(index);
+        return match_subject(path.data(), path.size());
+    }
+    return match_subject(tree.at(index).name, UNKNOWN_LENGTH);
 }
 
 match_result search_pattern::match(const path_tree& tree, uint64_t index) const {
@@ -235,29 +354,94 @@ match_result search_pattern::match(const path_tree& tree, uint64_t index) const 
 }
 
 outcome search_pattern::find(const path_tree& tree, int64_t from, bool reverse,
-                             int64_t& found) const {
-    if (!active_) return outcome::failure("Search query was not given");
-    const int64_t step = reverse ? -direction_ : direction_;
-    const auto count = static_cast<int64_t>(tree.size());
-    found = -1;
-    // Past either end nothing is tested (and from + step cannot overflow).
-    if ((step > 0 && from >= count) || (step < 0 && from <= 0)) return {};
+                             int64_t& found, const bit_set* among) const {
+    find_scan scan(tree, *this, from, reverse, among);
+    scan.step(UINT64_MAX);
+    found = scan.found();
+    return scan.failure();
+}
+
+match_scan::match_scan(const path_tree& tree, const search_pattern& pattern,
+                       const bit_set* candidates)
+    : tree_(tree), pattern_(pattern), candidates_(candidates), walker_(tree),
+      matches_(tree.size()) {
+    if (candidates_ != nullptr) next_ = candidates_->next(0);
+}
+
+bool match_scan::step(uint64_t limit) {
+    const uint64_t size = tree_.size();
     c_locale_scope in_c_locale;
-    full_path_walker walker(tree);
+    // Names lie in the order the lines were read, not in tree order: fetch
+    // them ahead so that the scan does not wait on each one. Candidates are
+    // mostly dense runs, for which the same distance serves.
+    constexpr uint64_t PREFETCH_DISTANCE = 16;
+    for (uint64_t tested = 0; !done_ && tested < limit; ++tested) {
+        if (next_ >= size) {
+            done_ = true;
+            break;
+        }
+        if (next_ + PREFETCH_DISTANCE < size)
+            __builtin_prefetch(tree_.at(next_ + PREFETCH_DISTANCE).name);
+        const match_result result = pattern_.match_in_c_locale(tree_, next_, walker_);
+        if (result == match_result::MATCH) {
+            matches_.set(next_);
+            ++count_;
+        } else if (result == match_result::FAILED) {
+            failure_ = pattern_.failure();
+            done_ = true;
+            break;
+        }
+        next_ = candidates_ != nullptr ? candidates_->next(next_ + 1) : next_ + 1;
+    }
+    return done_;
+}
+
+find_scan::find_scan(const path_tree& tree, const search_pattern& pattern, int64_t from,
+                     bool reverse, const bit_set* among)
+    : tree_(tree), pattern_(pattern), among_(among), walker_(tree),
+      step_(reverse ? -pattern.direction() : pattern.direction()) {
+    if (!pattern.active()) {
+        failure_ = outcome::failure("Search query was not given");
+        done_ = true;
+        return;
+    }
+    const auto count = static_cast<int64_t>(tree.size());
+    // Past either end nothing is tested (and from + step cannot overflow).
+    if ((step_ > 0 && from >= count) || (step_ < 0 && from <= 0)) {
+        done_ = true;
+        return;
+    }
+    next_ = from + step_;
+}
+
+bool find_scan::step(uint64_t limit) {
+    const auto count = static_cast<int64_t>(tree_.size());
+    c_locale_scope in_c_locale;
     // Names lie in the order the lines were read, not in tree order: fetch
     // them a few entries ahead so the walk does not wait on each one.
     constexpr int64_t PREFETCH_DISTANCE = 16;
-    for (int64_t i = from + step; i >= 0 && i < count; i += step) {
-        const auto index = static_cast<uint64_t>(i);
-        const int64_t ahead = i + PREFETCH_DISTANCE * step;
-        if (ahead >= 0 && ahead < count) __builtin_prefetch(tree.at(static_cast<uint64_t>(ahead)).name);
-        const match_result result = match_subject(full_paths_ ? walker.path_of(index)
-                                                              : std::string_view(tree.at(index).name));
-        if (result == match_result::MATCH) {
-            found = i;
-            return {};
+    for (uint64_t tested = 0; !done_ && tested < limit; ++tested) {
+        if (next_ < 0 || next_ >= count) {
+            done_ = true;
+            break;
         }
-        if (result == match_result::FAILED) return failure();
+        const auto index = static_cast<uint64_t>(next_);
+        const int64_t ahead = next_ + PREFETCH_DISTANCE * step_;
+        if (ahead >= 0 && ahead < count) __builtin_prefetch(tree_.at(static_cast<uint64_t>(ahead)).name);
+        if (among_ == nullptr || among_->test(index)) {
+            const match_result result = pattern_.match_in_c_locale(tree_, index, walker_);
+            if (result == match_result::MATCH) {
+                found_ = next_;
+                done_ = true;
+                break;
+            }
+            if (result == match_result::FAILED) {
+                failure_ = pattern_.failure();
+                done_ = true;
+                break;
+            }
+        }
+        next_ += step_;
     }
-    return {};
+    return done_;
 }

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <locale.h>
+#include <memory>
 #include <regex.h>
 #include <string>
 #include <string_view>
@@ -36,6 +38,24 @@ class full_path_walker {
 
 enum class match_result { MATCH, NO_MATCH, FAILED };
 
+// Patterns are compiled and run in the C locale, so that they match bytes
+// the same way whatever locale the terminal needs. Held around many matches,
+// one scope saves switching for each.
+class c_locale_scope {
+  public:
+    c_locale_scope();
+    ~c_locale_scope();
+    c_locale_scope(const c_locale_scope&) = delete;
+    c_locale_scope& operator=(const c_locale_scope&) = delete;
+
+  private:
+    locale_t previous_;
+};
+
+// How letters' case counts: exactly, not at all, or not at all unless the
+// pattern holds an upper-case letter (as the best-known searchers do).
+enum class case_mode { SENSITIVE, IGNORE, SMART };
+
 // One compiled POSIX extended expression. A pattern that holds the
 // separator is matched against full paths, any other against names, so that
 // a plain word finds components at any depth. Patterns are compiled and run
@@ -48,35 +68,55 @@ class search_pattern {
     ~search_pattern() { clear(); }
 
     // Makes the query the active pattern; the old one is gone either way.
-    // Fails with "regex failed: %s", leaving no pattern.
-    outcome compile(const char* query, int direction, char separator);
+    // Fails with "regex failed: %s", leaving no pattern. Ignoring case
+    // covers ASCII letters in every pattern, and any letter the C library
+    // knows in a pattern of plain characters.
+    outcome compile(const char* query, int direction, char separator,
+                    case_mode mode = case_mode::SENSITIVE);
     void clear();
+    // The same pattern compiled anew (none when this one is not active).
+    std::unique_ptr<search_pattern> copy() const;
 
     bool active() const { return active_; }
     const char* query() const { return query_.c_str(); }
     // +1 searches towards later entries, -1 towards earlier ones.
     int direction() const { return direction_; }
     bool matches_full_paths() const { return full_paths_; }
+    bool ignores_case() const { return ignore_case_; }
+    // Plain characters throughout (no expression): every subject that holds
+    // a longer plain pattern beginning with this one also holds this one.
+    bool is_plain_substring() const { return literal_ == literal_kind::SUBSTRING; }
 
     // Without an active pattern nothing matches.
     match_result match(const path_tree& tree, uint64_t index, full_path_walker& walker) const;
     match_result match(const path_tree& tree, uint64_t index) const;
+    // As match, for a caller that holds a c_locale_scope.
+    match_result match_in_c_locale(const path_tree& tree, uint64_t index,
+                                   full_path_walker& walker) const;
     // One text, as match does with a name or full path; NUL-terminated at its size.
     match_result match_text(std::string_view text) const;
     // The message of the last FAILED match.
     outcome failure() const;
 
     // Walks the tree from `from` (exclusive) in the search direction, or
-    // against it when reverse; `found` is the match or -1. Fails when there
-    // is no pattern ("Search query was not given") or matching failed.
-    outcome find(const path_tree& tree, int64_t from, bool reverse, int64_t& found) const;
+    // against it when reverse, among the entries of `among` when given;
+    // `found` is the match or -1. Fails when there is no pattern ("Search
+    // query was not given") or matching failed.
+    outcome find(const path_tree& tree, int64_t from, bool reverse, int64_t& found,
+                 const bit_set* among = nullptr) const;
 
   private:
     enum class literal_kind { NONE, SUBSTRING, PREFIX, SUFFIX, WHOLE };
 
-    match_result match_subject(std::string_view subject) const;
+    static constexpr size_t UNKNOWN_LENGTH = SIZE_MAX;
+    match_result match_subject(const char* subject, size_t length) const;
+    bool contains(const char* subject, const char* part) const;
 
     bool active_ = false;
+    bool ignore_case_ = false;
+    char separator_ = '/';
+    // Ignoring case beyond ASCII: the pattern's characters, lower-cased.
+    std::u32string folded_;
     regex_t regex_{};
     std::string query_;
     int direction_ = 1;
@@ -89,4 +129,61 @@ class search_pattern {
     // without it is ruled out before the expression runs; empty when unknown.
     std::string required_;
     mutable int last_error_ = 0;
+};
+
+// Every entry a pattern matches, found a slice at a time so that a long scan
+// can give way to the keyboard. The tree, the pattern and the candidates
+// must outlive the scan and stay as they are.
+class match_scan {
+  public:
+    // Over every entry, or only over the members of `candidates` (the
+    // matches of a pattern this one narrows, or the entries a filter shows).
+    match_scan(const path_tree& tree, const search_pattern& pattern,
+               const bit_set* candidates = nullptr);
+
+    // Tests up to `limit` entries; true once the scan is complete (or failed).
+    bool step(uint64_t limit);
+    bool done() const { return done_; }
+    // Set when matching failed ("regex failed: ..."); the matches are partial.
+    const outcome& failure() const { return failure_; }
+
+    const bit_set& matches() const { return matches_; }
+    bit_set take_matches() { return std::move(matches_); }
+    uint64_t count() const { return count_; }
+
+  private:
+    const path_tree& tree_;
+    const search_pattern& pattern_;
+    const bit_set* candidates_;
+    full_path_walker walker_;
+    bit_set matches_;
+    uint64_t next_ = 0;
+    uint64_t count_ = 0;
+    bool done_ = false;
+    outcome failure_;
+};
+
+// The next match after (or before) an entry, as search_pattern::find walks,
+// a slice at a time.
+class find_scan {
+  public:
+    find_scan(const path_tree& tree, const search_pattern& pattern, int64_t from, bool reverse,
+              const bit_set* among = nullptr);
+
+    bool step(uint64_t limit);
+    bool done() const { return done_; }
+    const outcome& failure() const { return failure_; }
+    // The match, or -1 when there is none.
+    int64_t found() const { return found_; }
+
+  private:
+    const path_tree& tree_;
+    const search_pattern& pattern_;
+    const bit_set* among_;
+    full_path_walker walker_;
+    int64_t next_ = 0;
+    int64_t step_;
+    int64_t found_ = -1;
+    bool done_ = false;
+    outcome failure_;
 };

@@ -10,14 +10,20 @@
 using uintattr_t = uint16_t;
 
 // Keys (tb_event.key).
+inline constexpr uint16_t TB_KEY_CTRL_A = 0x01;
 inline constexpr uint16_t TB_KEY_CTRL_B = 0x02;
 inline constexpr uint16_t TB_KEY_CTRL_C = 0x03;
 inline constexpr uint16_t TB_KEY_CTRL_D = 0x04;
 inline constexpr uint16_t TB_KEY_CTRL_E = 0x05;
 inline constexpr uint16_t TB_KEY_CTRL_F = 0x06;
+inline constexpr uint16_t TB_KEY_CTRL_K = 0x0B;
+inline constexpr uint16_t TB_KEY_CTRL_L = 0x0C;
+inline constexpr uint16_t TB_KEY_CTRL_N = 0x0E;
+inline constexpr uint16_t TB_KEY_CTRL_P = 0x10;
 inline constexpr uint16_t TB_KEY_TAB = 0x09;
 inline constexpr uint16_t TB_KEY_ENTER = 0x0D;
 inline constexpr uint16_t TB_KEY_CTRL_U = 0x15;
+inline constexpr uint16_t TB_KEY_CTRL_W = 0x17;
 inline constexpr uint16_t TB_KEY_CTRL_Y = 0x19;
 inline constexpr uint16_t TB_KEY_CTRL_Z = 0x1A;
 inline constexpr uint16_t TB_KEY_ESC = 0x1B;

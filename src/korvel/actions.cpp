@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "korvel/clipboard.hpp"
+#include "korvel/narrow.hpp"
 #include "korvel/prompt.hpp"
 #include "korvel/view.hpp"
 
@@ -58,8 +59,15 @@ bool parent_row(viewer& v, const tb_event&) { return go_to_parent(v); }
 bool fold_parent(viewer& v, const tb_event&) { return go_to_parent(v), fold(v), true; }
 bool copy_path(viewer& v, const tb_event&) { return copy_to_clipboard(v), true; }
 bool center(viewer& v, const tb_event&) { return center_view(v), true; }
-bool search_forward(viewer& v, const tb_event&) { return open_prompt(v, 1), true; }
-bool search_backward(viewer& v, const tb_event&) { return open_prompt(v, -1), true; }
+bool search_forward(viewer& v, const tb_event&) {
+    return open_prompt(v, prompt_kind::SEARCH_FORWARD), true;
+}
+bool search_backward(viewer& v, const tb_event&) {
+    return open_prompt(v, prompt_kind::SEARCH_BACKWARD), true;
+}
+bool filter(viewer& v, const tb_event&) { return open_prompt(v, prompt_kind::FILTER), true; }
+bool fold_all(viewer& v, const tb_event&) { return fold_everything(v, true), true; }
+bool unfold_all(viewer& v, const tb_event&) { return fold_everything(v, false), true; }
 
 bool choose_path(viewer& v, const tb_event&) {
     v.chosen = v.tree.full_path(v.view.cursor);
@@ -93,6 +101,11 @@ bool prompt_older(viewer& v, const tb_event&) { return edit_with(v, RL_OLDER); }
 bool prompt_newer(viewer& v, const tb_event&) { return edit_with(v, RL_NEWER); }
 bool prompt_delete(viewer& v, const tb_event&) { return edit_with(v, RL_DELETE); }
 bool prompt_backspace(viewer& v, const tb_event&) { return edit_with(v, RL_BACKSPACE); }
+bool prompt_start(viewer& v, const tb_event&) { return edit_with(v, RL_START); }
+bool prompt_end(viewer& v, const tb_event&) { return edit_with(v, RL_END); }
+bool prompt_delete_to_start(viewer& v, const tb_event&) { return edit_with(v, RL_DELETE_TO_START); }
+bool prompt_delete_word(viewer& v, const tb_event&) { return edit_with(v, RL_DELETE_WORD); }
+bool prompt_delete_to_end(viewer& v, const tb_event&) { return edit_with(v, RL_DELETE_TO_END); }
 bool prompt_submit(viewer& v, const tb_event&) { return submit_prompt(v), true; }
 bool prompt_cancel(viewer& v, const tb_event&) { return cancel_prompt(v), true; }
 
@@ -118,11 +131,14 @@ const action ACTIONS[] = {
     {"center", NORMAL, {T::character('z')}, "centre the view on the cursor", center},
     {"toggle-fold", NORMAL, {T::key(TB_KEY_ENTER)}, "fold or unfold the directory", toggle},
     {"fold-and-step", NORMAL, {T::character(' ')}, "fold the entry and move down", fold_and_step},
+    {"fold-all", NORMAL, {T::character('-')}, "fold every directory", fold_all},
+    {"unfold-all", NORMAL, {T::character('+')}, "unfold every directory", unfold_all},
     {"parent", NORMAL, {T::character('p')}, "go to the parent directory", parent_row},
     {"fold-parent", NORMAL, {T::character('c')}, "go to the parent directory and fold it",
      fold_parent},
     {"search-forward", NORMAL, {T::character('/')}, "search forwards", search_forward},
     {"search-backward", NORMAL, {T::character('?')}, "search backwards", search_backward},
+    {"filter", NORMAL, {T::character('&')}, "show only what a pattern matches", filter},
     {"next-match", NORMAL, {T::character('n')}, "next match", next_match},
     {"previous-match", NORMAL, {T::character('N')}, "previous match", previous_match},
     {"copy", NORMAL, {T::character('y')}, "copy the full path to the clipboard", copy_path},
@@ -146,8 +162,19 @@ const action ACTIONS[] = {
      prompt_delete},
     {"prompt-backspace", PROMPT, {T::key(TB_KEY_BACKSPACE2)},
      "delete the character before the cursor", prompt_backspace},
-    {"prompt-submit", PROMPT, {T::key(TB_KEY_ENTER)}, "search for the pattern", prompt_submit},
-    {"prompt-cancel", PROMPT, {T::key(TB_KEY_ESC)}, "leave the prompt", prompt_cancel},
+    {"prompt-start", PROMPT, {T::key(TB_KEY_HOME), T::key(TB_KEY_CTRL_A)}, "to the start of the line",
+     prompt_start},
+    {"prompt-end", PROMPT, {T::key(TB_KEY_END), T::key(TB_KEY_CTRL_E)}, "to the end of the line",
+     prompt_end},
+    {"prompt-delete-to-start", PROMPT, {T::key(TB_KEY_CTRL_U)}, "delete to the start of the line",
+     prompt_delete_to_start},
+    {"prompt-delete-word", PROMPT, {T::key(TB_KEY_CTRL_W)}, "delete the word before the cursor",
+     prompt_delete_word},
+    {"prompt-delete-to-end", PROMPT, {T::key(TB_KEY_CTRL_K)}, "delete to the end of the line",
+     prompt_delete_to_end},
+    {"prompt-submit", PROMPT, {T::key(TB_KEY_ENTER)}, "search, or keep the filter", prompt_submit},
+    {"prompt-cancel", PROMPT, {T::key(TB_KEY_ESC)}, "leave the prompt, undoing what it showed",
+     prompt_cancel},
 };
 
 bool applies(action_mode mode, bool prompt_open) {

@@ -22,11 +22,19 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "              Print a help message and exit.\n\n"
                           "       --version, -v\n"
                           "              Display version information and exit.\n\n"
-                          "       --shell=<SHELL>, -S <SHELL>\n"
+                          "       --ignore-case, -i\n"
+                          "              Match search and filter patterns regardless of case.\n\n"
+                          "       --smart-case, -S\n"
+                          "              Ignore case unless the pattern holds an upper-case letter.\n\n"
+                          "       --shell=<SHELL>\n"
                           "              Print the key bindings for SHELL (bash, zsh or fish) and exit.\n\n";
 
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
+
+// --shell has no short form: -s and -S are taken, and it is typed once, in
+// a start-up file.
+constexpr int SHELL_OPTION = 256;
 
 // What `eval "$(korvel --shell bash)"` runs: a script cut short by a
 // failed write must not pass for a whole one.
@@ -51,11 +59,13 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"separator", required_argument, nullptr, 's'},
         {"version", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
-        {"shell", required_argument, nullptr, 'S'},
+        {"ignore-case", no_argument, nullptr, 'i'},
+        {"smart-case", no_argument, nullptr, 'S'},
+        {"shell", required_argument, nullptr, SHELL_OPTION},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vhS:", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiS", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -70,13 +80,19 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
             }
             opts.separator = optarg[0];
             break;
+        case 'i':
+            opts.letter_case = case_mode::IGNORE;
+            break;
+        case 'S':
+            opts.letter_case = case_mode::SMART;
+            break;
         case 'v':
             puts(VERSION_TEXT);
             return parse_result::DONE;
         case 'h':
             puts(USAGE_TEXT);
             return parse_result::DONE;
-        case 'S':
+        case SHELL_OPTION:
             return print_shell_script(optarg, failure);
         case '?':
             return parse_result::REPORTED;

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "outcome.hpp"
+#include "search.hpp"
 
 struct options {
     // The first operand; further operands are ignored.
     const char* input_path = nullptr;
     bool fold_by_default = false;
     char separator = '/';
+    case_mode letter_case = case_mode::SENSITIVE;
 };
 
 enum class parse_result {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "korvel/narrow.hpp"
 #include "korvel/view.hpp"
 #include "term.hpp"
 
@@ -56,6 +57,32 @@ bool drawn(int rc) { return rc == 0 || rc == TB_ERR_OUT_OF_BOUNDS; }
 
 outcome fail(const char* what, int rc) { return outcome::failuref("%s: %s", what, tb_strerror(rc)); }
 
+// 1204 as "1,204": counts of millions read at a glance.
+std::string grouped(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), ",");
+    return digits;
+}
+
+// What stands left of the position counter: the rank of the match under the
+// cursor, and the filter in force.
+std::string indicators(const viewer& v) {
+    std::string text;
+    auto add = [&text](const std::string& part) {
+        text += part;
+        text += "  ";
+    };
+    if (v.search.active() && !v.prompt.open) {
+        if (const uint64_t rank = cursor_rank(v); rank != 0)
+            add("match " + grouped(rank) + "/" + grouped(v.counted.total));
+        else if (v.counted.scan)
+            add("counting matches");
+    }
+    if (v.filter.active()) add("filter " + grouped(v.filter.count));
+    return text;
+}
+
 const char* marker_of(const path_entry& entry) {
     if (entry.nchildren == 0) return "• ";
     return entry.folded ? "▶ " : "▼ ";
@@ -65,7 +92,11 @@ class frame_painter {
   public:
     explicit frame_painter(const viewer& v)
         : v_(v), walker_(v.tree), cursor_(cursor_row(v)),
-          colors_(v.no_color || !tb_colors_available() ? ATTRIBUTES : COLORS) {}
+          colors_(v.no_color || !tb_colors_available() ? ATTRIBUTES : COLORS),
+          // While a search is typed, its preview is what is highlighted.
+          highlighted_(v.prompt.open && v.prompt.kind != prompt_kind::FILTER && v.preview.pattern
+                           ? *v.preview.pattern
+                           : v.search) {}
 
     outcome paint() {
         for (int y = 0; y < tb_height() - 1; ++y) {
@@ -80,10 +111,12 @@ class frame_painter {
   private:
     color_pair colors_of_row(int64_t row, uint64_t entry) {
         if (row == cursor_) return colors_.cursor_row;
+        if (v_.filter.active() && v_.filter.matches.test(entry)) return colors_.match_row;
         // Rows are drawn in tree order, so one walker builds each row's full
         // path from the row before instead of from the top.
-        return v_.search.match(v_.tree, entry, walker_) == match_result::MATCH ? colors_.match_row
-                                                                               : colors_.plain_row;
+        return highlighted_.match(v_.tree, entry, walker_) == match_result::MATCH
+                   ? colors_.match_row
+                   : colors_.plain_row;
     }
 
     outcome row_at(int y, int64_t row) {
@@ -133,24 +166,11 @@ class frame_painter {
         return {};
     }
 
+    // The bottom row: the status text or the prompt from column 0, the
+    // indicators, and the position counter ending at the last column.
     outcome status_row() {
         const int y = tb_height() - 1;
-        std::string text;
-        color_pair colors;
-        if (v_.prompt.open) {
-            // The prompt's row always comes from the prompt itself, whatever
-            // the mouse has done to the status line meanwhile.
-            status_line prompt;
-            prompt.show(std::string(v_.prompt.direction > 0 ? "/" : "?")
-                            .append(v_.prompt.editor.text()));
-            text = prompt.row();
-            colors = colors_.prompt;
-        } else {
-            text = v_.status.row();
-            colors = colors_.of(v_.status.style());
-        }
-        int rc = tb_print(0, y, colors.fg, colors.bg, text.c_str());
-        if (!drawn(rc)) return fail("failed to print prompt message", rc);
+        const int width = tb_width();
 
         char counter[256];
         int length = snprintf(counter, 254, "   %" PRIu64 "/%" PRIu64,
@@ -160,9 +180,52 @@ class frame_painter {
         counter[length] = '\0';
         // On a terminal narrower than the counter none of it is drawn, rather
         // than a stray tail of digits.
-        const int x = tb_width() - length;
-        if (x >= 0) {
-            rc = tb_print(x, y, colors.fg, colors.bg, counter);
+        const int counter_x = width - length;
+        std::string shown = indicators(v_);
+        const int shown_x = counter_x - static_cast<int>(shown.size());
+
+        status_line row;
+        color_pair colors;
+        // Where the text that the indicators must not cover ends.
+        int64_t text_end = 0;
+        if (v_.prompt.open) {
+            // The prompt's row always comes from the prompt itself, whatever
+            // the mouse has done to the status line meanwhile.
+            row.show(std::string(1, v_.prompt.prefix()).append(v_.prompt.editor.text()));
+            colors = colors_.prompt;
+            text_end = 2 + tb_text_columns(v_.prompt.editor.text());
+            if (!v_.prompt.problem.empty()) text_end += 2 + tb_text_columns(v_.prompt.problem);
+        } else {
+            colors = colors_.of(v_.status.style());
+            row = v_.status;
+            const int64_t room = (shown.empty() ? counter_x : shown_x - 2) - 1;
+            const int64_t columns = tb_text_columns(row.text());
+            if (row.is_path() && room > 1 && columns > room) {
+                // A path too long for the row keeps its end, the name, and
+                // says that its start is cut.
+                int64_t skipped = 0;
+                const size_t cut = tb_skip_columns(row.text(), columns - (room - 1), &skipped);
+                row.show_path("…" + row.text().substr(cut));
+            }
+            // A failure is not covered by the indicators: they give way.
+            if (row.style() == status_style::ERROR) text_end = 1 + tb_text_columns(row.text());
+        }
+        if (shown_x <= text_end) shown.clear();
+
+        int rc = tb_print(0, y, colors.fg, colors.bg, row.row().c_str());
+        if (!drawn(rc)) return fail("failed to print prompt message", rc);
+        if (v_.prompt.open && !v_.prompt.problem.empty()) {
+            // What the typed pattern does not do is said beside it.
+            const int x = 4 + static_cast<int>(tb_text_columns(v_.prompt.editor.text()));
+            rc = tb_print(x, y, colors_.error.fg, colors_.error.bg, v_.prompt.problem.c_str());
+            if (!drawn(rc)) return fail("failed to print prompt message", rc);
+        }
+        if (counter_x >= 0) {
+            if (!shown.empty()) {
+                rc = tb_print(shown_x, y, colors.fg, colors.bg, shown.c_str());
+                if (!drawn(rc)) return fail("failed to print prompt message", rc);
+            }
+            rc = tb_print(counter_x, y, colors.fg, colors.bg, counter);
             if (!drawn(rc)) return fail("failed to print prompt message", rc);
         }
         if (v_.prompt.open) {
@@ -180,6 +243,7 @@ class frame_painter {
     full_path_walker walker_;
     const int64_t cursor_;
     const palette& colors_;
+    const search_pattern& highlighted_;
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "korvel/commands.hpp"
 #include "korvel/draw.hpp"
 #include "korvel/view.hpp"
+#include "korvel/work.hpp"
 
 namespace {
 
@@ -21,16 +22,25 @@ void forget_stop(viewer& v, session& s) {
     s.clear_stop_request();
 }
 
+// A slice of pending work between two looks for input: short enough that a
+// key typed meanwhile is taken at once.
+constexpr std::chrono::milliseconds WORK_SLICE{8};
+
 // Waits for and handles events until a stop is asked for or drawing fails.
+// With work pending it only looks for events, and works while there are none.
 outcome handle_events(viewer& v, session& s) {
     for (;;) {
         if (pending_stop(v, s) != STOP_NONE) return {};
+        const bool busy = work_pending(v);
         tb_event event{};
-        const int rc = tb_peek_event(&event, -1);
+        const int rc = tb_peek_event(&event, busy ? 0 : -1);
         if (rc == TB_ERR_POLL && tb_last_errno() == EINTR) continue;
         if (rc == TB_ERR_NO_EVENT) {
             // Woken by a signal: its request, if any, is seen above.
             s.drain_wakeups();
+            if (busy && run_work(v, WORK_SLICE)) {
+                if (outcome drawn = redraw(v); !drawn) return drawn;
+            }
             continue;
         }
         if (rc != 0) return outcome::failuref("failed to poll termbox event: %s", tb_strerror(rc));

@@ -85,6 +85,7 @@ int korvel_main(int argc, char** argv) {
     FILE* input = file ? file.get() : stdin;
 
     viewer v;
+    v.letter_case = opts.letter_case;
     const char* no_color = getenv("NO_COLOR");
     v.no_color = no_color != nullptr && *no_color != '\0';
     if (outcome read = read_config(v.keys); !read) return fail(read);

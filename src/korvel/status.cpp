@@ -2,12 +2,21 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <string>
 
 void status_line::show(std::string_view text, status_style style) {
     text_.assign(text.substr(0, TEXT_MAX));
     style_ = style;
     shown_ = true;
+    path_ = false;
+}
+
+void status_line::show_path(std::string_view path) {
+    text_.assign(path);
+    style_ = status_style::MESSAGE;
+    shown_ = true;
+    path_ = true;
 }
 
 void status_line::showf(status_style style, const char* format, ...) {
@@ -22,7 +31,7 @@ void status_line::showf(status_style style, const char* format, ...) {
 std::string status_line::row() const {
     if (!shown_) return {};
     std::string row(TEXT_MAX + 1, ' ');
-    row.replace(1, text_.size(), text_);
+    row.replace(1, std::min(text_.size(), TEXT_MAX), text_, 0, TEXT_MAX);
     return row;
 }
 

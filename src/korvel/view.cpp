@@ -13,7 +13,7 @@ int64_t cursor_row(const viewer& v) {
     return row;
 }
 
-void show_current_path(viewer& v) { v.status.show(v.tree.full_path(v.view.cursor)); }
+void show_current_path(viewer& v) { v.status.show_path(v.tree.full_path(v.view.cursor)); }
 
 void move_cursor_to(viewer& v, int64_t row) {
     const int64_t rows = tree_rows();

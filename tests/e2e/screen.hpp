@@ -65,14 +65,29 @@ inline int bold_row(const session& s) {
     return -1;
 }
 
-// The status row's text without the leading blank and the position counter.
+// The words that begin the indicators drawn left of the position counter.
+inline const std::vector<std::string> INDICATORS{"match ", "filter ", "counting matches"};
+
+// The status row's text without the leading blank, the position counter and
+// the indicators before it.
 inline std::string status_text(const session& s) {
     std::string row = status_row(s);
     size_t end = row.size();
     while (end > 0 && (isdigit(static_cast<unsigned char>(row[end - 1])) || row[end - 1] == '/'))
         --end;
-    while (end > 0 && row[end - 1] == ' ') --end;
     row.erase(end);
+    // Each indicator stands after two blanks at least, and holds no two.
+    for (bool cut = true; cut;) {
+        cut = false;
+        row.erase(row.find_last_not_of(' ') + 1);
+        for (const std::string& word : INDICATORS) {
+            const size_t at = row.rfind("  " + word);
+            if (at != std::string::npos && row.find("  ", at + 2) == std::string::npos) {
+                row.erase(at);
+                cut = true;
+            }
+        }
+    }
     return row.empty() ? row : row.substr(1);
 }
 

@@ -7,6 +7,7 @@
 #include "korvel/actions.hpp"
 #include "korvel/draw.hpp"
 #include "korvel/loop.hpp"
+#include "korvel/work.hpp"
 
 namespace {
 
@@ -27,17 +28,20 @@ class dispatch : public app_fixture {
     }
 
     // The event as the terminal hands it over (a resize takes effect then),
-    // dispatched, and drawn when it asks to be. Returns whether it drew.
+    // dispatched, and drawn when it asks to be, with the work it starts done
+    // as the loop does it when no key follows. Returns whether it drew.
     bool send(const tb_event& event) {
         tb_memory_push_event(event);
         tb_event taken{};
         EXPECT_EQ(tb_peek_event(&taken, 0), 0);
         const dispatch_result result = dispatch_event(v(), taken);
         EXPECT_EQ(result.mapped, nullptr);
-        if (result.redraw) {
+        bool drew = result.redraw;
+        while (work_pending(v())) drew = run_work(v(), std::chrono::seconds(10)) || drew;
+        if (drew) {
             EXPECT_TRUE(redraw(v()).ok());
         }
-        return result.redraw;
+        return drew;
     }
     bool type(const std::string& text) {
         bool drew = true;
@@ -57,11 +61,14 @@ class dispatch : public app_fixture {
         return rows;
     }
     static std::string status_row() { return screen_row(tb_height() - 1); }
-    // What the status row reads with this text and position counter.
-    static std::string status_of(const std::string& text, const std::string& counter) {
+    // What the status row reads with this text, position counter, and
+    // indicators left of the counter.
+    static std::string status_of(const std::string& text, const std::string& counter,
+                                 const std::string& indicators = "") {
         std::string row = " " + text;
-        row.resize(static_cast<size_t>(tb_width()) - counter.size() - 1, ' ');
-        return row + counter;
+        std::string right = indicators.empty() ? counter : indicators + "     " + counter;
+        row.resize(static_cast<size_t>(tb_width()) - right.size() - 1, ' ');
+        return row + right;
     }
 };
 
@@ -137,41 +144,102 @@ TEST_F(dispatch, ResizeRedrawsAtTheNewSizeWithTheSameWindow) {
     EXPECT_EQ(status_row(), "");
 }
 
-TEST_F(dispatch, PromptEditsSearchesAndIsAlwaysOnItsRow) {
+TEST_F(dispatch, SearchFollowsTheTypedTextAndEnterConfirmsIt) {
     EXPECT_TRUE(send(character('/')));
     EXPECT_TRUE(type("dx"));
-    EXPECT_EQ(status_row(), status_of("/dx", "1/7"));
+    // Nothing to go to: the cursor stays, and the prompt says so.
+    EXPECT_EQ(status_row(), status_of("/dx  Pattern not found", "1/7"));
     int x = 0, y = 0;
     tb_memory_cursor(&x, &y);
     EXPECT_EQ(x, 4);
     EXPECT_EQ(y, 5);
-    // A key that edits nothing still draws; Backspace and Left edit.
+    // A key that edits nothing still draws; Backspace edits, and the cursor
+    // goes to the match that Enter would reach.
     EXPECT_TRUE(send(key(TB_KEY_CTRL_Z)));
     EXPECT_TRUE(send(key(TB_KEY_BACKSPACE2)));
+    EXPECT_EQ(status_row(), status_of("/d", "6/7"));
+    EXPECT_EQ(cursor(), 5);
     EXPECT_TRUE(send(key(TB_KEY_ARROW_LEFT)));
     tb_memory_cursor(&x, &y);
     EXPECT_EQ(x, 2);
     // The mouse acts on the tree; the prompt keeps its row.
-    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_WHEEL_DOWN, 0)));
-    EXPECT_EQ(status_row(), status_of("/d", "2/7"));
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_WHEEL_UP, 0)));
+    EXPECT_EQ(status_row(), status_of("/d", "5/7"));
     EXPECT_EQ(v().stop, STOP_NONE);
-    // Enter searches from the cursor and closes the prompt.
+    // Enter searches from where the prompt opened and closes it; the match's
+    // rank among all matches is counted.
     EXPECT_TRUE(send(key(TB_KEY_ENTER)));
     EXPECT_FALSE(v().prompt.open);
-    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7", "match 1/1"));
     tb_memory_cursor(&x, &y);
     EXPECT_EQ(x, -1);
-    // n finds nothing further; N comes back to it from above.
     send(character('n'));
     EXPECT_EQ(status_row(), status_of("Pattern not found", "6/7"));
-    // Escape leaves the prompt and the search as they were.
-    send(character('?'));
-    type("zz");
-    send(key(TB_KEY_ESC));
-    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+    // Escape goes back to where the prompt found everything: the cursor, and
+    // the folds the preview opened.
     send(character('g'));
+    send(character('c')); // a folded
+    send(character('/'));
+    type("1");
+    EXPECT_EQ(cursor(), 1); // a opened to show a/1
+    send(key(TB_KEY_ESC));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}));
+    EXPECT_EQ(status_row(), status_of("a", "1/7"));
+    // The search in force is still the one entered.
     send(character('n'));
-    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7", "match 1/1"));
+}
+
+TEST_F(dispatch, FilterNarrowsAsItIsTypedAndEscapeRestores) {
+    send(key(TB_KEY_ENTER)); // a folded: the filter opens what it must
+    EXPECT_TRUE(send(character('&')));
+    type("d");
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ b", "  ▼ c", "    • d", "", ""}));
+    EXPECT_EQ(status_row(), status_of("&d", "4/7", "filter 1"));
+    type("q"); // no match: the last filter that matched stays
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ b", "  ▼ c", "    • d", "", ""}));
+    EXPECT_EQ(status_row(), status_of("&dq  Pattern not found", "4/7"));
+    send(key(TB_KEY_BACKSPACE2));
+    send(key(TB_KEY_BACKSPACE2));
+    type("(");
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}));
+    EXPECT_NE(status_row().find("regex failed"), std::string::npos) << status_row();
+    send(key(TB_KEY_ESC));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}));
+    EXPECT_EQ(status_row(), status_of("a", "1/7"));
+
+    // Enter keeps it; every key then works on what is shown.
+    send(character('&'));
+    type("1|e");
+    send(key(TB_KEY_ENTER));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "• e", "", ""}));
+    EXPECT_EQ(status_row(), status_of("a", "1/7", "filter 2"));
+    send(character('G'));
+    EXPECT_EQ(status_row(), status_of("e", "7/7", "filter 2"));
+    send(character('/'));
+    type("[a-z]");
+    send(key(TB_KEY_ENTER));
+    send(character('N'));
+    EXPECT_EQ(status_row(), status_of("a", "1/7", "match 1/2  filter 2")); // b and c are not shown
+    // An empty filter removes it; the cursor stays on its entry.
+    send(character('&'));
+    send(key(TB_KEY_ENTER));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}));
+    EXPECT_EQ(status_row(), status_of("a", "1/7", "match 1/5"));
+}
+
+TEST_F(dispatch, FoldAndUnfoldEverything) {
+    send(character('G'));
+    EXPECT_TRUE(send(character('-')));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▶ a", "▶ b", "• e", "", ""}));
+    send(character('k'));
+    EXPECT_TRUE(send(character('+')));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}));
+    EXPECT_EQ(status_row(), status_of("b", "4/7"));
+    send(character('j'));
+    send(character('j'));
+    send(character('-')); // the cursor, on d, goes up to b
+    EXPECT_EQ(status_row(), status_of("b", "4/7"));
 }
 
 TEST_F(dispatch, MappedKeysComeFirstInTheTreeButNotAtThePrompt) {

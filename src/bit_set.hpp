@@ -1,0 +1,52 @@
+// One bit per entry: which entries a filter keeps, which match, which are
+// marked. Packed in words, so a set over millions of entries is a few
+// hundred kilobytes and walking its members skips empty words whole.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class bit_set {
+  public:
+    bit_set() = default;
+    explicit bit_set(uint64_t size) : words_((size + 63) / 64), size_(size) {}
+
+    uint64_t size() const { return size_; }
+    bool test(uint64_t i) const { return (words_[i / 64] >> (i % 64)) & 1; }
+    void set(uint64_t i) { words_[i / 64] |= uint64_t{1} << (i % 64); }
+    void reset(uint64_t i) { words_[i / 64] &= ~(uint64_t{1} << (i % 64)); }
+    void clear() { std::fill(words_.begin(), words_.end(), 0); }
+
+    uint64_t count() const {
+        uint64_t n = 0;
+        for (uint64_t w : words_) n += static_cast<uint64_t>(std::popcount(w));
+        return n;
+    }
+    // Members below i.
+    uint64_t count_before(uint64_t i) const {
+        uint64_t n = 0;
+        for (uint64_t w = 0; w < i / 64; ++w) n += static_cast<uint64_t>(std::popcount(words_[w]));
+        if (i % 64 != 0) n += static_cast<uint64_t>(std::popcount(words_[i / 64] & ((uint64_t{1} << (i % 64)) - 1)));
+        return n;
+    }
+    // The first member at or after i, or size() when there is none.
+    uint64_t next(uint64_t i) const {
+        if (i >= size_) return size_;
+        uint64_t w = i / 64;
+        uint64_t bits = words_[w] & (~uint64_t{0} << (i % 64));
+        while (bits == 0) {
+            if (++w == words_.size()) return size_;
+            bits = words_[w];
+        }
+        return w * 64 + static_cast<uint64_t>(std::countr_zero(bits));
+    }
+
+    bool operator==(const bit_set&) const = default;
+
+  private:
+    std::vector<uint64_t> words_;
+    uint64_t size_ = 0;
+};

@@ -1,0 +1,76 @@
+#include "korvel/narrow.hpp"
+
+#include <algorithm>
+
+#include "korvel/view.hpp"
+
+void keep_cursor_visible(viewer& v) {
+    const path_tree& tree = v.tree;
+    if (tree.row_of(v.view.cursor) >= 0) return;
+    for (entry_index a = tree.at(v.view.cursor).parent; a != NO_ENTRY; a = tree.at(a).parent) {
+        if (tree.row_of(a) >= 0) {
+            v.view.cursor = a;
+            return;
+        }
+    }
+    // No ancestor shows (a filter that keeps none of them): the first row
+    // after the entry, or the last one. Rows are in entry order.
+    uint64_t low = 0, high = tree.row_count() - 1;
+    while (low < high) {
+        const uint64_t middle = low + (high - low) / 2;
+        if (tree.row_entry(middle) < v.view.cursor) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    v.view.cursor = tree.row_entry(low);
+}
+
+const bit_set* searched_entries(const viewer& v) {
+    return v.filter.active() ? &v.filter.kept : nullptr;
+}
+
+void restart_count(viewer& v) {
+    v.counted = {};
+    if (!v.search.active()) return;
+    v.counted.scan = std::make_unique<match_scan>(v.tree, v.search, searched_entries(v));
+}
+
+uint64_t cursor_rank(const viewer& v) {
+    if (!v.counted.done || !v.search.active() || !v.counted.matches.test(v.view.cursor)) return 0;
+    return v.counted.matches.count_before(v.view.cursor) + 1;
+}
+
+void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, bit_set matches,
+                  uint64_t count) {
+    bit_set kept = kept_entries(v.tree, matches);
+    // Directories on the way are shown open, so that every match shows.
+    for (uint64_t e = kept.next(0); e < kept.size(); e = kept.next(e + 1)) {
+        if (v.tree.at(e).nchildren != 0) v.tree.set_folded(e, false);
+    }
+    v.filter.kept = std::move(kept);
+    v.filter.matches = std::move(matches);
+    v.filter.count = count;
+    v.filter.pattern = std::move(pattern);
+    v.tree.set_shown(&v.filter.kept);
+    keep_cursor_visible(v);
+    restart_count(v);
+}
+
+void remove_filter(viewer& v) {
+    if (!v.filter.active()) return;
+    v.tree.set_shown(nullptr);
+    v.filter = {};
+    v.tree.reveal(v.view.cursor);
+    restart_count(v);
+}
+
+void fold_everything(viewer& v, bool folded) {
+    v.tree.fold_all(folded);
+    keep_cursor_visible(v);
+    // A window left past the end of a list that has shrunk comes back, and
+    // the status row follows a cursor that has moved up.
+    scroll_view(v, 0);
+    show_current_path(v);
+}

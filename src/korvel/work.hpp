@@ -1,0 +1,14 @@
+// Work that outlasts a key: the previews' scans and the count of a search's
+// matches. The event loop runs it in slices between events, so that typing
+// stays responsive, and a newer edit simply replaces a scan that has gone
+// stale instead of queueing behind it.
+#pragma once
+
+#include <chrono>
+
+#include "korvel/viewer.hpp"
+
+bool work_pending(const viewer& v);
+// Runs pending work for about `budget`; true when some of it finished, so
+// that the screen must be drawn again.
+bool run_work(viewer& v, std::chrono::milliseconds budget);
