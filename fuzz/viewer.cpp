@@ -1,9 +1,11 @@
 // The viewer driven by random event sequences on the in-memory screen: keys
 // of every kind, clicks, the wheel, resizes down to one cell, prompt edits
-// and submissions, on a small random tree. After every event the viewer's
-// invariants are checked: the cursor on a visible row, the visible rows
-// exactly the entries whose ancestors are all unfolded, the prompt within
-// its limit, and the drawn frame showing those rows.
+// and submissions (searches and filters), on a small random tree. After
+// every event, and the work it starts, the viewer's invariants are checked:
+// the cursor on a visible row, the visible rows exactly the entries shown
+// (under a filter, its matches and their ancestors) whose ancestors are all
+// unfolded, the prompt within its limit, and the drawn frame showing those
+// rows.
 //
 // Input: byte 0 picks the number of lines (1 to 32); each line is a length
 // byte then that many bytes mapped onto a small alphabet, so that lines
@@ -18,6 +20,7 @@
 #include "korvel/loop.hpp"
 #include "korvel/view.hpp"
 #include "korvel/viewer.hpp"
+#include "korvel/work.hpp"
 #include "lines.hpp"
 #include "paths.hpp"
 #include "term.hpp"
@@ -54,7 +57,7 @@ tb_event character(uint32_t c) { return tb_event{TB_EVENT_KEY, 0, 0, c, 0, 0, 0,
 
 // Keys of the tree and of the prompt, and some that nothing binds. The
 // clipboard key is left out: it would start a program on every run.
-const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
+const uint16_t KEYS[] = {TB_KEY_CTRL_A, TB_KEY_CTRL_K, TB_KEY_CTRL_W,TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_CTRL_F,     TB_KEY_ENTER,       TB_KEY_CTRL_U,
                          TB_KEY_CTRL_Y,     TB_KEY_CTRL_Z,      TB_KEY_ESC,
                          TB_KEY_ARROW_UP,   TB_KEY_ARROW_DOWN,  TB_KEY_ARROW_LEFT,
@@ -64,7 +67,8 @@ const uint16_t KEYS[] = {TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_F1,         TB_KEY_BACK_TAB};
 const uint32_t CHARACTERS[] = {' ', '/', '?', 'G', 'N', 'c', 'g', 'h', 'j', 'k', 'l',
                                'n', 'o', 'p', 'q', 'z', 'a', 'b', 'd', '.', '*', '(',
-                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x'};
+                               '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x',
+                               '&', '&', '-', '+', '|', 'B'};
 const uint16_t MOUSE[] = {TB_KEY_MOUSE_LEFT, TB_KEY_MOUSE_WHEEL_UP, TB_KEY_MOUSE_WHEEL_DOWN,
                           TB_KEY_MOUSE_RIGHT, TB_KEY_MOUSE_RELEASE};
 
@@ -89,16 +93,35 @@ tb_event make_event(byte_reader& in) {
     }
 }
 
-bool shown_in_model(const path_tree& tree, uint64_t entry) {
+// Under a filter: what its pattern matches, and those entries' ancestors.
+bit_set kept_in_model(const viewer& v) {
+    bit_set kept(v.tree.size());
+    for (uint64_t e = 0; e < v.tree.size(); ++e) {
+        if (v.filter.pattern->match(v.tree, e) != match_result::MATCH) continue;
+        for (uint64_t a = e; a != NO_ENTRY; a = v.tree.at(a).parent) kept.set(a);
+    }
+    return kept;
+}
+
+bool shown_in_model(const path_tree& tree, uint64_t entry, const bit_set* kept) {
+    if (kept != nullptr && !kept->test(entry)) return false;
     for (entry_index a = tree.at(entry).parent; a != NO_ENTRY; a = tree.at(a).parent)
         if (tree.at(a).folded) return false;
     return true;
 }
 
-void check_rows(const path_tree& tree) {
+void check_rows(const viewer& v) {
+    const path_tree& tree = v.tree;
+    bit_set kept;
+    if (v.filter.active()) {
+        kept = kept_in_model(v);
+        FUZZ_CHECK(kept == v.filter.kept);
+        FUZZ_CHECK(v.filter.count == v.filter.matches.count());
+        FUZZ_CHECK(v.filter.count > 0);
+    }
     uint64_t row = 0;
     for (uint64_t entry = 0; entry < tree.size(); ++entry) {
-        if (!shown_in_model(tree, entry)) continue;
+        if (!shown_in_model(tree, entry, v.filter.active() ? &kept : nullptr)) continue;
         FUZZ_CHECK(row < tree.row_count());
         FUZZ_CHECK(tree.row_entry(row) == entry);
         ++row;
@@ -106,8 +129,15 @@ void check_rows(const path_tree& tree) {
     FUZZ_CHECK(row == tree.row_count());
 }
 
-std::string marker_of(const path_entry& entry) {
+std::string marker_of(const viewer& v, uint64_t index) {
+    const path_entry& entry = v.tree.at(index);
     if (entry.nchildren == 0) return "•";
+    // Under a filter, a directory that shows nothing below it is a leaf.
+    if (v.filter.active()) {
+        bool any = false;
+        for (uint64_t e = index + 1; e < entry.subtree_end; ++e) any = any || v.filter.kept.test(e);
+        if (!any) return "•";
+    }
     return entry.folded ? "▶" : "▼";
 }
 
@@ -120,15 +150,16 @@ void check_frame(const viewer& v) {
             for (int x = 0; x < width; ++x) FUZZ_CHECK(tb_memory_cell_text(x, y) == " ");
             continue;
         }
-        const path_entry& entry = v.tree.at(v.tree.row_entry(static_cast<uint64_t>(row)));
+        const uint64_t index = v.tree.row_entry(static_cast<uint64_t>(row));
+        const path_entry& entry = v.tree.at(index);
         const int64_t column = 2 * static_cast<int64_t>(entry.depth) - v.view.hscroll;
         if (column >= 0 && column < width - 1)
-            FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(entry));
+            FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(v, index));
     }
 }
 
 void check(const viewer& v) {
-    check_rows(v.tree);
+    check_rows(v);
     const int64_t cursor = v.tree.row_of(v.view.cursor);
     FUZZ_CHECK(cursor >= 0 && cursor < static_cast<int64_t>(v.tree.row_count()));
     FUZZ_CHECK(v.view.hscroll >= 0);
@@ -164,6 +195,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(tb_peek_event(&event, 0) == 0);
         const dispatch_result result = dispatch_event(v, event);
         FUZZ_CHECK(result.mapped == nullptr);
+        // As the loop does when no key follows; a key in between would
+        // replace the work.
+        if (in.next() % 4 != 0) {
+            while (work_pending(v)) run_work(v, std::chrono::seconds(10));
+        }
         v.stop = STOP_NONE;
         check(v);
         FUZZ_CHECK(redraw(v).ok());

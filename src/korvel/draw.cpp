@@ -83,8 +83,12 @@ std::string indicators(const viewer& v) {
     return text;
 }
 
-const char* marker_of(const path_entry& entry) {
+// A directory whose contents a filter hides all of is a leaf of the tree
+// shown: nothing would show below it.
+const char* marker_of(const viewer& v, uint64_t index) {
+    const path_entry& entry = v.tree.at(index);
     if (entry.nchildren == 0) return "• ";
+    if (v.filter.active() && v.filter.kept.next(index + 1) >= entry.subtree_end) return "• ";
     return entry.folded ? "▶ " : "▼ ";
 }
 
@@ -146,7 +150,7 @@ class frame_painter {
 
         const color_pair colors = colors_of_row(row, index);
         // Marker and name are printed apart, so a long name is never copied.
-        int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(entry));
+        int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(v_, index));
         if (!drawn(rc)) return fail("failed to print path", rc);
         bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
         rc = tb_print(static_cast<int>(std::min<int64_t>(column + MARKER_COLUMNS + blank, width)), y,
