@@ -224,7 +224,7 @@ path_tree::path_tree(path_tree&& other) noexcept
     : lines_(std::move(other.lines_)), entries_(std::exchange(other.entries_, nullptr)),
       count_(std::exchange(other.count_, 0)), rows_(std::exchange(other.rows_, nullptr)),
       row_count_(std::exchange(other.row_count_, 0)), separator_(other.separator_),
-      shown_(std::exchange(other.shown_, nullptr)) {}
+      shown_(std::exchange(other.shown_, nullptr)), compact_(other.compact_) {}
 
 path_tree& path_tree::operator=(path_tree&& other) noexcept {
     if (this != &other) {
@@ -236,6 +236,7 @@ path_tree& path_tree::operator=(path_tree&& other) noexcept {
         row_count_ = std::exchange(other.row_count_, 0);
         separator_ = other.separator_;
         shown_ = std::exchange(other.shown_, nullptr);
+        compact_ = other.compact_;
     }
     return *this;
 }
@@ -326,7 +327,7 @@ uint64_t path_tree::unfold_row(uint64_t i) {
                 e = entries[e].subtree_end;
                 continue;
             }
-            take(e);
+            if (!absorbed(e)) take(e);
             e = next_row_candidate(e);
         }
     };
@@ -347,12 +348,14 @@ uint64_t path_tree::reveal(uint64_t entry, std::vector<entry_index>* unfolded) {
     path_entry* entries = entries_;
     // Unfolding the topmost folded entry of the chain, with every entry below
     // it on the chain already marked unfolded, inserts the same rows as
-    // unfolding them one by one from the top, in one move of the tail.
+    // unfolding them one by one from the top, in one move of the tail. An
+    // entry that shares a row with the directory below it has no row of its
+    // own to unfold: only its flag changes.
     entry_index topmost = NO_ENTRY;
     for (auto e = static_cast<entry_index>(entry); e != NO_ENTRY; e = entries[e].parent) {
         if (entries[e].folded) {
             entries[e].folded = 0;
-            topmost = e;
+            if (!absorbed(e)) topmost = e;
             if (unfolded != nullptr) unfolded->push_back(e);
         }
     }
@@ -362,7 +365,7 @@ uint64_t path_tree::reveal(uint64_t entry, std::vector<entry_index>* unfolded) {
         entries[topmost].folded = 1;
         unfold_row(static_cast<uint64_t>(top_row));
     }
-    const int64_t found = row_of(entry);
+    const int64_t found = row_of(row_owner(entry));
     KORVEL_CHECK(found >= 0);
     return static_cast<uint64_t>(found);
 }
@@ -379,9 +382,14 @@ void path_tree::rebuild_rows() {
             e = entries_[e].subtree_end;
             continue;
         }
-        rows_[row_count_++] = e;
+        if (!absorbed(e)) rows_[row_count_++] = e;
         e = next_row_candidate(e);
     }
+}
+
+void path_tree::set_compact(bool compact) {
+    compact_ = compact;
+    rebuild_rows();
 }
 
 void path_tree::fold_all(bool folded) {

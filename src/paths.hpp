@@ -73,6 +73,30 @@ class path_tree {
     void set_shown(const bit_set* shown);
     bool is_shown(uint64_t entry) const { return shown_ == nullptr || shown_->test(entry); }
 
+    // Compact chains: a directory that holds exactly one directory (and
+    // nothing else) shares its row with it, so that a chain of such
+    // directories is one row, the last one's. The rows are computed anew.
+    void set_compact(bool compact);
+    bool compact() const { return compact_; }
+    // Whether the entry stands in the row of the one directory it holds.
+    bool absorbed(uint64_t entry) const {
+        const path_entry& e = entries_[entry];
+        return compact_ && e.nchildren == 1 && entries_[entry + 1].nchildren != 0 &&
+               is_shown(entry + 1);
+    }
+    // The entry whose row shows this one: itself, or the last directory of
+    // its chain.
+    uint64_t row_owner(uint64_t entry) const {
+        while (absorbed(entry)) ++entry;
+        return entry;
+    }
+    // The first entry of the chain that a row shows.
+    uint64_t chain_start(uint64_t entry) const {
+        while (entries_[entry].parent != NO_ENTRY && absorbed(entries_[entry].parent))
+            entry = entries_[entry].parent;
+        return entry;
+    }
+
     // Folded flags set wholesale, the rows computed anew: every directory,
     // or each entry as a saved set says.
     void fold_all(bool folded);
@@ -86,9 +110,11 @@ class path_tree {
 
   private:
     void release();
-    // The next entry to consider after e in a walk of the rows in tree order.
+    // The next entry to consider after e in a walk of the rows in tree
+    // order. A chain's inner directories are open whatever their flag: the
+    // chain's row is the last one's.
     entry_index next_row_candidate(entry_index e) const {
-        return entries_[e].folded ? entries_[e].subtree_end : e + 1;
+        return entries_[e].folded && !absorbed(e) ? entries_[e].subtree_end : e + 1;
     }
 
     input_lines lines_;
@@ -99,6 +125,7 @@ class path_tree {
     uint64_t row_count_ = 0;
     char separator_ = '/';
     const bit_set* shown_ = nullptr;
+    bool compact_ = false;
 };
 
 // Every member of `matches` and each of its ancestors: what a filter shows,

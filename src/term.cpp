@@ -185,6 +185,12 @@ int tb_send_sequence(std::string_view bytes) {
     return active->tty ? active->tty->write_sequence(bytes) : 0;
 }
 
+int tb_invalidate() {
+    if (!active) return TB_ERR_NOT_INIT;
+    if (active->tty) active->tty->invalidate();
+    return 0;
+}
+
 bool tb_colors_available() { return !active || !active->tty || active->tty->colors_available(); }
 
 void tb_set_wakeup_fd(int fd) {

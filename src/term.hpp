@@ -67,6 +67,7 @@ inline constexpr uintattr_t TB_WHITE = 0x0008;
 inline constexpr uintattr_t TB_BOLD = 0x0100;
 inline constexpr uintattr_t TB_UNDERLINE = 0x0200;
 inline constexpr uintattr_t TB_REVERSE = 0x0400;
+inline constexpr uintattr_t TB_DIM = 0x0800;
 
 // Event types.
 inline constexpr uint8_t TB_EVENT_KEY = 1;
@@ -132,7 +133,10 @@ int tb_printf(int x, int y, uintattr_t fg, uintattr_t bg, const char* fmt, ...)
 int tb_shutdown_from_signal();
 int tb_last_errno();
 
-// Beyond termbox: whether the terminal shows colours (true for the
+// Beyond termbox: the next tb_present draws every cell anew, whatever the
+// terminal is believed to show (after another program wrote over it).
+int tb_invalidate();
+// Whether the terminal shows colours (true for the
 // in-memory backend); without them only attributes stand out.
 bool tb_colors_available();
 // Measuring text as the layer draws it (wide characters take

@@ -330,6 +330,7 @@ struct terminal::state {
             if (style & TB_BOLD) attrs |= A_BOLD;
             if (style & TB_UNDERLINE) attrs |= A_UNDERLINE;
             if (style & TB_REVERSE) attrs |= A_REVERSE;
+            if (style & TB_DIM) attrs |= A_DIM;
             last_pair = pair_for(c.fg, c.bg);
             last_attr = attrs | static_cast<attr_t>(COLOR_PAIR(last_pair));
             last_fg = c.fg;
@@ -673,6 +674,11 @@ bool terminal::colors_available() const { return s_->colors; }
 
 int terminal::write_sequence(std::string_view bytes) {
     return s_->write_raw(bytes) ? 0 : TB_ERR;
+}
+
+void terminal::invalidate() {
+    s_->shown.clear();
+    clearok(curscr, TRUE);
 }
 
 void terminal::set_input_mode(int mode) {

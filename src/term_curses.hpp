@@ -37,6 +37,8 @@ class terminal {
     // Writes bytes straight to the terminal after the frame shown; 0 or
     // TB_ERR.
     int write_sequence(std::string_view bytes);
+    // The next present draws every cell, as after a resize.
+    void invalidate();
 
   private:
     struct state;

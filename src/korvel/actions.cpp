@@ -75,6 +75,20 @@ bool choose_path(viewer& v, const tb_event&) {
     return true;
 }
 
+bool redraw_all(viewer&, const tb_event&) { return tb_invalidate(), true; }
+bool help(viewer& v, const tb_event&) {
+    v.help.open = true;
+    v.help.top = 0;
+    return true;
+}
+bool toggle_counts(viewer& v, const tb_event&) { return v.show_counts = !v.show_counts, true; }
+bool toggle_compact(viewer& v, const tb_event&) {
+    v.tree.set_compact(!v.tree.compact());
+    keep_cursor_visible(v);
+    show_current_path(v);
+    return true;
+}
+
 bool wheel_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
 bool wheel_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
 
@@ -114,16 +128,19 @@ constexpr action_mode PROMPT = action_mode::PROMPT;
 constexpr action_mode ANY = action_mode::ANY;
 
 const action ACTIONS[] = {
-    {"cursor-down", NORMAL, {T::character('j'), T::key(TB_KEY_ARROW_DOWN)}, "next row", cursor_down},
-    {"cursor-up", NORMAL, {T::character('k'), T::key(TB_KEY_ARROW_UP)}, "previous row", cursor_up},
-    {"first-row", NORMAL, {T::character('g')}, "first row", first_row},
-    {"last-row", NORMAL, {T::character('G')}, "last row", last_row},
+    {"cursor-down", NORMAL, {T::character('j'), T::key(TB_KEY_ARROW_DOWN), T::key(TB_KEY_CTRL_N)},
+     "next row", cursor_down},
+    {"cursor-up", NORMAL, {T::character('k'), T::key(TB_KEY_ARROW_UP), T::key(TB_KEY_CTRL_P)},
+     "previous row", cursor_up},
+    {"first-row", NORMAL, {T::character('g'), T::key(TB_KEY_HOME)}, "first row", first_row},
+    {"last-row", NORMAL, {T::character('G'), T::key(TB_KEY_END)}, "last row", last_row},
     {"line-down", NORMAL, {T::key(TB_KEY_CTRL_E)}, "scroll one line down", line_down},
     {"line-up", NORMAL, {T::key(TB_KEY_CTRL_Y)}, "scroll one line up", line_up},
     {"half-page-down", NORMAL, {T::key(TB_KEY_CTRL_D)}, "scroll half a page down", half_page_down},
     {"half-page-up", NORMAL, {T::key(TB_KEY_CTRL_U)}, "scroll half a page up", half_page_up},
-    {"page-down", NORMAL, {T::key(TB_KEY_CTRL_F)}, "scroll a page down", page_down},
-    {"page-up", NORMAL, {T::key(TB_KEY_CTRL_B)}, "scroll a page up", page_up},
+    {"page-down", NORMAL, {T::key(TB_KEY_CTRL_F), T::key(TB_KEY_PGDN)}, "scroll a page down",
+     page_down},
+    {"page-up", NORMAL, {T::key(TB_KEY_CTRL_B), T::key(TB_KEY_PGUP)}, "scroll a page up", page_up},
     {"shift-right", NORMAL, {T::character('l'), T::key(TB_KEY_ARROW_RIGHT)},
      "shift the view 4 columns right", shift_right},
     {"shift-left", NORMAL, {T::character('h'), T::key(TB_KEY_ARROW_LEFT)},
@@ -145,6 +162,12 @@ const action ACTIONS[] = {
     {"choose", NORMAL, {T::character('o')}, "print the full path and quit", choose_path},
     {"quit", NORMAL, {T::character('q'), T::key(TB_KEY_ESC)}, "quit", quit},
     {"suspend", NORMAL, {T::key(TB_KEY_CTRL_Z)}, "suspend (continue with fg)", suspend},
+    {"redraw", NORMAL, {T::key(TB_KEY_CTRL_L)}, "draw the whole screen anew", redraw_all},
+    {"counts", NORMAL, {T::character('#')}, "show or hide how many entries each directory holds",
+     toggle_counts},
+    {"compact", NORMAL, {T::character('=')},
+     "show a chain of directories that each hold one directory as one row", toggle_compact},
+    {"help", NORMAL, {T::key(TB_KEY_F1), T::character('H')}, "this help", help},
 
     {"scroll-wheel-up", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_UP)}, "scroll one line up", wheel_up},
     {"scroll-wheel-down", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_DOWN)}, "scroll one line down",

@@ -26,6 +26,10 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "              Match search and filter patterns regardless of case.\n\n"
                           "       --smart-case, -S\n"
                           "              Ignore case unless the pattern holds an upper-case letter.\n\n"
+                          "       --counts, -c\n"
+                          "              Show the number of entries below each directory.\n\n"
+                          "       --compact, -C\n"
+                          "              Show directories that hold one directory as one row.\n\n"
                           "       --shell=<SHELL>\n"
                           "              Print the key bindings for SHELL (bash, zsh or fish) and exit.\n\n";
 
@@ -61,11 +65,13 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"help", no_argument, nullptr, 'h'},
         {"ignore-case", no_argument, nullptr, 'i'},
         {"smart-case", no_argument, nullptr, 'S'},
+        {"counts", no_argument, nullptr, 'c'},
+        {"compact", no_argument, nullptr, 'C'},
         {"shell", required_argument, nullptr, SHELL_OPTION},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vhiS", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiScC", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -85,6 +91,12 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
             break;
         case 'S':
             opts.letter_case = case_mode::SMART;
+            break;
+        case 'c':
+            opts.counts = true;
+            break;
+        case 'C':
+            opts.compact = true;
             break;
         case 'v':
             puts(VERSION_TEXT);

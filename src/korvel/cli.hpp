@@ -10,6 +10,8 @@ struct options {
     bool fold_by_default = false;
     char separator = '/';
     case_mode letter_case = case_mode::SENSITIVE;
+    bool counts = false;
+    bool compact = false;
 };
 
 enum class parse_result {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "korvel/help.hpp"
 #include "korvel/narrow.hpp"
 #include "korvel/view.hpp"
 #include "term.hpp"
@@ -103,6 +104,10 @@ class frame_painter {
                            : v.search) {}
 
     outcome paint() {
+        if (v_.help.open) {
+            if (outcome drawn = draw_help(v_); !drawn) return drawn;
+            return status_row();
+        }
         for (int y = 0; y < tb_height() - 1; ++y) {
             const int64_t row = v_.view.top + y;
             if (row < 0) continue;
@@ -123,16 +128,39 @@ class frame_painter {
                    : colors_.plain_row;
     }
 
+    // An entry's depth as drawn: compact chains above it count as one level.
+    int64_t depth_shown(uint64_t index) const {
+        int64_t depth = v_.tree.at(index).depth;
+        if (!v_.tree.compact()) return depth;
+        for (entry_index a = v_.tree.at(index).parent; a != NO_ENTRY; a = v_.tree.at(a).parent)
+            if (v_.tree.absorbed(a)) --depth;
+        return depth;
+    }
+
     outcome row_at(int y, int64_t row) {
         const uint64_t index = v_.tree.row_entry(static_cast<uint64_t>(row));
         const path_entry& entry = v_.tree.at(index);
         const char separator_text[2] = {v_.tree.separator(), '\0'};
         const char* text = entry.name[0] != '\0' ? entry.name : separator_text;
+        // A compact chain's row names every directory of the chain, from the
+        // first one's place.
+        const uint64_t start = v_.tree.chain_start(index);
+        std::string chain;
+        if (start != index) {
+            // As in a full path: an empty first name (an absolute path's
+            // root) leaves the separator alone in front.
+            chain = v_.tree.at(start).name;
+            for (uint64_t e = start + 1; e <= index; ++e) {
+                chain += v_.tree.separator();
+                chain += v_.tree.at(e).name;
+            }
+            text = chain.c_str();
+        }
 
         // Scrolling sideways eats the indentation first, then the name's
         // leading columns, whole characters at a time (a wide character cut
         // in two leaves a blank); the marker always stays.
-        const int64_t indent = 2 * static_cast<int64_t>(entry.depth);
+        const int64_t indent = 2 * depth_shown(start);
         const int64_t past_indent = v_.view.hscroll - indent;
         int64_t x = 0;
         size_t cut = 0;
@@ -153,12 +181,18 @@ class frame_painter {
         int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(v_, index));
         if (!drawn(rc)) return fail("failed to print path", rc);
         bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
-        rc = tb_print(static_cast<int>(std::min<int64_t>(column + MARKER_COLUMNS + blank, width)), y,
-                      colors.fg, colors.bg, text + cut);
+        const int text_x = static_cast<int>(std::min<int64_t>(column + MARKER_COLUMNS + blank, width));
+        rc = tb_print(text_x, y, colors.fg, colors.bg, text + cut);
         if (!drawn(rc)) return fail("failed to print path", rc);
         // The layer reports a text cut at an edge; rows never start left of 0,
         // so that edge is the right one.
         cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
+        if (v_.show_counts && entry.nchildren != 0 && !cut_at_right) {
+            rc = count_after(text_x + static_cast<int>(tb_text_columns(text + cut)), y,
+                             entry.subtree_end - index - 1);
+            if (!drawn(rc)) return fail("failed to print path", rc);
+            cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
+        }
         if (cut_at_right) {
             rc = tb_set_cell(width - 1, y, '>', colors_.indicator.fg, colors_.indicator.bg);
             if (!drawn(rc)) return fail("failed to print '>' symbol", rc);
@@ -168,6 +202,14 @@ class frame_painter {
             if (!drawn(rc)) return fail("failed to print '<' symbol", rc);
         }
         return {};
+    }
+
+    // How many entries lie below a directory, after its name: dimmed, or in
+    // brackets where attributes are all there is.
+    int count_after(int x, int y, uint64_t below) {
+        const bool plain = &colors_ == &ATTRIBUTES;
+        const std::string text = plain ? "  [" + grouped(below) + "]" : "  " + grouped(below);
+        return tb_print(x, y, plain ? TB_DEFAULT : TB_DIM, TB_DEFAULT, text.c_str());
     }
 
     // The bottom row: the status text or the prompt from column 0, the
@@ -192,7 +234,10 @@ class frame_painter {
         color_pair colors;
         // Where the text that the indicators must not cover ends.
         int64_t text_end = 0;
-        if (v_.prompt.open) {
+        if (v_.help.open) {
+            row.show("Help: j, k, PgUp, PgDn scroll; any other key closes it");
+            colors = colors_.message;
+        } else if (v_.prompt.open) {
             // The prompt's row always comes from the prompt itself, whatever
             // the mouse has done to the status line meanwhile.
             row.show(std::string(1, v_.prompt.prefix()).append(v_.prompt.editor.text()));

@@ -7,6 +7,11 @@
 void keep_cursor_visible(viewer& v) {
     const path_tree& tree = v.tree;
     if (tree.row_of(v.view.cursor) >= 0) return;
+    // In a compact chain, the chain's row.
+    if (const uint64_t owner = tree.row_owner(v.view.cursor); tree.row_of(owner) >= 0) {
+        v.view.cursor = static_cast<entry_index>(owner);
+        return;
+    }
     for (entry_index a = tree.at(v.view.cursor).parent; a != NO_ENTRY; a = tree.at(a).parent) {
         if (tree.row_of(a) >= 0) {
             v.view.cursor = a;

@@ -26,13 +26,16 @@ void undo_search_preview(viewer& v) {
     prompt_preview& preview = v.preview;
     preview.find.reset();
     if (!preview.unfolded.empty()) {
-        // The last one is the topmost: folding its row hides the others,
-        // whose flags only need setting.
-        const entry_index topmost = preview.unfolded.back();
+        // They were unfolded from the bottom up: the topmost that has a row
+        // of its own (one in a compact chain has not) hides the others when
+        // its row is folded, and theirs only need their flags.
+        int64_t topmost_row = -1;
+        for (auto it = preview.unfolded.rbegin(); it != preview.unfolded.rend() && topmost_row < 0; ++it)
+            topmost_row = v.tree.row_of(*it);
         for (entry_index e : preview.unfolded) v.tree.set_folded(e, true);
-        if (const int64_t row = v.tree.row_of(topmost); row >= 0) {
-            v.tree.set_folded(topmost, false);
-            v.tree.fold_row(static_cast<uint64_t>(row));
+        if (topmost_row >= 0) {
+            v.tree.set_folded(v.tree.row_entry(static_cast<uint64_t>(topmost_row)), false);
+            v.tree.fold_row(static_cast<uint64_t>(topmost_row));
         }
         preview.unfolded.clear();
     }

@@ -112,6 +112,8 @@ int korvel_main(int argc, char** argv) {
     if (s.requested_stop() == STOP_QUIT) return 0;
     file.reset();
 
+    v.show_counts = opts.counts;
+    v.tree.set_compact(opts.compact);
     v.view.cursor = v.tree.row_entry(0);
     const outcome ran = run_viewer(v, s);
     (void)s.close_terminal();

@@ -49,7 +49,9 @@ void scroll_horizontally(viewer& v, int32_t delta) {
 void center_view(viewer& v) { v.view.top = cursor_row(v) - tree_rows() / 2; }
 
 bool go_to_parent(viewer& v) {
-    const entry_index parent = v.tree.at(v.view.cursor).parent;
+    // In a compact chain the row stands for the directories above too: the
+    // parent is that of the chain's first.
+    const entry_index parent = v.tree.at(v.tree.chain_start(v.view.cursor)).parent;
     if (parent == NO_ENTRY) return false;
     // The parent is always visible on an earlier row.
     const int64_t row = v.tree.row_of(parent);

@@ -108,6 +108,13 @@ struct viewer {
     std::optional<std::string> chosen;
     // Attributes instead of colours, as NO_COLOR asks.
     bool no_color = false;
+    // The number of entries below each directory, after its name.
+    bool show_counts = false;
+    // The help screen over the tree, and its first line shown.
+    struct {
+        bool open = false;
+        int64_t top = 0;
+    } help;
     // What start-up reports without stopping (directories it could not
     // list), shown on the first frame in place of the path.
     std::string start_notice;
