@@ -57,7 +57,8 @@ tb_event character(uint32_t c) { return tb_event{TB_EVENT_KEY, 0, 0, c, 0, 0, 0,
 
 // Keys of the tree and of the prompt, and some that nothing binds. The
 // clipboard key is left out: it would start a program on every run.
-const uint16_t KEYS[] = {TB_KEY_CTRL_A, TB_KEY_CTRL_K, TB_KEY_CTRL_W,TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
+const uint16_t KEYS[] = {TB_KEY_CTRL_A, TB_KEY_CTRL_K, TB_KEY_CTRL_W, TB_KEY_CTRL_L,
+                         TB_KEY_CTRL_N, TB_KEY_CTRL_P,TB_KEY_CTRL_B,     TB_KEY_CTRL_D,      TB_KEY_CTRL_E,
                          TB_KEY_CTRL_F,     TB_KEY_ENTER,       TB_KEY_CTRL_U,
                          TB_KEY_CTRL_Y,     TB_KEY_CTRL_Z,      TB_KEY_ESC,
                          TB_KEY_ARROW_UP,   TB_KEY_ARROW_DOWN,  TB_KEY_ARROW_LEFT,
@@ -68,7 +69,7 @@ const uint16_t KEYS[] = {TB_KEY_CTRL_A, TB_KEY_CTRL_K, TB_KEY_CTRL_W,TB_KEY_CTRL
 const uint32_t CHARACTERS[] = {' ', '/', '?', 'G', 'N', 'c', 'g', 'h', 'j', 'k', 'l',
                                'n', 'o', 'p', 'q', 'z', 'a', 'b', 'd', '.', '*', '(',
                                '[', '^', '$', 0xE9, 0x4E2D, 0x1F600, 0x301, 'x',
-                               '&', '&', '-', '+', '|', 'B'};
+                               '&', '&', '-', '+', '|', 'B', 'H', '#', '=', '='};
 const uint16_t MOUSE[] = {TB_KEY_MOUSE_LEFT, TB_KEY_MOUSE_WHEEL_UP, TB_KEY_MOUSE_WHEEL_DOWN,
                           TB_KEY_MOUSE_RIGHT, TB_KEY_MOUSE_RELEASE};
 
@@ -103,10 +104,20 @@ bit_set kept_in_model(const viewer& v) {
     return kept;
 }
 
+// In compact mode a directory holding exactly one directory, which shows,
+// shares that one's row: it has no row of its own and is open whatever its
+// flag says.
+bool absorbed_in_model(const path_tree& tree, uint64_t entry, const bit_set* kept) {
+    const path_entry& e = tree.at(entry);
+    return tree.compact() && e.nchildren == 1 && tree.at(entry + 1).nchildren != 0 &&
+           (kept == nullptr || kept->test(entry + 1));
+}
+
 bool shown_in_model(const path_tree& tree, uint64_t entry, const bit_set* kept) {
     if (kept != nullptr && !kept->test(entry)) return false;
+    if (absorbed_in_model(tree, entry, kept)) return false;
     for (entry_index a = tree.at(entry).parent; a != NO_ENTRY; a = tree.at(a).parent)
-        if (tree.at(a).folded) return false;
+        if (tree.at(a).folded && !absorbed_in_model(tree, a, kept)) return false;
     return true;
 }
 
@@ -142,6 +153,7 @@ std::string marker_of(const viewer& v, uint64_t index) {
 }
 
 void check_frame(const viewer& v) {
+    if (v.help.open) return;
     const int width = tb_width();
     const int height = tb_height();
     for (int y = 0; y + 1 < height; ++y) {
@@ -151,8 +163,11 @@ void check_frame(const viewer& v) {
             continue;
         }
         const uint64_t index = v.tree.row_entry(static_cast<uint64_t>(row));
-        const path_entry& entry = v.tree.at(index);
-        const int64_t column = 2 * static_cast<int64_t>(entry.depth) - v.view.hscroll;
+        const uint64_t start = v.tree.chain_start(index);
+        int64_t depth = v.tree.at(start).depth;
+        for (entry_index a = v.tree.at(start).parent; a != NO_ENTRY; a = v.tree.at(a).parent)
+            if (v.tree.absorbed(a)) --depth;
+        const int64_t column = 2 * depth - v.view.hscroll;
         if (column >= 0 && column < width - 1)
             FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(v, index));
     }

@@ -163,10 +163,10 @@ const action ACTIONS[] = {
     {"quit", NORMAL, {T::character('q'), T::key(TB_KEY_ESC)}, "quit", quit},
     {"suspend", NORMAL, {T::key(TB_KEY_CTRL_Z)}, "suspend (continue with fg)", suspend},
     {"redraw", NORMAL, {T::key(TB_KEY_CTRL_L)}, "draw the whole screen anew", redraw_all},
-    {"counts", NORMAL, {T::character('#')}, "show or hide how many entries each directory holds",
+    {"counts", NORMAL, {T::character('#')}, "show how many entries each directory holds",
      toggle_counts},
-    {"compact", NORMAL, {T::character('=')},
-     "show a chain of directories that each hold one directory as one row", toggle_compact},
+    {"compact", NORMAL, {T::character('=')}, "show chains of single directories as one row",
+     toggle_compact},
     {"help", NORMAL, {T::key(TB_KEY_F1), T::character('H')}, "this help", help},
 
     {"scroll-wheel-up", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_UP)}, "scroll one line up", wheel_up},

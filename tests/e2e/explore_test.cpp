@@ -1,0 +1,203 @@
+// Finding one's way: the help screen, entry counts, compact chains, the keys
+// users reach for, and the status row on a narrow terminal.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.hpp"
+#include "screen.hpp"
+
+namespace {
+
+using namespace e2e::screen;
+
+std::vector<std::string> rows(const e2e::session& s) {
+    std::vector<std::string> out = tree_rows(s);
+    while (!out.empty() && out.back().empty()) out.pop_back();
+    return out;
+}
+
+testing::AssertionResult shows(e2e::session& s, const std::vector<std::string>& want,
+                               const std::string& status_start) {
+    if (s.wait_for([&] { return rows(s) == want && status_row(s).rfind(status_start, 0) == 0; }))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "want status \"" << status_start << "\"\n" << s.dump();
+}
+
+// /, usr, usr/share, usr/share/doc, usr/share/doc/a, usr/share/doc/b,
+// usr/share/man, usr/share/man/x: usr holds only share.
+const std::string TREE = "/usr/share/doc/a\n/usr/share/doc/b\n/usr/share/man/x\n";
+
+TEST(Help, ListsTheKeysAndTheMappedOnesAndAnyOtherKeyCloses) {
+    e2e::launch how = korvel(TREE, 12, 80);
+    how.home_files[".config/korvel/config"] = "map w wc -c \"$f\"\n";
+    for (const std::string opener : {"\x1bOP" /* F1 */, "H"}) {
+        e2e::session s(how);
+        ASSERT_TRUE(ready(s));
+        s.send(opener);
+        ASSERT_TRUE(s.wait_for_text("In the tree")) << s.dump();
+        EXPECT_TRUE(s.wait_for_text("j, Down, Ctrl-N")) << s.dump();
+        // Taller than the terminal: it scrolls to the mapped keys at the end.
+        s.send("G");
+        ASSERT_TRUE(s.wait_for_text("wc -c \"$f\"")) << s.dump();
+        // Any other key closes it, and only that: q does not quit here.
+        s.send("q");
+        ASSERT_TRUE(shows(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▼ doc", "        • a",
+                              "        • b", "      ▼ man", "        • x"},
+                          " / "))
+            << s.dump();
+        EXPECT_FALSE(s.exited());
+        quit(s);
+    }
+}
+
+TEST(Counts, EachDirectoryShowsHowManyEntriesLieBelowIt) {
+    e2e::session s(korvel(TREE, 12, 40, {"--counts"}));
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(shows(s, {"▼ /  7", "  ▼ usr  6", "    ▼ share  5", "      ▼ doc  2", "        • a",
+                          "        • b", "      ▼ man  1", "        • x"},
+                      " / "));
+    // Folding keeps them; # hides and shows them again.
+    s.send("jjj\r");
+    ASSERT_TRUE(shows(s, {"▼ /  7", "  ▼ usr  6", "    ▼ share  5", "      ▶ doc  2",
+                          "      ▼ man  1", "        • x"},
+                      " /usr/share/doc "));
+    s.send("#");
+    ASSERT_TRUE(shows(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▶ doc", "      ▼ man",
+                          "        • x"},
+                      " /usr/share/doc "));
+    quit(s);
+
+    // Thousands are grouped; without colours the counts stand in brackets.
+    std::string many;
+    for (int i = 0; i < 1204; ++i) many += "d/f" + std::to_string(i) + "\n";
+    e2e::launch plain = korvel(many, 6, 40, {"-c"});
+    plain.env["NO_COLOR"] = "1";
+    e2e::session p(plain);
+    ASSERT_TRUE(p.wait_for([&] { return p.row_text(0) == "▼ d  [1,204]"; })) << p.dump();
+    quit(p);
+}
+
+TEST(Compact, ChainsOfSingleDirectoriesAreOneRow) {
+    e2e::session s(korvel(TREE, 12, 40, {"--compact"}));
+    ASSERT_TRUE(ready(s));
+    // / holds only usr, usr only share: one row, acting as share.
+    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+                      " /usr/share "));
+    EXPECT_TRUE(s.wait_for([&] { return status_row(s).ends_with("3/8"); })) << s.dump();
+    // Folding the chain's row folds its last directory.
+    s.send("\r");
+    ASSERT_TRUE(shows(s, {"▶ /usr/share"}, " /usr/share "));
+    s.send("\r");
+    // p from below goes to the chain's row, and from the chain's row to
+    // nothing above it.
+    s.send("jj");
+    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+                      " /usr/share/doc/a "));
+    s.send("pp");
+    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+                      " /usr/share "));
+    // A search that finds a directory inside the chain lands on its row.
+    s.send("G/^usr$\r");
+    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+                      " Pattern not found "));
+    s.send("?^usr$\r");
+    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+                      " /usr/share "));
+    // = shows every directory again; o prints the chain's last directory.
+    s.send("=");
+    ASSERT_TRUE(shows(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▼ doc", "        • a",
+                          "        • b", "      ▼ man", "        • x"},
+                      " /usr/share "));
+    s.send("=o");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.stdout_data(), "/usr/share\n");
+}
+
+std::string numbered(int n) {
+    std::string list;
+    for (int i = 0; i < n; ++i) {
+        char line[16];
+        snprintf(line, sizeof line, "e%03d\n", i);
+        list += line;
+    }
+    return list;
+}
+
+TEST(Keys, PagesEndsAndTheControlKeysOfOtherTools) {
+    e2e::session s(korvel(numbered(100), 12, 40)); // eleven tree rows
+    ASSERT_TRUE(ready(s));
+    const struct {
+        std::string keys;
+        std::string status;
+    } steps[] = {
+        {"\x1b[6~", " e011 "}, // PgDn: a page, as Ctrl-F
+        {"\x1b[5~", " e000 "}, // PgUp
+        {"\x1b[F", " e099 "},  // End, as G
+        {"\x1b[H", " e000 "},  // Home, as g
+        {"\x0e\x0e", " e002 "}, // Ctrl-N twice
+        {"\x10", " e001 "},     // Ctrl-P
+    };
+    for (const auto& step : steps) {
+        s.send(step.keys);
+        ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(step.status, 0) == 0; }))
+            << escaped(step.keys) << "\n" << s.dump();
+    }
+    quit(s);
+}
+
+TEST(Keys, CtrlLDrawsEverythingAnewAfterAnotherProgramWroteOverIt) {
+    e2e::launch how = korvel(numbered(5), 8, 40);
+    // A job the command leaves behind writes over the screen once korvel has
+    // taken it back.
+    how.home_files[".config/korvel/config"] =
+        "map x (sleep 0.3; printf '\\033[2;3HGARBAGE' > /dev/tty) &\n";
+    e2e::session s(how);
+    ASSERT_TRUE(ready(s));
+    s.send("x");
+    ASSERT_TRUE(s.wait_for_text("GARBAGE")) << s.dump();
+    s.send("\x0c"); // Ctrl-L
+    ASSERT_TRUE(s.wait_for([&] {
+        return s.screen_text().find("GARBAGE") == std::string::npos && s.row_text(1) == "• e001";
+    })) << s.dump();
+    quit(s);
+}
+
+TEST(Keys, ThePromptsLineKeys) {
+    e2e::session s(korvel(numbered(5), 8, 40));
+    ASSERT_TRUE(ready(s));
+    const struct {
+        std::string keys;
+        std::string line; // the prompt afterwards
+        int column;       // of the terminal cursor
+    } steps[] = {
+        {"/ab cd ef", " /ab cd ef ", 10},
+        {"\x01", " /ab cd ef ", 2},              // Ctrl-A
+        {"\x05", " /ab cd ef ", 10},             // Ctrl-E
+        {"\x1b[H", " /ab cd ef ", 2},            // Home
+        {"\x1b[F", " /ab cd ef ", 10},           // End
+        {"\x17", " /ab cd  ", 8},                // Ctrl-W: the word before the cursor
+        {"\x1b[D\x1b[D\x1b[D\x0b", " /ab ", 5}, // Ctrl-K: to the end
+        {"\x1b[D\x15", " /  ", 2},               // Ctrl-U: to the start
+    };
+    for (const auto& step : steps) {
+        s.send(step.keys);
+        ASSERT_TRUE(s.wait_for([&] {
+            return status_row(s).rfind(step.line, 0) == 0 && s.cursor_col() == step.column;
+        })) << escaped(step.keys) << "\n" << s.dump();
+    }
+}
+
+TEST(StatusRow, APathTooLongForTheRowKeepsItsName) {
+    const std::string deep = "very/long/directory/names/that/go/on/and/on/file.txt";
+    e2e::session s(korvel(deep + "\n", 4, 30));
+    ASSERT_TRUE(ready(s));
+    s.send("G");
+    // The row holds the path's end, behind an ellipsis, and the counter.
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s) == " …/on/and/on/file.txt   10/10"; }))
+        << s.dump();
+    quit(s);
+}
+
+} // namespace

@@ -1,0 +1,81 @@
+// The help screen is made from the action table itself: every action, each
+// key that runs it, then the configuration's keys.
+#include <string>
+#include <vector>
+
+#include "app_fixture.hpp"
+#include "korvel/actions.hpp"
+#include "korvel/draw.hpp"
+#include "korvel/help.hpp"
+#include "korvel/loop.hpp"
+
+namespace {
+
+tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }
+tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0}; }
+
+class help : public app_fixture {
+  protected:
+    void send(const tb_event& event) {
+        if (dispatch_event(v(), event).redraw) {
+            ASSERT_TRUE(redraw(v()).ok());
+        }
+    }
+    // Every line the screen shows while the help is scrolled from top to
+    // bottom.
+    std::string everything_shown() {
+        std::string text;
+        for (int page = 0; page < 100; ++page) {
+            for (int y = 0; y + 1 < tb_height(); ++y) {
+                for (int x = 0; x < tb_width(); ++x) text += tb_memory_cell_text(x, y);
+                text += '\n';
+            }
+            const int64_t before = v().help.top;
+            send(key(TB_KEY_PGDN));
+            if (v().help.top == before) break;
+        }
+        return text;
+    }
+};
+
+TEST_F(help, ListsEveryActionWithItsKeysAndTheMappedOnes) {
+    load("a/b\n", 90, 12);
+    v().keys.add('x', "printf '%s' \"$f\" | wc -c");
+    send(key(TB_KEY_F1));
+    ASSERT_TRUE(v().help.open);
+    const std::string shown = everything_shown();
+    for (const action& a : all_actions()) {
+        SCOPED_TRACE(a.name);
+        EXPECT_NE(shown.find(a.description), std::string::npos);
+        for (const trigger& t : a.triggers) {
+            if (t.kind != trigger::NONE) {
+                EXPECT_NE(shown.find(trigger_name(t)), std::string::npos);
+            }
+        }
+    }
+    EXPECT_NE(shown.find("printf '%s' \"$f\" | wc -c"), std::string::npos);
+    EXPECT_TRUE(v().help.open);
+}
+
+TEST_F(help, ScrollsWithinItsLinesAndAnyOtherKeyClosesIt) {
+    load("a/b\n", 60, 6);
+    send(character('H'));
+    const int64_t last = static_cast<int64_t>(help_lines(v()).size()) - (tb_height() - 1);
+    send(character('G'));
+    EXPECT_EQ(v().help.top, last);
+    send(character('j'));
+    EXPECT_EQ(v().help.top, last); // not past the end
+    send(character('g'));
+    send(key(TB_KEY_ARROW_UP));
+    EXPECT_EQ(v().help.top, 0); // nor before the start
+    send(character('j'));
+    EXPECT_EQ(v().help.top, 1);
+    // Any other key closes it and does nothing else: q does not quit.
+    send(character('q'));
+    EXPECT_FALSE(v().help.open);
+    EXPECT_EQ(v().stop, STOP_NONE);
+    send(character('j'));
+    EXPECT_EQ(cursor(), 1);
+}
+
+} // namespace
