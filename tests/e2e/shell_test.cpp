@@ -2,7 +2,6 @@
 // zsh and fish in a pseudo-terminal, each loading the script from korvel on
 // PATH in its start-up file; a key typed at the prompt, a path picked in
 // korvel, then the command line run or the directory the shell is in.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
