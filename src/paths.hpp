@@ -129,5 +129,6 @@ class path_tree {
 };
 
 // Every member of `matches` and each of its ancestors: what a filter shows,
-// so that every match keeps its path.
-bit_set kept_entries(const path_tree& tree, const bit_set& matches);
+// so that every match keeps its path. With `open`, every ancestor of a match
+// is unfolded on the way, so that every match shows.
+bit_set kept_entries(path_tree& tree, const bit_set& matches, bool open);

@@ -49,12 +49,8 @@ uint64_t cursor_rank(const viewer& v) {
 
 void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, bit_set matches,
                   uint64_t count) {
-    bit_set kept = kept_entries(v.tree, matches);
     // Directories on the way are shown open, so that every match shows.
-    for (uint64_t e = kept.next(0); e < kept.size(); e = kept.next(e + 1)) {
-        if (v.tree.at(e).nchildren != 0) v.tree.set_folded(e, false);
-    }
-    v.filter.kept = std::move(kept);
+    v.filter.kept = kept_entries(v.tree, matches, true);
     v.filter.matches = std::move(matches);
     v.filter.count = count;
     v.filter.pattern = std::move(pattern);
