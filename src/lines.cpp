@@ -137,6 +137,36 @@ outcome get_lines(FILE* input, char separator, input_lines& lines) {
     return {};
 }
 
+void split_lines(std::string_view bytes, char separator, bool nul_only, input_lines& lines) {
+    lines = {};
+    line_reader reader{separator, {}, {}, 0};
+    if (!nul_only) {
+        reader.add_block(bytes.data(), bytes.size());
+    } else {
+        // As add_block, but only NUL bytes end a line.
+        reader.arena.grow_for(2 * bytes.size() + 2);
+        while (!bytes.empty()) {
+            const size_t length = std::min(bytes.find('\0'), bytes.size());
+            memcpy(reader.arena.data + reader.arena.size, bytes.data(), length);
+            reader.arena.size += length;
+            if (length == bytes.size()) break;
+            reader.finish_line();
+            bytes.remove_prefix(length + 1);
+        }
+    }
+    if (reader.arena.size > reader.line_start) reader.finish_line();
+    if (reader.starts.size == 0) return;
+
+    char* arena = reader.arena.data;
+    char** items = reader.starts.data;
+    for (size_t i = 0; i < reader.starts.size; i++)
+        items[i] = arena + reinterpret_cast<uintptr_t>(items[i]);
+    lines.count = reader.starts.size;
+    lines.arena_size = reader.arena.size;
+    lines.items = reader.starts.release();
+    lines.arena = reader.arena.release();
+}
+
 input_lines::input_lines(input_lines&& other) noexcept
     : items(std::exchange(other.items, nullptr)), count(std::exchange(other.count, 0)),
       arena(std::exchange(other.arena, nullptr)), arena_size(std::exchange(other.arena_size, 0)) {}

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "outcome.hpp"
 
@@ -27,6 +28,9 @@ struct input_lines {
 // Reads the whole stream. A line ends at a newline, a NUL byte or the end of
 // the input; every text gets the separator appended unless it ends with it.
 outcome get_lines(FILE* input, char separator, input_lines& lines);
+// Splits a list already in memory, as get_lines does a stream; with nul_only
+// a line ends at a NUL byte only, so that names holding newlines stay whole.
+void split_lines(std::string_view bytes, char separator, bool nul_only, input_lines& lines);
 
 // Spaces and tabs before the first other byte; 0 when there is no other byte.
 uint64_t count_leading_blanks(const char* text);
