@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the Debian package from an already built tree into a temporary
 # folder and inspects it with dpkg-deb, without installing it: the control
-# fields, and the binary, manual page and documentation in place.
+# fields, and the binary, manual page, documentation and shell scripts in
+# place.
 #
 #   packaging/check-deb.sh BUILD_DIR VERSION
 set -eu
@@ -51,6 +52,9 @@ expect() { # mode path
 expect -rwxr-xr-x ./usr/bin/korvel
 expect -rw-r--r-- ./usr/share/man/man1/korvel.1.gz
 expect -rw-r--r-- ./usr/share/doc/korvel/copyright
+for shell in bash zsh fish; do
+    expect -rw-r--r-- ./usr/share/korvel/korvel.$shell
+done
 grep -q ' \./usr/share/doc/korvel/README\.md\(\.gz\)\?$' "$out/contents" ||
     fail "no README in /usr/share/doc/korvel"
 grep -v '^root/root ' "$out/contents" | sed 's/^/not owned by root: /' | grep . >&2 &&
@@ -61,6 +65,13 @@ grep -v ' \./\(usr/\)\?$' "$out/contents" | grep -v ' \./usr/\(bin\|share\|lib\|
 # The manual page unpacks to the page itself.
 dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/man/man1/korvel.1.gz | gzip -dc |
     grep -q '^\.TH KORVEL 1' || fail "korvel.1.gz is not the manual page"
+
+# The scripts installed are the ones the binary prints for --shell.
+dpkg-deb --extract "$deb" "$out/root"
+for shell in bash zsh fish; do
+    "$out/root/usr/bin/korvel" --shell "$shell" | cmp -s - "$out/root/usr/share/korvel/korvel.$shell" ||
+        fail "korvel --shell $shell is not the installed korvel.$shell"
+done
 
 [ "$failures" -eq 0 ] || exit 1
 echo "check-deb: $(basename "$deb") is sound"

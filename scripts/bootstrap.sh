@@ -4,7 +4,9 @@
 set -eu
 
 # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags, for make deb and its test.
+# bash, zsh, fish: the shells whose key bindings the tests type into.
 packages="make cmake ninja-build g++ pkg-config libncurses-dev libgtest-dev libgmock-dev libvterm-dev dpkg-dev"
+packages="$packages bash zsh fish"
 case "${1:-}" in
     --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
     --bench) packages="$packages python3" ;;

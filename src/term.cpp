@@ -180,6 +180,11 @@ int tb_peek_event(tb_event* event, int timeout_ms) {
     return 0;
 }
 
+int tb_send_sequence(std::string_view bytes) {
+    if (!active) return TB_ERR_NOT_INIT;
+    return active->tty ? active->tty->write_sequence(bytes) : 0;
+}
+
 int tb_invalidate() {
     if (!active) return TB_ERR_NOT_INIT;
     if (active->tty) active->tty->invalidate();

@@ -149,6 +149,13 @@ size_t tb_skip_columns(std::string_view text, int64_t columns, int64_t* skipped)
 // once instead of waiting (it does not read it); -1 for none. Lets signal
 // handlers and other threads wake a loop that waits without a time-out.
 void tb_set_wakeup_fd(int fd);
+// Writes a control sequence that the screen does not show (the OSC 52
+// clipboard sequence) to the terminal as it is, after the frame already
+// presented. Every other text is drawn through substitutes, so this is the
+// one way for a control byte to reach the terminal: the caller vouches that
+// the bytes are its own framing around harmless data. 0, or TB_ERR when the
+// write failed; the in-memory backend drops them.
+int tb_send_sequence(std::string_view bytes);
 const char* tb_strerror(int err);
 
 // In-memory backend, for unit tests: after tb_init_memory() every call above

@@ -345,16 +345,18 @@ struct terminal::state {
     }
 
     // Writes a sequence ncurses knows nothing about, after what ncurses has
-    // queued (putp would send it to standard output instead).
-    void write_raw(std::string_view bytes) {
+    // queued (putp would send it to standard output instead). False when
+    // not all of it could be written.
+    bool write_raw(std::string_view bytes) {
         doupdate(); // flushes ncurses' own output first
         const int fd = fileno(out.get());
         while (!bytes.empty()) {
             const ssize_t n = write(fd, bytes.data(), bytes.size());
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
+            if (n <= 0) return false;
             bytes.remove_prefix(static_cast<size_t>(n));
         }
+        return true;
     }
 
     void set_mouse(bool on) {
@@ -669,6 +671,10 @@ int terminal::next_event(tb_event& event, int timeout_ms, int wake_fd, int& err)
 }
 
 bool terminal::colors_available() const { return s_->colors; }
+
+int terminal::write_sequence(std::string_view bytes) {
+    return s_->write_raw(bytes) ? 0 : TB_ERR;
+}
 
 void terminal::invalidate() {
     s_->shown.clear();

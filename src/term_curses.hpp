@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "term.hpp"
 #include "term_cells.hpp"
@@ -33,6 +34,9 @@ class terminal {
 
     void set_input_mode(int mode);
     bool colors_available() const;
+    // Writes bytes straight to the terminal after the frame shown; 0 or
+    // TB_ERR.
+    int write_sequence(std::string_view bytes);
     // The next present draws every cell, as after a resize.
     void invalidate();
 

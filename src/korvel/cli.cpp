@@ -2,9 +2,13 @@
 
 #include <getopt.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "korvel/shell_scripts.hpp"
 
 namespace {
 
@@ -26,6 +30,8 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "              Show the number of entries below each directory.\n\n"
                           "       --compact, -C\n"
                           "              Show directories that hold one directory as one row.\n\n"
+                          "       --shell=<SHELL>\n"
+                          "              Print the key bindings for SHELL (bash, zsh or fish) and exit.\n\n"
                           "       --read0, -z\n"
                           "              Split the input at NUL bytes only, so names may hold "
                           "newlines.\n\n"
@@ -39,6 +45,25 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
 
+// --shell has no short form: -s and -S are taken, and it is typed once, in
+// a start-up file.
+constexpr int SHELL_OPTION = 256;
+
+// What `eval "$(korvel --shell bash)"` runs: a script cut short by a
+// failed write must not pass for a whole one.
+parse_result print_shell_script(const char* shell, outcome& failure) {
+    const std::string_view script = shell_script(shell);
+    if (script.empty()) {
+        failure = outcome::failuref("unknown shell: %s (bash, zsh or fish)", shell);
+        return parse_result::FAILED;
+    }
+    if (fwrite(script.data(), 1, script.size(), stdout) != script.size() || fflush(stdout) == EOF) {
+        failure = outcome::failuref("failed to write the shell script: %s", strerror(errno));
+        return parse_result::FAILED;
+    }
+    return parse_result::DONE;
+}
+
 } // namespace
 
 parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) {
@@ -51,6 +76,7 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"smart-case", no_argument, nullptr, 'S'},
         {"counts", no_argument, nullptr, 'c'},
         {"compact", no_argument, nullptr, 'C'},
+        {"shell", required_argument, nullptr, SHELL_OPTION},
         {"read0", no_argument, nullptr, 'z'},
         {"print0", no_argument, nullptr, '0'},
         {"cancel-status", no_argument, nullptr, 'E'},
@@ -90,6 +116,8 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         case 'h':
             puts(USAGE_TEXT);
             return parse_result::DONE;
+        case SHELL_OPTION:
+            return print_shell_script(optarg, failure);
         case 'z':
             opts.read0 = true;
             break;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "korvel/actions.hpp"
 #include "korvel/commands.hpp"
@@ -79,6 +80,7 @@ outcome run_viewer(viewer& v, session& s) {
     if (outcome opened = s.open_terminal(); !opened) return opened;
     for (;;) {
         show_current_path(v);
+        if (!v.start_notice.empty()) v.status.show_error(std::exchange(v.start_notice, {}));
         outcome result = redraw(v);
         if (result) result = handle_events(v, s);
         if (pending_stop(v, s) != STOP_SUSPEND) return result;

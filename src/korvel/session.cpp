@@ -108,6 +108,10 @@ stop_kind session::requested_stop() const { return static_cast<stop_kind>(stop_r
 
 void session::clear_stop_request() { stop_request = STOP_NONE; }
 
+const volatile sig_atomic_t* session::stop_flag() const {
+    return &stop_request;
+}
+
 int session::wake_fd() const { return wake_read_; }
 
 void session::drain_wakeups() {

@@ -28,6 +28,10 @@ class session {
 
     // The request a signal made, if any, and forgetting it.
     stop_kind requested_stop() const;
+    // The flag the handlers store their request in, for work that polls it
+    // (the walker): non-zero once one was made, which while the list loads
+    // only a quit does.
+    const volatile sig_atomic_t* stop_flag() const;
     void clear_stop_request();
 
     // Readable after any signal the handlers act on; tb_peek_event and other

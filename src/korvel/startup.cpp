@@ -11,6 +11,7 @@
 #include <string>
 
 #include "korvel/cli.hpp"
+#include "korvel/default_list.hpp"
 #include "korvel/loop.hpp"
 #include "korvel/picked.hpp"
 #include "korvel/session.hpp"
@@ -38,14 +39,19 @@ outcome open_input(const char* path, file_handle& file) {
     return {};
 }
 
+// Sorts and builds the tree; an empty list leaves it empty.
+outcome build_tree(input_lines&& lines, const options& opts, path_tree& tree) {
+    if (lines.count == 0) return {};
+    sort_lines(lines.items, lines.count);
+    return path_tree::build(std::move(lines), opts.separator, opts.fold_by_default, tree);
+}
+
 // Reads, sorts and builds the tree. A failure, or an empty input, ends the
 // run; `empty` tells the two apart.
 outcome load_tree(FILE* input, const options& opts, path_tree& tree) {
     input_lines lines;
     if (outcome read = get_lines(input, opts.separator, lines, opts.read0); !read) return read;
-    if (lines.count == 0) return {};
-    sort_lines(lines.items, lines.count);
-    return path_tree::build(std::move(lines), opts.separator, opts.fold_by_default, tree);
+    return build_tree(std::move(lines), opts, tree);
 }
 
 } // namespace
@@ -79,14 +85,24 @@ int korvel_main(int argc, char** argv) {
     session s;
     if (outcome installed = s.install_signal_handlers(); !installed) return fail(installed);
 
-    s.set_loading(true);
-    if (outcome loaded = load_tree(input, opts, v.tree); !loaded) return fail(loaded);
-    s.set_loading(false);
-    if (v.tree.size() == 0) {
-        return fail(outcome::failuref("%s seems to be empty", file ? "file" : "input"));
-    }
     // A quit without a pick, which scripts may ask to tell from one.
     const int cancelled = opts.cancel_status ? CANCEL_STATUS : 0;
+    s.set_loading(true);
+    const char* source = file ? "file" : "input";
+    if (!file && isatty(STDIN_FILENO)) {
+        // Nothing to read but the keyboard: list the working directory.
+        default_list own;
+        if (outcome made = make_default_list(opts.separator, s, own); !made) return fail(made);
+        if (own.cancelled) return cancelled;
+        source = own.source;
+        v.start_notice = std::move(own.notice);
+        if (outcome built = build_tree(std::move(own.lines), opts, v.tree); !built)
+            return fail(built);
+    } else if (outcome loaded = load_tree(input, opts, v.tree); !loaded) {
+        return fail(loaded);
+    }
+    s.set_loading(false);
+    if (v.tree.size() == 0) return fail(outcome::failuref("%s seems to be empty", source));
     // Ctrl-C on a slow pipeline, or a SIGTERM, while the list was read.
     if (s.requested_stop() == STOP_QUIT) return cancelled;
     file.reset();

@@ -120,4 +120,7 @@ struct viewer {
         bool open = false;
         int64_t top = 0;
     } help;
+    // What start-up reports without stopping (directories it could not
+    // list), shown on the first frame in place of the path.
+    std::string start_notice;
 };

@@ -187,6 +187,38 @@ TEST(CommandLine, HelpAndVersionEndAtOnceWithStatusZero) {
     }
 }
 
+// The script for a shell is the file in shell/ byte for byte, printed
+// without reading any input; a shell without one is an error.
+TEST(CommandLine, ShellPrintsThatShellsScriptAndEnds) {
+    for (const char* shell : {"bash", "zsh", "fish"}) {
+        const std::string script =
+            e2e::screen::read_file(TEST_SOURCE_DIR "/../shell/korvel." + std::string(shell));
+        ASSERT_FALSE(script.empty()) << shell;
+        for (const std::vector<std::string>& args :
+             std::vector<std::vector<std::string>>{{"--shell", shell},
+                                                   {std::string("--shell=") + shell},
+                                                   {"-f", "--shell", shell, "-s", "ab"}}) {
+            outcome r = run_korvel({.args = args, .keep_input_open = true});
+            EXPECT_EQ(r.status, 0) << args[0] << " " << shell;
+            EXPECT_TRUE(r.out == script) << args[0] << " " << shell;
+            EXPECT_EQ(r.err, "");
+        }
+    }
+    // Listed in the usage text after the specified options.
+    const outcome help = run_korvel({.args = {"-h"}, .keep_input_open = true});
+    EXPECT_NE(help.out.find("\n\n       --shell=<SHELL>\n"
+                            "              Print the key bindings for SHELL (bash, zsh or fish) "
+                            "and exit.\n\n"),
+              std::string::npos)
+        << help.out;
+    for (const char* shell : {"ksh", "", "Bash"}) {
+        outcome r = run_korvel({.args = {"--shell", shell}, .keep_input_open = true});
+        EXPECT_EQ(r.status, 1) << shell;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "korvel: unknown shell: " + std::string(shell) + " (bash, zsh or fish)\n");
+    }
+}
+
 TEST(CommandLine, SeparatorMustBeOneByte) {
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
              {"-s", "ab"}, {"-s", ""}, {"--separator=ab"}, {"-s", "é"}, {"-s", "ab", "-h"}}) {

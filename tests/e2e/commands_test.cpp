@@ -669,18 +669,97 @@ TEST(Clipboard, ProgramKilledBySignalIsAFailure) {
     quit(s);
 }
 
-TEST(Clipboard, NeitherProgramFoundIsReported) {
-    bin_dir bin; // cat alone
-    // A path longer than a pipe holds: the write meets a reader that is gone.
+// After xsel and wl-copy, xclip and then pbcopy, each with its own
+// arguments, when those before it are not on PATH.
+TEST(Clipboard, XclipThenPbcopyFollowWhenTheOthersAreMissing) {
+    struct program_case {
+        std::vector<std::string> installed;
+        std::string used;
+        std::string args; // as the program saw them: their number, then each
+    };
+    const std::vector<program_case> cases{
+        {{"xclip", "pbcopy"}, "xclip", "2\n-selection\nclipboard\n"},
+        {{"pbcopy"}, "pbcopy", "0\n"},
+    };
+    for (const program_case& c : cases) {
+        SCOPED_TRACE(c.used);
+        bin_dir bin;
+        for (const std::string& name : c.installed)
+            bin.fake(name, "clipboard-program");
+        e2e::session s(clipboard_viewer(bin));
+        start(s);
+        s.send("jj");
+        s.send("y");
+        ASSERT_TRUE(wait_status(s, "Copied: src/main.c")) << s.dump();
+        EXPECT_EQ(read_file(s.home() + "/" + c.used + ".in"), "src/main.c");
+        EXPECT_EQ(read_file(s.home() + "/" + c.used + ".args"), c.args);
+        for (const std::string& name : c.installed) {
+            if (name != c.used) {
+                EXPECT_FALSE(fs::exists(s.home() + "/" + name + ".in")) << name;
+            }
+        }
+        quit(s);
+    }
+}
+
+// With no program to be found, and over ssh or inside tmux or screen
+// whatever is installed, the path goes to the terminal's own clipboard: the
+// OSC 52 sequence, wrapped for the multiplexer, holding nothing but the
+// base64 of the path, however hostile the name.
+TEST(Clipboard, TerminalTakesThePathAsOsc52) {
+    const std::string hostile = "evil/\x1b]52;c;aGk=\x07\x1b[2J\x1b[31mred\x9b\x07\xff";
+    const std::string hostile_base64 = "ZXZpbC8bXTUyO2M7YUdrPQcbWzJKG1szMW1yZWSbB/8=";
+    // 100000 bytes: more than a pipe or a terminal's input buffer holds.
     const std::string long_name(100000, 'n');
-    for (const std::string& list : {LIST, long_name + "\n"}) {
-        e2e::session s(clipboard_viewer(bin, "", list));
+    std::string long_base64;
+    for (int i = 0; i < 33333; ++i)
+        long_base64 += "bm5u"; // "nnn"
+    long_base64 += "bg==";     // the last "n"
+
+    struct terminal_case {
+        const char* name;
+        std::map<std::string, std::string> env;
+        bool xsel_installed;
+        std::string path;
+        std::string sequence; // exactly what reaches the terminal
+    };
+    const std::string bare = "\x1b]52;c;" + hostile_base64 + "\x07";
+    const std::vector<terminal_case> cases{
+        {"no program", {}, false, hostile, bare},
+        {"no program, long name", {}, false, long_name, "\x1b]52;c;" + long_base64 + "\x07"},
+        {"over ssh", {{"SSH_TTY", "/dev/pts/7"}}, true, hostile, bare},
+        {"inside tmux",
+         {{"TMUX", "/tmp/tmux-0/default,1,0"}},
+         true,
+         hostile,
+         "\x1bPtmux;\x1b" + bare + "\x1b\\"},
+        {"inside screen", {{"STY", "1.pts-0.host"}}, true, hostile, "\x1bP" + bare + "\x1b\\"},
+    };
+    for (const terminal_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bin_dir bin;
+        if (c.xsel_installed) bin.fake("xsel", "xsel");
+        e2e::launch how = clipboard_viewer(bin, "", c.path + "\n");
+        for (const auto& [name, value] : c.env)
+            how.env[name] = value;
+        e2e::session s(how);
         ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
             << s.dump();
+        s.send("G");
         s.send("y");
-        ASSERT_TRUE(wait_status(s, "Failed to copy: neither xsel nor wl-copy were found"))
+        ASSERT_TRUE(wait_status_prefix(s, "Copied through the terminal: " + c.path.substr(0, 5)))
             << s.dump();
-        expect_colors(s, WHITE, RED);
+        expect_colors(s, BLACK, WHITE);
+        const std::string& raw = s.raw_output();
+        const size_t at = raw.find(c.sequence);
+        const size_t osc = raw.find("]52;");
+        ASSERT_NE(at, std::string::npos)
+            << (osc == std::string::npos ? "no OSC 52" : escaped(raw.substr(osc - 8, 120)));
+        EXPECT_EQ(raw.find(c.sequence, at + 1), std::string::npos) << "sent twice";
+        // The name's own escape sequences were drawn as substitutes only.
+        EXPECT_EQ(raw.find("\x1b]52;c;aGk="), std::string::npos);
+        EXPECT_EQ(raw.find("\x1b[31mred"), std::string::npos);
+        EXPECT_FALSE(fs::exists(s.home() + "/xsel.in"));
         quit(s);
     }
 }

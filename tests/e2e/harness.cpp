@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -366,6 +367,12 @@ void session::start(const launch& how) {
     fs::create_directories(fs::path(d->home) / ".config");
     for (const auto& [relative, content] : how.home_files)
         write_file(fs::path(d->home) / relative, content);
+    const bool change_user = how.user && geteuid() == 0;
+    if (change_user) {
+        for (const auto& entry : fs::recursive_directory_iterator(d->temp_dir))
+            if (lchown(entry.path().c_str(), *how.user, *how.user) != 0) fail("lchown");
+        if (lchown(d->temp_dir.c_str(), *how.user, *how.user) != 0) fail("lchown");
+    }
 
     // The environment, built before fork: the child only execs.
     std::map<std::string, std::string> env;
@@ -428,9 +435,14 @@ void session::start(const launch& how) {
         // Only async-signal-safe calls from here on.
         setsid();
         ioctl(slave_fd, TIOCSCTTY, 0);
-        dup2(stdin_source.get(), 0);
-        dup2(out_pipe[1].get(), 1);
-        dup2(err_pipe[1].get(), 2);
+        using streams = launch::on_terminal;
+        dup2(how.terminal_streams != streams::NONE ? slave_fd : stdin_source.get(), 0);
+        dup2(how.terminal_streams == streams::ALL ? slave_fd : out_pipe[1].get(), 1);
+        dup2(how.terminal_streams == streams::ALL ? slave_fd : err_pipe[1].get(), 2);
+        if (!how.cwd.empty() && chdir(how.cwd.c_str()) != 0) _exit(126);
+        if (change_user &&
+            (setgroups(0, nullptr) != 0 || setgid(*how.user) != 0 || setuid(*how.user) != 0))
+            _exit(126);
         if (syscall(SYS_close_range, 3U, ~0U, 0U) != 0)
             for (int fd = 3; fd < 1024; ++fd)
                 close(fd);

@@ -35,6 +35,14 @@ struct launch {
     // Files written under the private HOME before the start, by path relative
     // to it (e.g. ".config/korvel/config"); folders are created as needed.
     std::map<std::string, std::string> home_files;
+    // Standard streams that are the terminal itself rather than the above:
+    // INPUT for a program started with nothing piped in, ALL for a shell.
+    enum class on_terminal { NONE, INPUT, ALL };
+    on_terminal terminal_streams = on_terminal::NONE;
+    std::string cwd; // working directory; the test's own when empty
+    // When the test runs as root, the program runs as this user and group
+    // (for permission bits to count), and the private HOME becomes theirs.
+    std::optional<uid_t> user;
 };
 
 // Mouse actions, for session::send_mouse.

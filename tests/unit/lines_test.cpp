@@ -86,6 +86,10 @@ TEST_P(ReadingRules, GivesTheLines) {
     read_result result = read_bytes(c.input, c.separator, c.nul_only);
     EXPECT_EQ(result.rc, 0);
     EXPECT_EQ(result.lines, c.expected);
+    // A list already in memory splits the same way.
+    input_lines in_memory;
+    split_lines(c.input, c.separator, c.nul_only, in_memory);
+    EXPECT_EQ(texts(in_memory), c.expected);
 }
 
 using namespace std::string_literals;
@@ -113,6 +117,29 @@ INSTANTIATE_TEST_SUITE_P(
         reading_case{"nul_only_empty_lines", "\0\n\0"s, '/', {"/", "\n/"}, true},
         reading_case{"nul_only_empty_input", "", '/', {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Split at NUL bytes only, as the walker's list is: newlines are part of a
+// name.
+TEST(SplitLines, NulOnlyKeepsNewlinesInNames) {
+    struct split_case {
+        std::string input;
+        std::vector<std::string> expected;
+    };
+    const split_case cases[] = {
+        {"", {}},
+        {"a\0b\0"s, {"a/", "b/"}},
+        {"new\nline\0last"s, {"new\nline/", "last/"}},
+        {"\n\0\0"s, {"\n/", "/"}},
+        {"dir/\0"s, {"dir/"}},
+    };
+    for (const split_case& c : cases) {
+        SCOPED_TRACE(c.input);
+        input_lines lines;
+        split_lines(c.input, '/', true, lines);
+        EXPECT_EQ(texts(lines), c.expected);
+        EXPECT_EQ(lines.count, c.expected.size());
+    }
+}
 
 TEST(GetLines, RecordHoldsCountAndArena) {
     FILE* stream = tmpfile();
@@ -161,6 +188,21 @@ TEST(GetLines, LargeInputFromAFile) {
     ASSERT_TRUE(get_lines(stream, '/', lines).ok());
     fclose(stream);
     EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
+}
+
+TEST(SplitLines, LargeInputInMemory) {
+    const std::string bytes = large_input();
+    input_lines lines;
+    split_lines(bytes, '/', false, lines);
+    EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
+    // NUL bytes only: newlines become part of the texts.
+    std::string nul_ended = bytes;
+    std::replace(nul_ended.begin(), nul_ended.end(), '\n', '\x01');
+    split_lines(bytes, '/', true, lines);
+    std::vector<std::string> expected = reference_lines(nul_ended, '/');
+    for (std::string& text : expected)
+        std::replace(text.begin(), text.end(), '\x01', '\n');
+    EXPECT_EQ(texts(lines), expected);
 }
 
 TEST(GetLines, LargeInputFromAPipe) {
