@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -54,26 +53,11 @@ void PrintTo(const shell_setup& setup, std::ostream* out) {
     *out << setup.name;
 }
 
-// Whether the usage text offers --print0, which the bindings pick with.
-bool korvel_has_print0() {
-    FILE* help = popen(KORVEL_BINARY " --help", "r");
-    if (help == nullptr) return false;
-    std::string text;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, help)) > 0;)
-        text.append(buffer, n);
-    pclose(help);
-    return text.find("--print0") != std::string::npos;
-}
-
 // Names that a careless quote would break: blanks, a quote, a newline, an
 // escape sequence, a leading dash.
 class ShellBindings : public testing::TestWithParam<shell_setup> {
   protected:
     void SetUp() override {
-        // Until -0/--print0 lands beside this, every pick would end on an
-        // unknown option. To go once both are in.
-        if (!korvel_has_print0()) GTEST_SKIP() << "korvel has no --print0 yet";
         char pattern[] = "/tmp/korvel-shell-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr) << strerror(errno);
         root = pattern;
