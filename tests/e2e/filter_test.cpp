@@ -161,19 +161,19 @@ TEST(SearchAsYouType, EachEditGoesToTheMatchAndEscapeGoesBack) {
     ASSERT_TRUE(shows(s, {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md",
                           "▶ src"},
                       " /m "));
-    EXPECT_EQ(bold_row(s), 2);
+    EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 2; })) << s.dump();
     // Another match: what the last one opened is folded again.
     s.send("a");
     ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▶ util"}, " /ma "));
-    EXPECT_EQ(bold_row(s), 3);
+    EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 3; })) << s.dump();
     s.send("x");
     ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▶ src"}, " /max  Pattern not found"));
-    EXPECT_EQ(bold_row(s), 0); // back where the search started
+    EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 0; })) << s.dump(); // back where the search started
     s.send(e2e::KEY_BACKSPACE);
     ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▶ util"}, " /ma "));
     s.send(e2e::KEY_ESC);
     ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▶ src"}, " docs "));
-    EXPECT_EQ(bold_row(s), 0);
+    EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 0; })) << s.dump();
 
     // Enter confirms as the preview showed; the rank of each match follows.
     s.send("/md\r");
