@@ -4,16 +4,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
-
-namespace {
 
 size_t page_size() {
     static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     return page;
 }
+
+namespace {
 
 size_t round_up(size_t n) { return (n + page_size() - 1) & ~(page_size() - 1); }
 size_t round_down(size_t n) { return n & ~(page_size() - 1); }
@@ -58,10 +59,10 @@ outcome mapping::of_file(int fd, size_t size, mapping& out) {
     return {};
 }
 
-void mapping::release(size_t begin, size_t end) {
-    size_t first = round_up(begin);
-    size_t last = round_down(end);
-    if (last > first) madvise(data_ + first, last - first, MADV_DONTNEED);
+void release_pages(const void* begin, const void* end) {
+    size_t first = round_up(reinterpret_cast<uintptr_t>(begin));
+    size_t last = round_down(reinterpret_cast<uintptr_t>(end));
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 void mapping::trim(size_t size) {

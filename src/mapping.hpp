@@ -6,6 +6,13 @@
 
 #include "outcome.hpp"
 
+size_t page_size();
+
+// Gives the whole pages inside [begin, end) of memory this process owns back
+// to the system, for input that has been used up: they read as zero again,
+// or as the file's bytes in a mapping of a file.
+void release_pages(const void* begin, const void* end);
+
 class mapping {
   public:
     mapping() = default;
@@ -25,9 +32,8 @@ class mapping {
     char* data() const { return data_; }
     size_t size() const { return size_; }
 
-    // Gives the whole pages inside [begin, end) back to the system: they
-    // read as zero again (anonymous) or as the file's bytes (a file).
-    void release(size_t begin, size_t end);
+    // release_pages over [begin, end) of the mapping.
+    void release(size_t begin, size_t end) { release_pages(data_ + begin, data_ + end); }
     // Unmaps the whole pages past the first size bytes.
     void trim(size_t size);
 

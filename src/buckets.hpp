@@ -1,0 +1,122 @@
+// Splitting the input into buckets of lines, so that sorting each bucket on
+// its own sorts the whole list: every line of a bucket comes, in the order
+// of sort_lines, before every line of the next one. The lines are copied into
+// an arena on the way, in chunks that each hold lines of one bucket, so a
+// bucket's texts lie close together when it is sorted.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mapping.hpp"
+#include "raw_array.hpp"
+
+// How the input's lines end, and the separator each text ends with.
+struct line_format {
+    char separator = '/';
+    bool nul_only = false; // a line ends at a NUL byte only, not at a newline
+};
+
+// A part of the input in memory that holds whole lines; only the input's
+// last part may end without a line end.
+struct input_part {
+    const char* data;
+    size_t size;
+};
+
+// The end of the line that starts at p: its newline or NUL byte, or end.
+const char* line_end(const char* p, const char* end, bool nul_only);
+
+// The texts that separate the buckets, in the order of sort_lines. A line
+// goes into the bucket after the last splitter that sorts before it or
+// equals it. Splitters are compared eight bytes at a time, level by level:
+// the ones whose first eight bytes equal the line's narrow the search for the
+// next eight.
+class splitter_set {
+  public:
+    splitter_set() = default; // one bucket
+    // Any texts without NUL bytes, in any order.
+    explicit splitter_set(std::vector<std::string> texts);
+
+    size_t bucket_count() const { return texts_.size() + 1; }
+    // The bucket of an input line: its bytes without the line end, as the
+    // text it becomes once the separator is appended.
+    size_t bucket_of(const char* line, size_t length, char separator) const;
+
+  private:
+    uint64_t word(size_t splitter, size_t level) const { return words_[first_[splitter] + level]; }
+    size_t count_ties(const char* line, size_t length, char separator, size_t from,
+                      size_t to) const;
+
+    std::vector<std::string> texts_; // sorted
+    // The keys of each splitter's compared text, eight bytes each, up to and
+    // including the one that holds its end.
+    std::vector<uint64_t> words_;
+    std::vector<uint32_t> first_;
+};
+
+// Splitters for about `buckets` buckets of equal size, from lines picked at
+// evenly spread random places of the input.
+splitter_set sample_splitters(const std::vector<input_part>& input, const line_format& format,
+                              size_t buckets);
+
+// The memory the texts are copied into: chunks taken by any thread.
+class bucket_arena {
+  public:
+    static constexpr size_t CHUNK = size_t{1} << 18;
+
+    // Room for the texts of input_bytes bytes of input, copied by `writers`
+    // threads into `buckets` buckets.
+    bucket_arena(size_t input_bytes, size_t buckets, unsigned writers);
+
+    // At least `bytes` bytes, a whole number of chunks, so that giving them
+    // back frees whole pages.
+    char* take(size_t bytes);
+    size_t used() const { return used_.load(std::memory_order_relaxed); }
+
+  private:
+    mapping memory_;
+    std::atomic<size_t> used_{0};
+};
+
+// The lines of one bucket that one thread copied.
+struct bucket_part {
+    raw_array<char*> lines;
+    std::vector<std::pair<char*, size_t>> chunks;
+    char* cursor = nullptr;
+    char* end = nullptr;
+};
+
+// Copies lines into their buckets: one per thread.
+class bucket_writer {
+  public:
+    bucket_writer(const splitter_set& splitters, bucket_arena& arena, const line_format& format,
+                  size_t expected_lines_per_part);
+
+    // Every this many bytes of input, write() reports how far it has come.
+    static constexpr size_t PACE_BYTES = size_t{1} << 18;
+
+    // Copies every line of [begin, end), which starts at a line's start
+    // and ends after a line end or at the end of the input. Now and then it
+    // calls pace with the end of the input used up and the lines so far;
+    // when pace answers false it stops and returns false.
+    bool write(const char* begin, const char* end,
+               const std::function<bool(const char* done, uint64_t lines)>& pace);
+
+    std::vector<bucket_part>& parts() { return parts_; }
+    uint64_t lines() const { return lines_; }
+
+  private:
+    void new_chunk(bucket_part& part, size_t need);
+
+    const splitter_set& splitters_;
+    bucket_arena& arena_;
+    line_format format_;
+    std::vector<bucket_part> parts_;
+    uint64_t lines_ = 0;
+};

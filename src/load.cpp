@@ -1,0 +1,365 @@
+#include "load.hpp"
+
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "buckets.hpp"
+#include "helper_threads.hpp"
+#include "lines.hpp"
+#include "mapping.hpp"
+#include "read_input.hpp"
+#include "tick_pacer.hpp"
+
+namespace {
+
+// The tree takes a sorted bucket in slices of this many lines, with a look
+// at the tick between two.
+constexpr uint64_t BUILD_SLICE = uint64_t{1} << 14;
+constexpr size_t MAX_BUCKETS = size_t{1} << 16;
+constexpr unsigned MAX_THREADS = 64;
+// How long the main thread waits for a helper before it looks at the tick.
+constexpr std::chrono::milliseconds HELPER_WAIT{2};
+
+unsigned cores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Whoever owns the bytes of the input: a mapped file, the blocks read from a
+// pipe, or a buffer handed over.
+struct input_owner {
+    mapping file;
+    read_blocks blocks;
+    std::string buffer;
+
+    void clear() {
+        file = mapping();
+        blocks = read_blocks();
+        buffer = std::string();
+    }
+};
+
+// Cuts the input into one stretch of whole lines per thread, of about equal
+// size.
+std::vector<std::vector<input_part>> split_between(const std::vector<input_part>& input,
+                                                   unsigned threads, bool nul_only) {
+    size_t total = 0;
+    for (const input_part& part : input) total += part.size;
+    // The cuts, as offsets in the whole input, each right after a line end.
+    std::vector<size_t> cuts{0};
+    for (unsigned k = 1; k < threads; k++) {
+        size_t at = std::max(total / threads * k, cuts.back());
+        size_t base = 0, p = 0;
+        while (p < input.size() && at >= base + input[p].size) base += input[p++].size;
+        if (p < input.size()) {
+            const char* begin = input[p].data;
+            const char* end = begin + input[p].size;
+            const char* stop = line_end(begin + (at - base), end, nul_only);
+            at = base + (stop == end ? input[p].size : static_cast<size_t>(stop - begin) + 1);
+        }
+        cuts.push_back(at);
+    }
+    cuts.push_back(total);
+
+    std::vector<std::vector<input_part>> stretches(threads);
+    size_t base = 0;
+    for (const input_part& part : input) {
+        for (unsigned t = 0; t < threads; t++) {
+            size_t from = std::max(cuts[t], base), to = std::min(cuts[t + 1], base + part.size);
+            if (from < to) stretches[t].push_back({part.data + (from - base), to - from});
+        }
+        base += part.size;
+    }
+    return stretches;
+}
+
+// Tells the helpers to stop when it goes, unless disarmed.
+struct helper_stopper {
+    std::atomic<bool>& stop;
+    bool armed = true;
+    ~helper_stopper() {
+        if (armed) stop.store(true, std::memory_order_relaxed);
+    }
+};
+
+// One load, from the input in memory to the tree: the lines are split into
+// buckets and copied by every thread, each taking a stretch of the input;
+// then every thread sorts buckets, lowest first, and the main thread builds
+// the tree from each bucket once it and all before it are sorted.
+class pipeline {
+  public:
+    pipeline(const load_options& options, load_progress& progress, tick_pacer& pacer,
+             input_owner& owner, std::vector<input_part> input, bool reader_counted)
+        : options_(options), progress_(progress), pacer_(pacer), owner_(owner),
+          input_(std::move(input)), reader_counted_(reader_counted),
+          format_{options.separator, options.nul_only} {}
+
+    load_result run(path_tree& out);
+
+  private:
+    bool split(unsigned threads);
+    bool write_stretch(unsigned thread, const std::vector<input_part>& stretch);
+    bool sort_bucket(size_t bucket, const std::function<bool()>& keep_going);
+    bool build_bucket(size_t bucket, path_tree::builder& builder);
+    void sort_and_build(unsigned threads, path_tree& out);
+    // Stops the helpers and tells the main thread whether it still may go on.
+    bool go_on() {
+        if (pacer_.check()) return true;
+        stop_.store(true, std::memory_order_relaxed);
+        return false;
+    }
+
+    const load_options& options_;
+    load_progress& progress_;
+    tick_pacer& pacer_;
+    input_owner& owner_;
+    std::vector<input_part> input_;
+    bool reader_counted_;
+    line_format format_;
+    std::atomic<bool> stop_{false};
+    outcome failure_;
+
+    splitter_set splitters_;
+    std::unique_ptr<bucket_arena> arena_;
+    std::vector<std::unique_ptr<bucket_writer>> writers_;
+
+    // The sorted buckets, each made of the parts every writer copied.
+    std::vector<raw_array<char*>> sorted_lines_;
+    std::unique_ptr<std::atomic<bool>[]> sorted_;
+    std::atomic<size_t> next_to_sort_{0};
+    std::mutex sorted_mutex_;
+    std::condition_variable sorted_signal_;
+};
+
+bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& stretch) {
+    bucket_writer& writer = *writers_[thread];
+    uint64_t counted_lines = 0;
+    for (const input_part& part : stretch) {
+        const char* released = part.data;
+        const char* counted = part.data;
+        auto pace = [&](const char* done, uint64_t lines) {
+            // The input behind is used up: its memory goes, so that the copy
+            // does not double what the load holds.
+            release_pages(released, done);
+            released = std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
+            if (!reader_counted_) {
+                progress_.bytes.fetch_add(static_cast<uint64_t>(done - counted),
+                                          std::memory_order_relaxed);
+                progress_.lines.fetch_add(lines - counted_lines, std::memory_order_relaxed);
+            }
+            counted = done;
+            counted_lines = lines;
+            if (thread == 0) return go_on();
+            return !stop_.load(std::memory_order_relaxed);
+        };
+        if (!writer.write(part.data, part.data + part.size, pace)) return false;
+    }
+    return true;
+}
+
+bool pipeline::split(unsigned threads) {
+    const std::vector<std::vector<input_part>> stretches =
+        split_between(input_, threads, format_.nul_only);
+    helper_threads helpers(threads - 1, [&](unsigned helper) {
+        write_stretch(helper, stretches[helper]);
+    });
+    // Should the main thread's part throw, the helpers stop before they
+    // are joined.
+    helper_stopper stop_helpers{stop_};
+    if (write_stretch(0, stretches[0])) {
+        while (!helpers.wait_for(HELPER_WAIT))
+            if (!go_on()) break;
+    }
+    helpers.join();
+    stop_helpers.armed = false;
+    return !pacer_.cancelled();
+}
+
+bool pipeline::sort_bucket(size_t bucket, const std::function<bool()>& keep_going) {
+    // The parts of the bucket, one after the other in the first one's array.
+    raw_array<char*>& lines = sorted_lines_[bucket];
+    for (auto& writer : writers_) {
+        raw_array<char*>& part = writer->parts()[bucket].lines;
+        if (lines.data == nullptr) {
+            lines.data = part.data;
+            lines.size = part.size;
+            lines.capacity = part.capacity;
+            part.release();
+            continue;
+        }
+        lines.reserve(lines.size + part.size);
+        if (part.size > 0) memcpy(lines.data + lines.size, part.data, part.size * sizeof(char*));
+        lines.size += part.size;
+        part.resize_storage(0);
+        part.size = 0;
+    }
+    if (!sort_lines(lines.data, lines.size, keep_going)) return false;
+    {
+        std::lock_guard<std::mutex> lock(sorted_mutex_);
+        sorted_[bucket].store(true, std::memory_order_release);
+    }
+    sorted_signal_.notify_all();
+    return true;
+}
+
+bool pipeline::build_bucket(size_t bucket, path_tree::builder& builder) {
+    raw_array<char*>& lines = sorted_lines_[bucket];
+    for (uint64_t k = 0; k < lines.size; k += BUILD_SLICE) {
+        const outcome added = builder.add(lines.data + k, std::min(BUILD_SLICE, lines.size - k));
+        if (!added) {
+            failure_ = added;
+            stop_.store(true, std::memory_order_relaxed);
+            return false;
+        }
+        if (!go_on()) return false;
+    }
+    // The builder keeps nothing of these texts: their memory goes.
+    for (auto& writer : writers_)
+        for (const auto& [chunk, size] : writer->parts()[bucket].chunks)
+            release_pages(chunk, chunk + size);
+    lines.resize_storage(0);
+    lines.size = 0;
+    return true;
+}
+
+void pipeline::sort_and_build(unsigned threads, path_tree& out) {
+    const size_t buckets = splitters_.bucket_count();
+    uint64_t total_lines = 0;
+    for (auto& writer : writers_) total_lines += writer->lines();
+    path_tree::builder builder(format_.separator, options_.fold_by_default, total_lines,
+                               arena_->used());
+    sorted_lines_ = std::vector<raw_array<char*>>(buckets);
+    sorted_.reset(new std::atomic<bool>[buckets]);
+    for (size_t b = 0; b < buckets; b++) sorted_[b].store(false, std::memory_order_relaxed);
+
+    helper_threads helpers(threads - 1, [&](unsigned) {
+        const std::function<bool()> keep_going = [this] {
+            return !stop_.load(std::memory_order_relaxed);
+        };
+        try {
+            while (keep_going()) {
+                size_t bucket = next_to_sort_.fetch_add(1, std::memory_order_relaxed);
+                if (bucket >= buckets || !sort_bucket(bucket, keep_going)) break;
+            }
+        } catch (...) {
+            // The main thread may be waiting for the bucket this one had.
+            stop_.store(true, std::memory_order_relaxed);
+            throw;
+        }
+    });
+    helper_stopper stop_helpers{stop_};
+
+    const std::function<bool()> keep_going = [this] { return go_on(); };
+    size_t next_to_build = 0;
+    while (next_to_build < buckets) {
+        if (sorted_[next_to_build].load(std::memory_order_acquire)) {
+            if (!build_bucket(next_to_build, builder)) return;
+            next_to_build++;
+            continue;
+        }
+        size_t bucket = next_to_sort_.fetch_add(1, std::memory_order_relaxed);
+        if (bucket < buckets) {
+            if (!sort_bucket(bucket, keep_going)) return;
+            continue;
+        }
+        progress_.phase.store(load_phase::BUILDING, std::memory_order_relaxed);
+        std::unique_lock<std::mutex> lock(sorted_mutex_);
+        sorted_signal_.wait_for(lock, HELPER_WAIT, [&] {
+            return sorted_[next_to_build].load(std::memory_order_acquire);
+        });
+        lock.unlock();
+        if (stop_.load(std::memory_order_relaxed)) {
+            helpers.join(); // throws what stopped a helper
+            return;
+        }
+        if (!go_on()) return;
+    }
+    progress_.phase.store(load_phase::BUILDING, std::memory_order_relaxed);
+    helpers.join();
+    builder.finish(out);
+}
+
+load_result pipeline::run(path_tree& out) {
+    out = path_tree();
+    size_t total = 0;
+    for (const input_part& part : input_) total += part.size;
+    if (total == 0) return {};
+
+    const load_tuning& tuning = options_.tuning;
+    unsigned threads = options_.threads != 0 ? options_.threads : cores();
+    threads = static_cast<unsigned>(
+        std::clamp<size_t>(total / std::max<size_t>(tuning.thread_bytes, 1), 1,
+                           std::min(threads, MAX_THREADS)));
+    size_t buckets = (total + tuning.bucket_bytes - 1) / std::max<size_t>(tuning.bucket_bytes, 1);
+    // Enough buckets that no thread waits long for another at the end.
+    if (threads > 1) buckets = std::max<size_t>(buckets, 4 * threads);
+    buckets = std::min(buckets, MAX_BUCKETS);
+
+    splitters_ = sample_splitters(input_, format_, buckets);
+    buckets = splitters_.bucket_count();
+    arena_ = std::make_unique<bucket_arena>(total, buckets, threads);
+    // Paths average some tens of bytes: reserving for 48-byte lines spares
+    // most of the growing.
+    const size_t expected = total / 48 / (buckets * threads) + 16;
+    for (unsigned t = 0; t < threads; t++)
+        writers_.push_back(std::make_unique<bucket_writer>(splitters_, *arena_, format_, expected));
+
+    if (!split(threads)) return {{}, true};
+    owner_.clear();
+    input_.clear();
+
+    progress_.phase.store(load_phase::SORTING, std::memory_order_relaxed);
+    sort_and_build(threads, out);
+    if (!failure_.ok()) return {failure_, false};
+    if (pacer_.cancelled()) {
+        out = path_tree();
+        return {{}, true};
+    }
+    return {};
+}
+
+} // namespace
+
+load_result load_fd(int fd, const load_options& options, load_progress& progress,
+                    path_tree& out) {
+    out = path_tree();
+    tick_pacer pacer(options, progress);
+    input_owner owner;
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+        return {outcome::failuref("failed to read input: %s", strerror(errno)), false};
+    // A file is mapped whole; one the system will not map, or that claims no
+    // size (as files under /proc do), is read like a pipe.
+    if (S_ISREG(info.st_mode) && info.st_size > 0 &&
+        mapping::of_file(fd, static_cast<size_t>(info.st_size), owner.file).ok()) {
+        std::vector<input_part> input{{owner.file.data(), owner.file.size()}};
+        return pipeline(options, progress, pacer, owner, std::move(input), false).run(out);
+    }
+    const outcome read = read_input(fd, {options.separator, options.nul_only},
+                                    options.tuning.read_block, pacer, progress, owner.blocks);
+    if (!read) return {read, false};
+    if (pacer.cancelled()) return {{}, true};
+    std::vector<input_part> input = owner.blocks.parts;
+    return pipeline(options, progress, pacer, owner, std::move(input), true).run(out);
+}
+
+load_result load_buffer(std::string&& bytes, const load_options& options,
+                        load_progress& progress, path_tree& out) {
+    out = path_tree();
+    tick_pacer pacer(options, progress);
+    input_owner owner;
+    owner.buffer = std::move(bytes);
+    std::vector<input_part> input{{owner.buffer.data(), owner.buffer.size()}};
+    return pipeline(options, progress, pacer, owner, std::move(input), false).run(out);
+}
