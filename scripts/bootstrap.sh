@@ -6,7 +6,7 @@ set -eu
 packages="make cmake ninja-build g++ pkg-config libncurses-dev libgtest-dev libgmock-dev libvterm-dev"
 case "${1:-}" in
     --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
-    --bench) packages="$packages python3" ;;
+    --bench) packages="$packages python3 fzf" ;;
 esac
 
 missing=""
