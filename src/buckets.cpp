@@ -195,36 +195,57 @@ splitter_set sample_splitters(const std::vector<input_part>& input, const line_f
     return splitter_set(std::move(chosen));
 }
 
-bucket_arena::bucket_arena(size_t input_bytes, size_t buckets, unsigned writers) {
+bucket_arena::bucket_arena(size_t input_bytes, size_t buckets, unsigned writers)
+    : buckets_(buckets), writers_(writers) {
     // A text takes at most one byte more than its line with its line end,
-    // so the texts take at most twice the input. A chunk is left behind
-    // with less room than the next text needs, and a chunk for a long text
-    // is rounded up by less than the text: each wastes less than the texts
-    // it holds. Every writer keeps one chunk open per bucket. Pages are
-    // taken only where written.
+    // so the texts take at most twice the input. Homes have room for four
+    // times a part's share, which the sampled splitters make likely to be
+    // enough; a chunk is left behind only with less room than the next text
+    // needs, and one for a long text is rounded up by less than the text, so
+    // the chunks waste less than they hold.
+    const size_t page = page_size();
+    size_t share = input_bytes / (buckets * writers) + 1;
+    home_size_ = (4 * share + CHUNK + page - 1) / page * page;
+    overflow_begin_ = buckets * writers * home_size_;
     size_t texts = 2 * input_bytes + 2;
-    memory_ = mapping::anonymous(3 * texts + (size_t{writers} * buckets + 1) * CHUNK);
+    memory_ = mapping::anonymous(overflow_begin_ + 3 * texts + (buckets * writers + 1) * CHUNK);
 }
 
 char* bucket_arena::take(size_t bytes) {
     size_t size = (bytes + CHUNK - 1) / CHUNK * CHUNK;
-    size_t at = used_.fetch_add(size, std::memory_order_relaxed);
+    size_t at = overflow_begin_ + overflow_used_.fetch_add(size, std::memory_order_relaxed);
     KORVEL_CHECK(at + size <= memory_.size());
-    return memory_.data() + at;
+    char* chunk = memory_.data() + at;
+    populate_pages(chunk, chunk + size);
+    return chunk;
 }
 
 bucket_writer::bucket_writer(const splitter_set& splitters, bucket_arena& arena,
-                             const line_format& format, size_t expected_lines_per_part)
+                             const line_format& format, size_t expected_lines_per_part,
+                             unsigned writer)
     : splitters_(splitters), arena_(arena), format_(format), parts_(splitters.bucket_count()) {
-    for (bucket_part& part : parts_) part.lines.reserve(expected_lines_per_part);
+    for (size_t b = 0; b < parts_.size(); b++) {
+        bucket_part& part = parts_[b];
+        part.cursor = part.populated = arena.home(b, writer);
+        part.end = part.cursor + arena.home_size();
+        part.lines.reserve(expected_lines_per_part);
+        populate_pages(part.lines.data, part.lines.data + part.lines.capacity);
+    }
 }
 
-void bucket_writer::new_chunk(bucket_part& part, size_t need) {
-    char* chunk = arena_.take(need);
-    size_t size = (need + bucket_arena::CHUNK - 1) / bucket_arena::CHUNK * bucket_arena::CHUNK;
-    part.chunks.emplace_back(chunk, size);
-    part.cursor = chunk;
-    part.end = chunk + size;
+void bucket_writer::make_room(bucket_part& part, size_t need) {
+    if (static_cast<size_t>(part.end - part.cursor) < need) {
+        char* chunk = arena_.take(need);
+        size_t size = (need + bucket_arena::CHUNK - 1) / bucket_arena::CHUNK * bucket_arena::CHUNK;
+        part.chunks.emplace_back(chunk, size);
+        part.cursor = chunk;
+        part.end = part.populated = chunk + size;
+        return;
+    }
+    // The home is mapped a chunk ahead of the texts.
+    char* want = std::min(part.end, part.cursor + need + bucket_arena::CHUNK);
+    populate_pages(part.populated, want);
+    part.populated = want;
 }
 
 bool bucket_writer::write(const char* begin, const char* end,
@@ -251,7 +272,7 @@ bool bucket_writer::write(const char* begin, const char* end,
         bool add_separator = length == 0 || pos[length - 1] != separator;
         size_t need = length + add_separator + 1;
         bucket_part& part = parts_[single ? 0 : splitters_.bucket_of(pos, length, separator)];
-        if (static_cast<size_t>(part.end - part.cursor) < need) new_chunk(part, need);
+        if (static_cast<size_t>(part.populated - part.cursor) < need) make_room(part, need);
         char* text = part.cursor;
         memcpy(text, pos, length);
         if (add_separator) text[length++] = separator;

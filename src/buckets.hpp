@@ -1,8 +1,8 @@
 // Splitting the input into buckets of lines, so that sorting each bucket on
 // its own sorts the whole list: every line of a bucket comes, in the order
 // of sort_lines, before every line of the next one. The lines are copied into
-// an arena on the way, in chunks that each hold lines of one bucket, so a
-// bucket's texts lie close together when it is sorted.
+// an arena on the way, each bucket's texts close together, so that they stay
+// in the cache while it is sorted.
 #pragma once
 
 #include <atomic>
@@ -65,38 +65,57 @@ class splitter_set {
 splitter_set sample_splitters(const std::vector<input_part>& input, const line_format& format,
                               size_t buckets);
 
-// The memory the texts are copied into: chunks taken by any thread.
+// The memory the texts are copied into. Each bucket part (the lines of one
+// bucket that one writer copies) has a home of its own with room for several
+// times its expected share, and the homes lie in bucket order, so that the
+// buckets built so far free one stretch of memory; a part that outgrows its
+// home goes on in chunks taken after all the homes. Only the pages written
+// take memory.
 class bucket_arena {
   public:
-    static constexpr size_t CHUNK = size_t{1} << 18;
+    static constexpr size_t CHUNK = size_t{1} << 16;
 
-    // Room for the texts of input_bytes bytes of input, copied by `writers`
-    // threads into `buckets` buckets.
     bucket_arena(size_t input_bytes, size_t buckets, unsigned writers);
 
-    // At least `bytes` bytes, a whole number of chunks, so that giving them
-    // back frees whole pages.
+    char* home(size_t bucket, unsigned writer) const {
+        return memory_.data() + (bucket * writers_ + writer) * home_size_;
+    }
+    size_t home_size() const { return home_size_; }
+    // Where the homes of the buckets before this one end.
+    char* homes_end(size_t bucket) const { return home(bucket, 0); }
+    // At least `bytes` bytes after the homes, a whole number of chunks, for
+    // any thread.
     char* take(size_t bytes);
-    size_t used() const { return used_.load(std::memory_order_relaxed); }
+    // An upper bound of the bytes written.
+    size_t used() const {
+        return buckets_ * writers_ * home_size_ + overflow_used_.load(std::memory_order_relaxed);
+    }
 
   private:
     mapping memory_;
-    std::atomic<size_t> used_{0};
+    size_t buckets_;
+    unsigned writers_;
+    size_t home_size_;
+    size_t overflow_begin_;
+    std::atomic<size_t> overflow_used_{0};
 };
 
-// The lines of one bucket that one thread copied.
+// The lines of one bucket that one writer copied.
 struct bucket_part {
     raw_array<char*> lines;
+    // The chunks taken when the home was full.
     std::vector<std::pair<char*, size_t>> chunks;
     char* cursor = nullptr;
     char* end = nullptr;
+    // Pages up to here are mapped (see populate_pages).
+    char* populated = nullptr;
 };
 
 // Copies lines into their buckets: one per thread.
 class bucket_writer {
   public:
     bucket_writer(const splitter_set& splitters, bucket_arena& arena, const line_format& format,
-                  size_t expected_lines_per_part);
+                  size_t expected_lines_per_part, unsigned writer);
 
     // Every this many bytes of input, write() reports how far it has come.
     static constexpr size_t PACE_BYTES = size_t{1} << 18;
@@ -112,7 +131,7 @@ class bucket_writer {
     uint64_t lines() const { return lines_; }
 
   private:
-    void new_chunk(bucket_part& part, size_t need);
+    void make_room(bucket_part& part, size_t need);
 
     const splitter_set& splitters_;
     bucket_arena& arena_;

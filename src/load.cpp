@@ -25,6 +25,7 @@ namespace {
 // The tree takes a sorted bucket in slices of this many lines, with a look
 // at the tick between two.
 constexpr uint64_t BUILD_SLICE = uint64_t{1} << 14;
+constexpr ptrdiff_t RELEASE_STEP = ptrdiff_t{4} << 20;
 constexpr size_t MAX_BUCKETS = size_t{1} << 16;
 constexpr unsigned MAX_THREADS = 64;
 // How long the main thread waits for a helper before it looks at the tick.
@@ -140,6 +141,7 @@ class pipeline {
     std::atomic<size_t> next_to_sort_{0};
     std::mutex sorted_mutex_;
     std::condition_variable sorted_signal_;
+    char* released_homes_ = nullptr;
 };
 
 bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& stretch) {
@@ -150,9 +152,13 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
         const char* counted = part.data;
         auto pace = [&](const char* done, uint64_t lines) {
             // The input behind is used up: its memory goes, so that the copy
-            // does not double what the load holds.
-            release_pages(released, done);
-            released = std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
+            // does not double what the load holds. Every release costs the
+            // other threads a flush of their address translations: a few
+            // megabytes at a time.
+            if (done - released >= RELEASE_STEP || done == part.data + part.size) {
+                release_pages(released, done);
+                released = std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
+            }
             if (!reader_counted_) {
                 progress_.bytes.fetch_add(static_cast<uint64_t>(done - counted),
                                           std::memory_order_relaxed);
@@ -224,10 +230,17 @@ bool pipeline::build_bucket(size_t bucket, path_tree::builder& builder) {
         }
         if (!go_on()) return false;
     }
-    // The builder keeps nothing of these texts: their memory goes.
+    // The builder keeps nothing of these texts: their memory goes, the
+    // homes a few megabytes at a time (every release costs the other threads
+    // a flush of their address translations).
     for (auto& writer : writers_)
         for (const auto& [chunk, size] : writer->parts()[bucket].chunks)
             release_pages(chunk, chunk + size);
+    char* dead = arena_->homes_end(bucket + 1);
+    if (dead - released_homes_ >= RELEASE_STEP || bucket + 1 == sorted_lines_.size()) {
+        release_pages(released_homes_, dead);
+        released_homes_ = dead;
+    }
     lines.resize_storage(0);
     lines.size = 0;
     return true;
@@ -309,11 +322,13 @@ load_result pipeline::run(path_tree& out) {
     splitters_ = sample_splitters(input_, format_, buckets);
     buckets = splitters_.bucket_count();
     arena_ = std::make_unique<bucket_arena>(total, buckets, threads);
+    released_homes_ = arena_->homes_end(0);
     // Paths average some tens of bytes: reserving for 48-byte lines spares
     // most of the growing.
     const size_t expected = total / 48 / (buckets * threads) + 16;
     for (unsigned t = 0; t < threads; t++)
-        writers_.push_back(std::make_unique<bucket_writer>(splitters_, *arena_, format_, expected));
+        writers_.push_back(
+            std::make_unique<bucket_writer>(splitters_, *arena_, format_, expected, t));
 
     if (!split(threads)) return {{}, true};
     owner_.clear();

@@ -72,3 +72,14 @@ void mapping::trim(size_t size) {
     munmap(data_ + kept, mapped - kept);
     size_ = size;
 }
+
+void populate_pages(void* begin, void* end) {
+#ifdef MADV_POPULATE_WRITE
+    size_t first = round_down(reinterpret_cast<uintptr_t>(begin));
+    size_t last = round_up(reinterpret_cast<uintptr_t>(end));
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+    (void)begin;
+    (void)end;
+#endif
+}

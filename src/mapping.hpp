@@ -13,6 +13,11 @@ size_t page_size();
 // or as the file's bytes in a mapping of a file.
 void release_pages(const void* begin, const void* end);
 
+// Maps the pages of [begin, end), memory this process owns, before they are
+// first written: one call for many pages costs much less than a fault for
+// each. Does nothing where the system cannot.
+void populate_pages(void* begin, void* end);
+
 class mapping {
   public:
     mapping() = default;

@@ -60,6 +60,19 @@ bool collapse_separators(char* text, uint64_t from, char separator) {
     return true;
 }
 
+// The arrays the build writes are mapped a megabyte ahead of their use:
+// one call for many pages costs much less than a fault for each.
+constexpr uint64_t POPULATE_STEP = uint64_t{1} << 20;
+
+// Maps the next step of the array once its size reaches `ready`, the count
+// of slots mapped so far.
+template <typename T> void populate_ahead(raw_array<T>& array, uint64_t& ready) {
+    if (array.size < ready) return;
+    uint64_t next = std::min<uint64_t>(array.capacity, ready + POPULATE_STEP / sizeof(T));
+    if (next > ready) populate_pages(array.data + ready, array.data + next);
+    ready = next;
+}
+
 } // namespace
 
 // A line shares entries only with the path built last, so that path and the
@@ -85,6 +98,9 @@ struct path_tree::builder::state {
     std::string previous_copy;
     mapping names;
     char* names_end = nullptr;
+    char* names_ready = nullptr;
+    uint64_t entries_ready = 0;
+    uint64_t visible_ready = 0;
     // Set when the table is full or a path too deep; building stops.
     outcome failure;
 
@@ -121,6 +137,12 @@ struct path_tree::builder::state {
             return false;
         }
         KORVEL_CHECK(names_end + length + 1 <= names.data() + names.size());
+        if (names_end + length + 1 > names_ready) {
+            char* limit = names.data() + names.size();
+            char* next = names_end + length + 1 + POPULATE_STEP;
+            names_ready = next < limit ? next : limit;
+            populate_pages(names_end, names_ready);
+        }
         char* name = names_end;
         memcpy(name, component, length);
         name[length] = '\0';
@@ -129,6 +151,7 @@ struct path_tree::builder::state {
         auto index = static_cast<entry_index>(entries.size);
         entry_index parent = d == 0 ? NO_ENTRY : branch.back();
         if (parent != NO_ENTRY) entries.data[parent].nchildren++;
+        populate_ahead(entries, entries_ready);
         // Filled in place, field by field: a whole record built aside and
         // copied costs more than the rest of the step.
         path_entry& entry = entries.push_back_slot();
@@ -138,7 +161,10 @@ struct path_tree::builder::state {
         entry.nchildren = 0;
         entry.depth = static_cast<uint32_t>(d);
         entry.folded = fold ? 1 : 0;
-        if (d == 0 || !fold) visible.push_back(index);
+        if (d == 0 || !fold) {
+            populate_ahead(visible, visible_ready);
+            visible.push_back(index);
+        }
         branch.push_back(index);
         branch_ends.push_back(end);
         return true;
@@ -188,8 +214,8 @@ path_tree::builder::builder(char separator, bool fold_by_default, uint64_t expec
                             uint64_t text_bytes, uint64_t max_entries)
     : state_(new state{separator, fold_by_default, std::min(max_entries, MAX_ENTRIES),
                        {}, {}, {}, {}, nullptr, {}, mapping::anonymous(text_bytes), nullptr,
-                       {}}) {
-    state_->names_end = state_->names.data();
+                       nullptr, 0, 0, {}}) {
+    state_->names_end = state_->names_ready = state_->names.data();
     // Most lines add one entry; reserving that much costs nothing until used.
     state_->entries.resize_storage(expected_lines + 1);
     state_->visible.resize_storage(expected_lines + 1);
