@@ -10,7 +10,8 @@
 //       The whole loader as the viewer runs it (load_fd on the file, or on
 //       standard input for "-"), in wall-clock seconds: reading and
 //       splitting into buckets, then sorting with the tree built alongside,
-//       then the rest of the tree once every bucket is sorted. The line is
+//       then the rest of the tree once every bucket is sorted, and the
+//       processor time of every thread in each of them. The line is
 //       printed as soon as the tree is there, before anything is freed, so a
 //       caller can time the process from its start to that line.
 //
@@ -127,32 +128,43 @@ int run_loader(const char* file, bool fold, unsigned threads) {
     options.tick = [](const load_progress&) { return true; };
     load_progress progress;
 
-    // The phases as they change, seen from a thread that looks often.
+    // The phases as they change, seen from a thread that looks often, with
+    // the processor time of the whole process (every thread) at each change.
     std::atomic<bool> done{false};
-    double sorting = 0, building = 0;
+    double sorting = 0, building = 0, sorting_cpu = 0, building_cpu = 0;
     std::thread watcher([&] {
         while (!done.load()) {
             const load_phase phase = progress.phase.load();
-            if (phase != load_phase::READING && sorting == 0) sorting = wall_seconds();
-            if (phase == load_phase::BUILDING && building == 0) building = wall_seconds();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (phase != load_phase::READING && sorting == 0) {
+                sorting = wall_seconds();
+                sorting_cpu = cpu_seconds();
+            }
+            if (phase == load_phase::BUILDING && building == 0) {
+                building = wall_seconds();
+                building_cpu = cpu_seconds();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
+    const double start_cpu = cpu_seconds();
     path_tree tree;
     const load_result result = load_fd(fd, options, progress, tree);
     const double end = wall_seconds();
+    const double end_cpu = cpu_seconds();
     done.store(true);
     watcher.join();
     if (!result.status) {
         fprintf(stderr, "load_bench: %s\n", result.status.message().c_str());
         return 1;
     }
-    if (sorting == 0) sorting = end;
-    if (building == 0) building = end;
-    printf("lines=%llu entries=%llu read=%.4f sort=%.4f tree=%.4f total=%.4f maxrss_kb=%ld\n",
+    if (sorting == 0) sorting = end, sorting_cpu = end_cpu;
+    if (building == 0) building = end, building_cpu = end_cpu;
+    printf("lines=%llu entries=%llu read=%.4f sort=%.4f tree=%.4f total=%.4f read_cpu=%.4f "
+           "sort_cpu=%.4f tree_cpu=%.4f maxrss_kb=%ld\n",
            static_cast<unsigned long long>(progress.lines.load()),
            static_cast<unsigned long long>(tree.size()), sorting - start, building - sorting,
-           end - building, end - start, peak_kb());
+           end - building, end - start, sorting_cpu - start_cpu, building_cpu - sorting_cpu,
+           end_cpu - building_cpu, peak_kb());
     fflush(stdout);
     if (fd != 0) close(fd);
     return tree.size() == 0 ? 1 : 0;
