@@ -13,7 +13,9 @@ namespace {
 // Longer samples would only make longer splitters: any text can separate
 // two buckets, a cut one as well as a whole line.
 constexpr size_t SAMPLE_MAX = 256;
-constexpr size_t SAMPLES_PER_BUCKET = 16;
+// Enough that buckets come out within a factor of about two of each other;
+// every sample is a fault at a random place of the input.
+constexpr size_t SAMPLES_PER_BUCKET = 8;
 
 // Where the compared text of a line begins: after its leading blanks, unless
 // the text (with its separator) holds nothing else.
@@ -164,29 +166,32 @@ size_t splitter_set::count_ties(const char* line, size_t length, char separator,
     return from;
 }
 
-splitter_set sample_splitters(const std::vector<input_part>& input, const line_format& format,
-                              size_t buckets) {
+size_t sample_count(size_t buckets) { return buckets < 2 ? 0 : buckets * SAMPLES_PER_BUCKET; }
+
+void take_samples(const std::vector<input_part>& input, const line_format& format, size_t count,
+                  size_t first, size_t last, std::vector<std::string>& out) {
+    if (first >= last) return;
     size_t total = 0;
     for (const input_part& part : input) total += part.size;
-    if (buckets < 2 || total == 0) return {};
-    const size_t count = buckets * SAMPLES_PER_BUCKET;
-    std::vector<std::string> samples;
-    samples.reserve(count);
-    uint64_t state = total;
-    for (size_t k = 0; k < count; k++) {
-        // One place in each of `count` equal stretches of the input.
-        size_t at = (total / count) * k + next_random(state) % std::max<size_t>(1, total / count);
+    const size_t stretch = std::max<size_t>(1, total / count);
+    for (size_t k = first; k < last; k++) {
+        // A place in the k-th of `count` equal stretches of the input.
+        uint64_t state = total + k;
+        size_t at = std::min(total - 1, (total / count) * k + next_random(state) % stretch);
         size_t part = 0;
         while (part + 1 < input.size() && at >= input[part].size) at -= input[part++].size;
         const input_part& where = input[part];
-        if (at >= where.size) continue;
         const char* end = where.data + where.size;
         const char* start = sample_start(where.data, where.data + at, format.nul_only);
         const char* stop = line_end(start, std::min(end, start + SAMPLE_MAX + 1), format.nul_only);
         size_t length = static_cast<size_t>(stop - start);
-        samples.push_back(length <= SAMPLE_MAX ? final_text(start, length, format.separator)
-                                               : std::string(start, SAMPLE_MAX));
+        out[k] = length <= SAMPLE_MAX ? final_text(start, length, format.separator)
+                                      : std::string(start, SAMPLE_MAX);
     }
+}
+
+splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets) {
+    if (buckets < 2 || samples.empty()) return {};
     std::sort(samples.begin(), samples.end(), [](const std::string& a, const std::string& b) {
         return compare_line_order(a.c_str(), b.c_str()) < 0;
     });

@@ -60,10 +60,14 @@ class splitter_set {
     std::vector<uint32_t> first_;
 };
 
-// Splitters for about `buckets` buckets of equal size, from lines picked at
-// evenly spread random places of the input.
-splitter_set sample_splitters(const std::vector<input_part>& input, const line_format& format,
-                              size_t buckets);
+// Splitters for about `buckets` buckets of equal size come from lines
+// picked at evenly spread random places of the input: sample_count of them,
+// taken by one or more threads, each taking some with take_samples (into
+// out[first] .. out[last - 1]), then handed to choose_splitters.
+size_t sample_count(size_t buckets);
+void take_samples(const std::vector<input_part>& input, const line_format& format, size_t count,
+                  size_t first, size_t last, std::vector<std::string>& out);
+splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets);
 
 // The memory the texts are copied into. Each bucket part (the lines of one
 // bucket that one writer copies) has a home of its own with room for several

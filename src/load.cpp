@@ -30,6 +30,11 @@ constexpr size_t MAX_BUCKETS = size_t{1} << 16;
 constexpr unsigned MAX_THREADS = 64;
 // How long the main thread waits for a helper before it looks at the tick.
 constexpr std::chrono::milliseconds HELPER_WAIT{2};
+// How many sorted buckets a helper keeps ready for the builder before it
+// turns to mapping the builder's memory, and how long it naps when there is
+// nothing to do yet.
+constexpr size_t SORT_AHEAD = 4;
+constexpr std::chrono::microseconds HELPER_NAP{100};
 
 unsigned cores() {
     cpu_set_t set;
@@ -109,9 +114,19 @@ class pipeline {
     load_result run(path_tree& out);
 
   private:
-    bool split(unsigned threads);
+    // Runs share(0) on the main thread and share(1) .. on helpers, and waits
+    // for them all; false when the load was cancelled meanwhile.
+    bool in_shares(unsigned threads, const std::function<bool(unsigned)>& share);
     bool write_stretch(unsigned thread, const std::vector<input_part>& stretch);
     bool sort_bucket(size_t bucket, const std::function<bool()>& keep_going);
+    // Takes the next bucket to sort, if one is left.
+    bool claim_bucket(size_t& bucket) {
+        bucket = next_to_sort_.load(std::memory_order_relaxed);
+        while (bucket < sorted_lines_.size() &&
+               !next_to_sort_.compare_exchange_weak(bucket, bucket + 1, std::memory_order_relaxed)) {
+        }
+        return bucket < sorted_lines_.size();
+    }
     bool build_bucket(size_t bucket, path_tree::builder& builder);
     void sort_and_build(unsigned threads, path_tree& out);
     // Stops the helpers and tells the main thread whether it still may go on.
@@ -174,16 +189,12 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
     return true;
 }
 
-bool pipeline::split(unsigned threads) {
-    const std::vector<std::vector<input_part>> stretches =
-        split_between(input_, threads, format_.nul_only);
-    helper_threads helpers(threads - 1, [&](unsigned helper) {
-        write_stretch(helper, stretches[helper]);
-    });
-    // Should the main thread's part throw, the helpers stop before they
+bool pipeline::in_shares(unsigned threads, const std::function<bool(unsigned)>& share) {
+    helper_threads helpers(threads - 1, [&](unsigned helper) { share(helper); });
+    // Should the main thread's share throw, the helpers stop before they
     // are joined.
     helper_stopper stop_helpers{stop_};
-    if (write_stretch(0, stretches[0])) {
+    if (share(0)) {
         while (!helpers.wait_for(HELPER_WAIT))
             if (!go_on()) break;
     }
@@ -256,14 +267,26 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
     sorted_.reset(new std::atomic<bool>[buckets]);
     for (size_t b = 0; b < buckets; b++) sorted_[b].store(false, std::memory_order_relaxed);
 
+    // A helper sorts while the builder has few sorted buckets ahead of it,
+    // and otherwise takes the first touch of the pages the builder will
+    // write, until the tree is built.
+    std::atomic<size_t> next_to_build{0};
+    std::atomic<bool> built{false};
     helper_threads helpers(threads - 1, [&](unsigned) {
         const std::function<bool()> keep_going = [this] {
             return !stop_.load(std::memory_order_relaxed);
         };
         try {
-            while (keep_going()) {
-                size_t bucket = next_to_sort_.fetch_add(1, std::memory_order_relaxed);
-                if (bucket >= buckets || !sort_bucket(bucket, keep_going)) break;
+            while (keep_going() && !built.load(std::memory_order_relaxed)) {
+                const bool far_ahead = next_to_sort_.load(std::memory_order_relaxed) >=
+                                       next_to_build.load(std::memory_order_relaxed) + SORT_AHEAD;
+                if (far_ahead && builder.help()) continue;
+                size_t bucket;
+                if (claim_bucket(bucket)) {
+                    if (!sort_bucket(bucket, keep_going)) break;
+                } else if (!builder.help()) {
+                    std::this_thread::sleep_for(HELPER_NAP);
+                }
             }
         } catch (...) {
             // The main thread may be waiting for the bucket this one had.
@@ -274,22 +297,21 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
     helper_stopper stop_helpers{stop_};
 
     const std::function<bool()> keep_going = [this] { return go_on(); };
-    size_t next_to_build = 0;
-    while (next_to_build < buckets) {
-        if (sorted_[next_to_build].load(std::memory_order_acquire)) {
-            if (!build_bucket(next_to_build, builder)) return;
-            next_to_build++;
+    for (size_t next = 0; next < buckets;) {
+        if (sorted_[next].load(std::memory_order_acquire)) {
+            if (!build_bucket(next, builder)) return;
+            next_to_build.store(++next, std::memory_order_relaxed);
             continue;
         }
-        size_t bucket = next_to_sort_.fetch_add(1, std::memory_order_relaxed);
-        if (bucket < buckets) {
+        size_t bucket;
+        if (claim_bucket(bucket)) {
             if (!sort_bucket(bucket, keep_going)) return;
             continue;
         }
         progress_.phase.store(load_phase::BUILDING, std::memory_order_relaxed);
         std::unique_lock<std::mutex> lock(sorted_mutex_);
         sorted_signal_.wait_for(lock, HELPER_WAIT, [&] {
-            return sorted_[next_to_build].load(std::memory_order_acquire);
+            return sorted_[next].load(std::memory_order_acquire);
         });
         lock.unlock();
         if (stop_.load(std::memory_order_relaxed)) {
@@ -299,6 +321,7 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
         if (!go_on()) return;
     }
     progress_.phase.store(load_phase::BUILDING, std::memory_order_relaxed);
+    built.store(true, std::memory_order_relaxed);
     helpers.join();
     builder.finish(out);
 }
@@ -319,18 +342,34 @@ load_result pipeline::run(path_tree& out) {
     if (threads > 1) buckets = std::max<size_t>(buckets, 4 * threads);
     buckets = std::min(buckets, MAX_BUCKETS);
 
-    splitters_ = sample_splitters(input_, format_, buckets);
+    // Every sample is a fault somewhere in the input: the threads share them.
+    const size_t samples_wanted = sample_count(buckets);
+    std::vector<std::string> samples(samples_wanted);
+    const bool sampled = in_shares(threads, [&](unsigned t) {
+        take_samples(input_, format_, samples_wanted, samples_wanted * t / threads,
+                     samples_wanted * (t + 1) / threads, samples);
+        return true;
+    });
+    if (!sampled) return {{}, true};
+    // The line length the samples show sizes the arrays of lines.
+    size_t sampled_bytes = 0;
+    for (const std::string& sample : samples) sampled_bytes += sample.size();
+    const size_t line_bytes =
+        samples.empty() ? 48 : std::max<size_t>(2, sampled_bytes / samples.size());
+    splitters_ = choose_splitters(std::move(samples), buckets);
     buckets = splitters_.bucket_count();
+
     arena_ = std::make_unique<bucket_arena>(total, buckets, threads);
     released_homes_ = arena_->homes_end(0);
-    // Paths average some tens of bytes: reserving for 48-byte lines spares
-    // most of the growing.
-    const size_t expected = total / 48 / (buckets * threads) + 16;
+    const size_t expected = total / line_bytes / (buckets * threads) * 9 / 8 + 16;
     for (unsigned t = 0; t < threads; t++)
         writers_.push_back(
             std::make_unique<bucket_writer>(splitters_, *arena_, format_, expected, t));
 
-    if (!split(threads)) return {{}, true};
+    const std::vector<std::vector<input_part>> stretches =
+        split_between(input_, threads, format_.nul_only);
+    if (!in_shares(threads, [&](unsigned t) { return write_stretch(t, stretches[t]); }))
+        return {{}, true};
     owner_.clear();
     input_.clear();
 

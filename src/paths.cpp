@@ -10,6 +10,7 @@
 
 #include "check.hpp"
 #include "raw_array.hpp"
+#include "touch_ahead.hpp"
 #include "word_at_a_time.hpp"
 
 namespace {
@@ -60,17 +61,26 @@ bool collapse_separators(char* text, uint64_t from, char separator) {
     return true;
 }
 
-// The arrays the build writes are mapped a megabyte ahead of their use:
-// one call for many pages costs much less than a fault for each.
-constexpr uint64_t POPULATE_STEP = uint64_t{1} << 20;
+// How far ahead of the build other threads may map its arrays.
+constexpr size_t ENTRIES_AHEAD = size_t{16} << 20;
+constexpr size_t NAMES_AHEAD = size_t{8} << 20;
+constexpr size_t ROWS_AHEAD = size_t{4} << 20;
 
-// Maps the next step of the array once its size reaches `ready`, the count
-// of slots mapped so far.
-template <typename T> void populate_ahead(raw_array<T>& array, uint64_t& ready) {
-    if (array.size < ready) return;
-    uint64_t next = std::min<uint64_t>(array.capacity, ready + POPULATE_STEP / sizeof(T));
-    if (next > ready) populate_pages(array.data + ready, array.data + next);
-    ready = next;
+// Room for a store of this many values, mapped ahead as it fills.
+template <typename T>
+void reserve_ahead(raw_array<T>& array, touch_ahead& touch, uint64_t count, size_t ahead) {
+    array.resize_storage(count);
+    touch.reset(reinterpret_cast<char*>(array.data), count * sizeof(T), ahead);
+}
+
+// The next slot of the array, told to the touch beforehand; an array about
+// to move is left alone by the other threads from then on.
+template <typename T> T& next_slot(raw_array<T>& array, touch_ahead& touch) {
+    if (array.size == array.capacity)
+        touch.stop();
+    else
+        touch.reach(reinterpret_cast<const char*>(array.data + array.size + 1));
+    return array.push_back_slot();
 }
 
 } // namespace
@@ -98,9 +108,8 @@ struct path_tree::builder::state {
     std::string previous_copy;
     mapping names;
     char* names_end = nullptr;
-    char* names_ready = nullptr;
-    uint64_t entries_ready = 0;
-    uint64_t visible_ready = 0;
+    // Other threads may take the first touch of their pages (see help()).
+    touch_ahead entries_touch, visible_touch, names_touch;
     // Set when the table is full or a path too deep; building stops.
     outcome failure;
 
@@ -137,12 +146,7 @@ struct path_tree::builder::state {
             return false;
         }
         KORVEL_CHECK(names_end + length + 1 <= names.data() + names.size());
-        if (names_end + length + 1 > names_ready) {
-            char* limit = names.data() + names.size();
-            char* next = names_end + length + 1 + POPULATE_STEP;
-            names_ready = next < limit ? next : limit;
-            populate_pages(names_end, names_ready);
-        }
+        names_touch.reach(names_end + length + 1);
         char* name = names_end;
         memcpy(name, component, length);
         name[length] = '\0';
@@ -151,20 +155,16 @@ struct path_tree::builder::state {
         auto index = static_cast<entry_index>(entries.size);
         entry_index parent = d == 0 ? NO_ENTRY : branch.back();
         if (parent != NO_ENTRY) entries.data[parent].nchildren++;
-        populate_ahead(entries, entries_ready);
         // Filled in place, field by field: a whole record built aside and
         // copied costs more than the rest of the step.
-        path_entry& entry = entries.push_back_slot();
+        path_entry& entry = next_slot(entries, entries_touch);
         entry.name = name;
         entry.parent = parent;
         entry.subtree_end = 0;
         entry.nchildren = 0;
         entry.depth = static_cast<uint32_t>(d);
         entry.folded = fold ? 1 : 0;
-        if (d == 0 || !fold) {
-            populate_ahead(visible, visible_ready);
-            visible.push_back(index);
-        }
+        if (d == 0 || !fold) next_slot(visible, visible_touch) = index;
         branch.push_back(index);
         branch_ends.push_back(end);
         return true;
@@ -214,11 +214,21 @@ path_tree::builder::builder(char separator, bool fold_by_default, uint64_t expec
                             uint64_t text_bytes, uint64_t max_entries)
     : state_(new state{separator, fold_by_default, std::min(max_entries, MAX_ENTRIES),
                        {}, {}, {}, {}, nullptr, {}, mapping::anonymous(text_bytes), nullptr,
-                       nullptr, 0, 0, {}}) {
-    state_->names_end = state_->names_ready = state_->names.data();
-    // Most lines add one entry; reserving that much costs nothing until used.
-    state_->entries.resize_storage(expected_lines + 1);
-    state_->visible.resize_storage(expected_lines + 1);
+                       {}, {}, {}, {}}) {
+    state& s = *state_;
+    s.names_end = s.names.data();
+    s.names_touch.reset(s.names.data(), s.names.size(), NAMES_AHEAD);
+    // Most lines add one entry; reserving a little more costs nothing until
+    // used.
+    const uint64_t room = expected_lines + expected_lines / 32 + 1024;
+    reserve_ahead(s.entries, s.entries_touch, room, ENTRIES_AHEAD);
+    reserve_ahead(s.visible, s.visible_touch, room, ROWS_AHEAD);
+}
+
+bool path_tree::builder::help() {
+    state& s = *state_;
+    return s.entries_touch.touch_next() || s.names_touch.touch_next() ||
+           s.visible_touch.touch_next();
 }
 
 path_tree::builder::~builder() = default;
@@ -242,6 +252,9 @@ outcome path_tree::builder::add(char* const* lines, uint64_t count) {
 
 void path_tree::builder::finish(path_tree& out) {
     state& s = *state_;
+    s.entries_touch.stop();
+    s.visible_touch.stop();
+    s.names_touch.stop();
     s.cut_branch(0);
     out = path_tree();
     out.separator_ = s.separator;

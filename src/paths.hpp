@@ -102,6 +102,10 @@ class path_tree::builder {
     // Fails as build does; after a failure the builder takes nothing more.
     outcome add(char* const* lines, uint64_t count);
     uint64_t entries() const;
+    // For other threads while one adds: takes the costly first touch of the
+    // next pages the build will write (see touch_ahead.hpp); false when none
+    // is within reach now.
+    bool help();
     // The finished tree.
     void finish(path_tree& out);
 
