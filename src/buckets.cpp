@@ -28,7 +28,7 @@ size_t compared_start(const char* line, size_t length, bool add_separator, char 
 
 // The key (see load_key) at offset `at` of the text a line becomes: its
 // bytes, the separator when it is added, then the NUL.
-__attribute__((no_sanitize_address)) inline uint64_t line_key(const char* line, size_t length,
+KORVEL_READS_PAST_TEXT inline uint64_t line_key(const char* line, size_t length,
                                                               size_t at, bool add_separator,
                                                               char separator) {
     if constexpr (std::endian::native == std::endian::little) {

@@ -21,7 +21,7 @@ constexpr uint64_t MAX_DEPTH = (uint64_t{1} << 31) - 1;
 // The number of leading bytes that two texts share. Compares a word at a
 // time where a word read cannot cross into another page; bytes past a
 // terminating NUL never decide the result.
-__attribute__((no_sanitize_address)) uint64_t common_prefix(const char* a, const char* b) {
+KORVEL_READS_PAST_TEXT uint64_t common_prefix(const char* a, const char* b) {
     uint64_t i = 0;
     for (;;) {
         if constexpr (std::endian::native == std::endian::little) {

@@ -11,7 +11,7 @@
 // on: the numbers order like the texts, and a number whose lowest byte is
 // zero holds the end of its text. Reads a whole word when that cannot leave
 // the page; the bytes past the NUL are masked off.
-__attribute__((no_sanitize_address)) inline uint64_t load_key(const char* p) {
+KORVEL_READS_PAST_TEXT inline uint64_t load_key(const char* p) {
     if constexpr (std::endian::native == std::endian::little) {
         if (word_within_page(p)) {
             uint64_t word = load_word(p);
