@@ -27,6 +27,8 @@ struct line_format {
 struct input_part {
     const char* data;
     size_t size;
+    // In a shared mapping of a memory file, whose pages go with the file's.
+    bool memory_file = false;
 };
 
 // The end of the line that starts at p: its newline or NUL byte, or end.

@@ -46,11 +46,13 @@ unsigned cores() {
 // pipe, or a buffer handed over.
 struct input_owner {
     mapping file;
+    memory_file_input memory_file;
     read_blocks blocks;
     std::string buffer;
 
     void clear() {
         file = mapping();
+        memory_file = memory_file_input();
         blocks = read_blocks();
         buffer = std::string();
     }
@@ -83,7 +85,8 @@ std::vector<std::vector<input_part>> split_between(const std::vector<input_part>
     for (const input_part& part : input) {
         for (unsigned t = 0; t < threads; t++) {
             size_t from = std::max(cuts[t], base), to = std::min(cuts[t + 1], base + part.size);
-            if (from < to) stretches[t].push_back({part.data + (from - base), to - from});
+            if (from < to)
+                stretches[t].push_back({part.data + (from - base), to - from, part.memory_file});
         }
         base += part.size;
     }
@@ -171,7 +174,7 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
             // other threads a flush of their address translations: a few
             // megabytes at a time.
             if (done - released >= RELEASE_STEP || done == part.data + part.size) {
-                release_pages(released, done);
+                release_pages(released, done, part.memory_file);
                 released = std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
             }
             if (!reader_counted_) {
@@ -400,11 +403,17 @@ load_result load_fd(int fd, const load_options& options, load_progress& progress
         std::vector<input_part> input{{owner.file.data(), owner.file.size()}};
         return pipeline(options, progress, pacer, owner, std::move(input), false).run(out);
     }
-    const outcome read = read_input(fd, {options.separator, options.nul_only},
-                                    options.tuning.read_block, pacer, progress, owner.blocks);
+    const line_format format{options.separator, options.nul_only};
+    bool memory_file = false;
+    outcome read = read_into_memory_file(fd, format, pacer, progress, owner.memory_file,
+                                         memory_file);
+    if (!memory_file)
+        read = read_input(fd, format, options.tuning.read_block, pacer, progress, owner.blocks);
     if (!read) return {read, false};
     if (pacer.cancelled()) return {{}, true};
     std::vector<input_part> input = owner.blocks.parts;
+    if (memory_file && owner.memory_file.size > 0)
+        input.push_back({owner.memory_file.bytes.data(), owner.memory_file.size, true});
     return pipeline(options, progress, pacer, owner, std::move(input), true).run(out);
 }
 

@@ -10,8 +10,9 @@ size_t page_size();
 
 // Gives the whole pages inside [begin, end) of memory this process owns back
 // to the system, for input that has been used up: they read as zero again,
-// or as the file's bytes in a mapping of a file.
-void release_pages(const void* begin, const void* end);
+// or as the file's bytes in a private mapping of a file. In a shared mapping
+// of a memory file, `backing` frees the file's pages as well.
+void release_pages(const void* begin, const void* end, bool backing = false);
 
 // Maps the pages of [begin, end), memory this process owns, before they are
 // first written: one call for many pages costs much less than a fault for
@@ -33,6 +34,9 @@ class mapping {
     // The first size bytes of the file, read only; fails with the system's
     // reason.
     static outcome of_file(int fd, size_t size, mapping& out);
+    // Room for a memory file that grows to up to size bytes, shared and
+    // writable; fails with the system's reason.
+    static outcome of_memory_file(int fd, size_t size, mapping& out);
 
     char* data() const { return data_; }
     size_t size() const { return size_; }

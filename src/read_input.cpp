@@ -2,12 +2,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <thread>
+
+#include "helper_threads.hpp"
 
 namespace {
 
@@ -25,7 +32,124 @@ const char* last_line_end(const char* p, size_t n, bool nul_only) {
     return nul == nullptr || (newline != nullptr && newline > nul) ? newline : nul;
 }
 
+// Waits until fd has input or the tick is due, and calls the tick when due
+// or woken. Whether fd is worth reading; false too when the load was
+// cancelled (the pacer tells) or waiting failed (errno tells).
+bool wait_for_input(int fd, tick_pacer& pacer, bool& failed) {
+    failed = false;
+    struct pollfd waits[2] = {{fd, POLLIN, 0}, {pacer.wake_fd(), POLLIN, 0}};
+    int ready = poll(waits, pacer.wake_fd() >= 0 ? 2 : 1, static_cast<int>(pacer.until_due().count()));
+    if (ready < 0 && errno != EINTR) {
+        failed = true;
+        return false;
+    }
+    const bool woken = ready > 0 && (waits[1].revents & POLLIN) != 0;
+    if (!(woken ? pacer.tick_now() : pacer.check())) return false;
+    return ready > 0 && waits[0].revents != 0;
+}
+
+// The largest memory file this process can map: a reservation of address
+// space only.
+constexpr size_t MEMORY_FILE_MAX = size_t{1} << 40;
+constexpr size_t MEMORY_FILE_MIN = size_t{1} << 30;
+// How much one splice or read moves at most.
+constexpr size_t MOVE_MAX = size_t{1} << 20;
+
 } // namespace
+
+outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pacer,
+                              load_progress& progress, memory_file_input& out, bool& available) {
+    available = false;
+    out.file.reset(memfd_create("korvel-input", MFD_CLOEXEC));
+    if (out.file.get() < 0) return {};
+    size_t room = MEMORY_FILE_MAX;
+    while (!mapping::of_memory_file(out.file.get(), room, out.bytes).ok()) {
+        if (room <= MEMORY_FILE_MIN) return {};
+        room /= 2;
+    }
+    available = true;
+
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode)) fcntl(fd, F_SETPIPE_SZ, PIPE_BUFFER);
+
+    // The helper counts the lines of what has come in so far; the reader
+    // moves the end forward.
+    std::atomic<size_t> filled{0};
+    std::atomic<bool> finished{false};
+    const char* bytes = out.bytes.data();
+    helper_threads counter(1, [&](unsigned) {
+        size_t counted = 0;
+        for (;;) {
+            const bool last = finished.load(std::memory_order_acquire);
+            const size_t end = filled.load(std::memory_order_acquire);
+            if (end > counted) {
+                progress.lines.fetch_add(count_line_ends(bytes + counted, end - counted,
+                                                         format.nul_only),
+                                         std::memory_order_relaxed);
+                counted = end;
+            } else if (last) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+        // Text after the last line end is one more line.
+        if (counted > 0) {
+            const char end_byte = bytes[counted - 1];
+            if (end_byte != '\0' && (format.nul_only || end_byte != '\n'))
+                progress.lines.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    struct finisher {
+        std::atomic<bool>& finished;
+        ~finisher() { finished.store(true, std::memory_order_release); }
+    } finish_counting{finished};
+
+    // Where splice cannot take the input (it is not a pipe), it is read
+    // through a buffer and written on.
+    bool splicing = true;
+    std::unique_ptr<char[]> buffer;
+    size_t size = 0;
+    for (;;) {
+        bool failed;
+        if (!wait_for_input(fd, pacer, failed)) {
+            if (failed) return outcome::failuref("failed to read input: %s", strerror(errno));
+            if (pacer.cancelled()) return {};
+            continue;
+        }
+        const size_t want = std::min(MOVE_MAX, room - size);
+        if (want == 0) return outcome::failuref("failed to read input: %s", strerror(EFBIG));
+        ssize_t n;
+        if (splicing) {
+            loff_t at = static_cast<loff_t>(size);
+            n = splice(fd, nullptr, out.file.get(), &at, want, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+            if (n < 0 && (errno == EINVAL || errno == ESPIPE)) {
+                splicing = false;
+                buffer.reset(new char[MOVE_MAX]);
+                continue;
+            }
+        } else {
+            n = read(fd, buffer.get(), want);
+            if (n > 0 && pwrite(out.file.get(), buffer.get(), static_cast<size_t>(n),
+                                static_cast<off_t>(size)) != n)
+                return outcome::failuref("failed to read input: %s", strerror(errno));
+        }
+        if (n < 0) {
+            // Interrupted, or nothing yet on a non-blocking descriptor (or,
+            // for splice, a full memory file would say so): wait again.
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            return outcome::failuref("failed to read input: %s", strerror(errno));
+        }
+        if (n == 0) break;
+        size += static_cast<size_t>(n);
+        progress.bytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+        filled.store(size, std::memory_order_release);
+    }
+    finished.store(true, std::memory_order_release);
+    counter.join();
+    out.size = size;
+    return {};
+}
 
 size_t count_line_ends(const char* p, size_t n, bool nul_only) {
     // Sixteen bytes at a time in vector registers; a byte counter can take

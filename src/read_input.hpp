@@ -10,6 +10,7 @@
 #include "mapping.hpp"
 #include "outcome.hpp"
 #include "tick_pacer.hpp"
+#include "unique_fd.hpp"
 
 struct read_blocks {
     std::vector<mapping> blocks;
@@ -23,6 +24,22 @@ struct read_blocks {
 // success. Fails with "failed to read input: %s".
 outcome read_input(int fd, const line_format& format, size_t block_size, tick_pacer& pacer,
                    load_progress& progress, read_blocks& out);
+
+// The input moved into a memory file, and that file mapped.
+struct memory_file_input {
+    unique_fd file;
+    mapping bytes; // the first `size` bytes are the input
+    size_t size = 0;
+};
+
+// Reads fd to its end like read_input, into a memory file: splice moves a
+// pipe's pages there without passing them through this process, and the
+// file's pages come mapped many at a time, where fresh anonymous memory
+// costs a fault per page. A helper thread counts the lines behind the
+// reading. Sets `available` false, reading nothing, where the system has no
+// memory files; then read_input is the way.
+outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pacer,
+                              load_progress& progress, memory_file_input& out, bool& available);
 
 // The line ends among n bytes: newlines and NUL bytes, or NUL bytes only.
 size_t count_line_ends(const char* p, size_t n, bool nul_only);

@@ -24,6 +24,7 @@
 #include "lines.hpp"
 #include "paths.hpp"
 #include "read_input.hpp"
+#include "tick_pacer.hpp"
 #include "unique_fd.hpp"
 
 using namespace std::string_literals;
@@ -419,6 +420,41 @@ TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
             ASSERT_EQ(splitters.bucket_of(line.data(), line.size(), '/'), expected)
                 << "[" << line << "] round " << round;
         }
+    }
+}
+
+// Where there are no memory files, a pipe is read into blocks of whole
+// lines, a block growing for a line longer than itself.
+TEST(ReadInput, BlocksHoldWholeLines) {
+    const std::string input = "a/b\nccc\n" + std::string(300, 'x') + "\ny\0z\n" + "tail"s;
+    for (bool nul_only : {false, true}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        unique_fd read_end(fds[0]);
+        std::thread writer([&input, end = unique_fd(fds[1])] {
+            for (size_t done = 0; done < input.size(); done += 7)
+                if (write(end.get(), input.data() + done, std::min<size_t>(7, input.size() - done)) < 0)
+                    return;
+        });
+        load_options options;
+        load_progress progress;
+        tick_pacer pacer(options, progress);
+        read_blocks blocks;
+        const outcome read = read_input(read_end.get(), {'/', nul_only}, 16, pacer, progress, blocks);
+        writer.join();
+        ASSERT_TRUE(read.ok()) << read.message();
+        std::string joined;
+        for (size_t k = 0; k < blocks.parts.size(); k++) {
+            const input_part& part = blocks.parts[k];
+            joined.append(part.data, part.size);
+            const char last = part.data[part.size - 1];
+            if (k + 1 < blocks.parts.size()) {
+                EXPECT_TRUE(last == '\0' || (!nul_only && last == '\n')) << "block " << k;
+            }
+        }
+        EXPECT_EQ(joined, input);
+        EXPECT_EQ(progress.bytes.load(), input.size());
+        EXPECT_EQ(progress.lines.load(), count_lines(input, nul_only));
     }
 }
 
