@@ -1,8 +1,8 @@
 #!/bin/sh
-# The load benchmark: korvel's time from start to its first frame and its
-# peak memory, beside `LC_ALL=C sort` on the same files in the same run, then
-# the processor time of each loading step. Called by `make bench` after
-# `make build`.
+# The load benchmark: korvel's time from start to its first frame, and the
+# loader's alone, beside fzf's time to load every line and `LC_ALL=C sort`,
+# from a file and through a pipe, in the same run; then the phases of the
+# loader and the keys. Called by `make bench` after `make build`.
 #
 #   SIZES   sizes to run, from 100k, 1m, 5m (default "100k,1m,5m")
 #   RUNS    runs per file; the medians are printed (default 5)
@@ -12,8 +12,14 @@ cd "$(dirname "$0")/.."
 sizes=${SIZES:-100k,1m,5m}
 runs=${RUNS:-5}
 korvel=build/release/korvel
-[ -x "$korvel" ] || { echo "run.sh: build first (make build)" >&2; exit 1; }
-cmake --build build/release --target load_bench key_bench >/dev/null
+load_bench=build/release/bench/load_bench
+key_bench=build/release/bench/key_bench
+[ -f build/release/build.ninja ] || { echo "run.sh: build first (make build)" >&2; exit 1; }
+cmake --build build/release --target load_bench >/dev/null
+# The key benchmark drives the viewer itself.
+cmake --build build/release --target key_bench >/dev/null 2>&1 || key_bench=""
+with_korvel=""
+[ -x "$korvel" ] && with_korvel="--korvel $korvel"
 
 python3 bench/gen.py --sizes "$sizes"
 files=""
@@ -23,26 +29,27 @@ done
 
 mkdir -p bench/results
 log=bench/results/$(date +%Y%m%d-%H%M%S).txt
-load_bench=build/release/bench/load_bench
-key_bench=build/release/bench/key_bench
 
 {
     echo "korvel $(git rev-parse --short HEAD 2>/dev/null || echo '?'), $(nproc) processors, $(date)"
     echo
-    echo "Start to first frame (wall clock, pseudo-terminal) and peak memory; ratio = korvel / sort:"
+    echo "Loading, wall clock (korvel: start to first frame in a pseudo-terminal; loader: the"
+    echo "loader alone; fzf: start to its counter showing every line); ratio = time / fzf's:"
     # shellcheck disable=SC2086
-    python3 bench/ptyrun.py --runs "$runs" --korvel "$korvel" $files
+    python3 bench/ptyrun.py --runs "$runs" $with_korvel --loader "$load_bench" $files
     echo
-    echo "Loading steps inside korvel (processor time):"
+    echo "Phases of the loader (wall clock, then processor time of all its threads):"
     # shellcheck disable=SC2086
     python3 bench/phases.py --runs "$runs" "$load_bench" $files
-    echo
-    echo "From a key to its drawn frame (processor milliseconds, real terminal layer on a 200x60 pty):"
-    for size in $(echo "$sizes" | tr ',' ' '); do
-        echo "paths-$size.txt:"
-        script -qfc "stty rows 60 cols 200; $key_bench --runs $runs bench/data/paths-$size.txt > bench/results/keys.txt" \
-            /dev/null >/dev/null
-        sed 's/^/  /' bench/results/keys.txt
-    done
+    if [ -n "$key_bench" ]; then
+        echo
+        echo "From a key to its drawn frame (processor milliseconds, real terminal layer on a 200x60 pty):"
+        for size in $(echo "$sizes" | tr ',' ' '); do
+            echo "paths-$size.txt:"
+            script -qfc "stty rows 60 cols 200; $key_bench --runs $runs bench/data/paths-$size.txt > bench/results/keys.txt" \
+                /dev/null >/dev/null
+            sed 's/^/  /' bench/results/keys.txt
+        done
+    fi
 } | tee "$log"
 echo "run.sh: saved in $log" >&2
