@@ -16,6 +16,8 @@ constexpr size_t SAMPLE_MAX = 256;
 // Enough that buckets come out within a factor of about two of each other;
 // every sample is a fault at a random place of the input.
 constexpr size_t SAMPLES_PER_BUCKET = 8;
+// Lines searched in full after a wrong guess of the bucket.
+constexpr unsigned GUESS_PAUSE = 32;
 
 // Where the compared text of a line begins: after its leading blanks, unless
 // the text (with its separator) holds nothing else.
@@ -157,6 +159,25 @@ size_t splitter_set::bucket_of(const char* line, size_t length, char separator) 
     }
 }
 
+bool splitter_set::at_or_below(size_t splitter, const char* line, size_t length,
+                               char separator) const {
+    const bool add_separator = length == 0 || line[length - 1] != separator;
+    size_t start = 0;
+    if (length > 0 && is_blank(line[0]))
+        start = compared_start(line, length, add_separator, separator);
+    for (size_t level = 0;; level++) {
+        const uint64_t key = line_key(line, length, start + 8 * level, add_separator, separator);
+        const uint64_t bound = word(splitter, level);
+        if (key != bound) return bound < key;
+        if (key_ends_text(key)) return count_ties(line, length, separator, splitter, splitter + 1) > splitter;
+    }
+}
+
+bool splitter_set::holds(size_t bucket, const char* line, size_t length, char separator) const {
+    return (bucket == 0 || at_or_below(bucket - 1, line, length, separator)) &&
+           (bucket == texts_.size() || !at_or_below(bucket, line, length, separator));
+}
+
 // The line and the splitters in [from, to) are equal after their blanks: the
 // whole texts decide.
 size_t splitter_set::count_ties(const char* line, size_t length, char separator, size_t from,
@@ -276,7 +297,19 @@ bool bucket_writer::write(const char* begin, const char* end,
         size_t length = static_cast<size_t>(stop - pos);
         bool add_separator = length == 0 || pos[length - 1] != separator;
         size_t need = length + add_separator + 1;
-        bucket_part& part = parts_[single ? 0 : splitters_.bucket_of(pos, length, separator)];
+        size_t bucket = 0;
+        if (!single) {
+            // After a miss the guess waits a while: in shuffled input it
+            // would only cost.
+            if (misses_ == 0 && splitters_.holds(last_bucket_, pos, length, separator)) {
+                bucket = last_bucket_;
+            } else {
+                bucket = splitters_.bucket_of(pos, length, separator);
+                misses_ = bucket == last_bucket_ ? 0 : misses_ == 0 ? GUESS_PAUSE : misses_ - 1;
+                last_bucket_ = bucket;
+            }
+        }
+        bucket_part& part = parts_[bucket];
         if (static_cast<size_t>(part.populated - part.cursor) < need) make_room(part, need);
         char* text = part.cursor;
         memcpy(text, pos, length);

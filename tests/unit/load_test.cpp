@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <algorithm>
 #include <random>
 #include <string>
 #include <thread>
@@ -249,6 +250,25 @@ TEST(Load, CutsOnLineBoundaries) {
     }
 }
 
+// Lines in order, as a listing comes, meet the guess of the bucket, and
+// shuffled ones its misses.
+TEST(Load, ListingOrderAndShuffled) {
+    std::vector<std::string> lines;
+    for (int d = 0; d < 30; d++)
+        for (int f = 0; f < 40; f++)
+            lines.push_back("m" + std::to_string(d) + "/usr/" + (f % 3 ? " " : "") + "f" +
+                            std::to_string(f) + (f % 7 ? "" : "//x"));
+    std::string ordered, shuffled;
+    for (const std::string& line : lines) ordered += line + "\n";
+    std::mt19937 random(31);
+    std::shuffle(lines.begin(), lines.end(), random);
+    for (const std::string& line : lines) shuffled += line + "\n";
+    for (unsigned threads : {1u, 2u}) {
+        expect_same_tables(ordered, {}, threads, tiny(), "listing order");
+        expect_same_tables(shuffled, {}, threads, tiny(), "shuffled");
+    }
+}
+
 TEST(Load, LargeListWithTheUsualSizes) {
     std::mt19937 random(23);
     std::string input;
@@ -392,7 +412,8 @@ TEST(HelperThreads, BlockEverySignalAndPassOnWhatTheyThrow) {
     EXPECT_FALSE(sigismember(&mask, SIGINT));
 }
 
-// The bucket of any text agrees with comparing it against every splitter.
+// The bucket of any text agrees with comparing it against every splitter,
+// and so does the check of a guessed bucket.
 TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
     std::mt19937 random(29);
     const std::string alphabet = "ab/ \t\x80"s;
@@ -419,6 +440,9 @@ TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
                 expected += compare_line_order(splitter.c_str(), text.c_str()) <= 0;
             ASSERT_EQ(splitters.bucket_of(line.data(), line.size(), '/'), expected)
                 << "[" << line << "] round " << round;
+            for (size_t b = 0; b <= count; b++)
+                ASSERT_EQ(splitters.holds(b, line.data(), line.size(), '/'), b == expected)
+                    << "[" << line << "] bucket " << b << " round " << round;
         }
     }
 }
