@@ -25,6 +25,8 @@ namespace {
 // The tree takes a sorted bucket in slices of this many lines, with a look
 // at the tick between two.
 constexpr uint64_t BUILD_SLICE = uint64_t{1} << 14;
+// Memory used up goes back to the system this much at a time: every release
+// costs the other threads a flush of their address translations.
 constexpr ptrdiff_t RELEASE_STEP = ptrdiff_t{4} << 20;
 constexpr size_t MAX_BUCKETS = size_t{1} << 16;
 constexpr unsigned MAX_THREADS = 64;
@@ -42,8 +44,8 @@ unsigned cores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// Whoever owns the bytes of the input: a mapped file, the blocks read from a
-// pipe, or a buffer handed over.
+// Whoever owns the bytes of the input: a mapped file, the memory file a
+// pipe went into (or the blocks it was read into), or a buffer handed over.
 struct input_owner {
     mapping file;
     memory_file_input memory_file;
@@ -170,9 +172,7 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
         const char* counted = part.data;
         auto pace = [&](const char* done, uint64_t lines) {
             // The input behind is used up: its memory goes, so that the copy
-            // does not double what the load holds. Every release costs the
-            // other threads a flush of their address translations: a few
-            // megabytes at a time.
+            // does not double what the load holds.
             if (done - released >= RELEASE_STEP || done == part.data + part.size) {
                 release_pages(released, done, part.memory_file);
                 released = std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
@@ -245,8 +245,7 @@ bool pipeline::build_bucket(size_t bucket, path_tree::builder& builder) {
         if (!go_on()) return false;
     }
     // The builder keeps nothing of these texts: their memory goes, the
-    // homes a few megabytes at a time (every release costs the other threads
-    // a flush of their address translations).
+    // homes a few megabytes at a time.
     for (auto& writer : writers_)
         for (const auto& [chunk, size] : writer->parts()[bucket].chunks)
             release_pages(chunk, chunk + size);
@@ -396,11 +395,15 @@ load_result load_fd(int fd, const load_options& options, load_progress& progress
     struct stat info;
     if (fstat(fd, &info) != 0)
         return {outcome::failuref("failed to read input: %s", strerror(errno)), false};
-    // A file is mapped whole; one the system will not map, or that claims no
-    // size (as files under /proc do), is read like a pipe.
-    if (S_ISREG(info.st_mode) && info.st_size > 0 &&
+    // A file is mapped whole and read from where the descriptor stands; one
+    // the system will not map, or that claims no size (as files under /proc
+    // do), is read like a pipe.
+    const off_t at = S_ISREG(info.st_mode) ? lseek(fd, 0, SEEK_CUR) : -1;
+    if (at >= 0 && at < info.st_size &&
         mapping::of_file(fd, static_cast<size_t>(info.st_size), owner.file).ok()) {
-        std::vector<input_part> input{{owner.file.data(), owner.file.size()}};
+        const auto skipped = static_cast<size_t>(at);
+        std::vector<input_part> input{
+            {owner.file.data() + skipped, owner.file.size() - skipped}};
         return pipeline(options, progress, pacer, owner, std::move(input), false).run(out);
     }
     const line_format format{options.separator, options.nul_only};

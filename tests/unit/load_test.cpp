@@ -299,6 +299,20 @@ TEST(Load, EmptyInputGivesAnEmptyTree) {
     }
 }
 
+// A file is read from where its descriptor stands, as a stream would be.
+TEST(Load, FileFromItsDescriptorsPosition) {
+    for (off_t at : {off_t{0}, off_t{4}, off_t{9}, off_t{12}}) {
+        input_file file("a/b\nc/d\nef\nx");
+        ASSERT_EQ(lseek(file.fd(), at, SEEK_SET), at);
+        load_progress progress;
+        path_tree tree;
+        const load_result result = load_fd(file.fd(), load_options(), progress, tree);
+        ASSERT_TRUE(result.status.ok());
+        EXPECT_EQ(dump(tree), reference(std::string("a/b\nc/d\nef\nx").substr(static_cast<size_t>(at)), {}))
+            << "from " << at;
+    }
+}
+
 TEST(Load, ReadErrorIsReported) {
     unique_fd directory(open(std::filesystem::temp_directory_path().c_str(), O_RDONLY));
     load_progress progress;
