@@ -29,6 +29,7 @@ constexpr uint64_t BUILD_SLICE = uint64_t{1} << 14;
 // costs the other threads a flush of their address translations.
 constexpr ptrdiff_t RELEASE_STEP = ptrdiff_t{4} << 20;
 constexpr size_t MAX_BUCKETS = size_t{1} << 16;
+constexpr size_t PIECE_BYTES = size_t{4} << 20;
 constexpr unsigned MAX_THREADS = 64;
 // How long the main thread waits for a helper before it looks at the tick.
 constexpr std::chrono::milliseconds HELPER_WAIT{2};
@@ -60,16 +61,15 @@ struct input_owner {
     }
 };
 
-// Cuts the input into one stretch of whole lines per thread, of about equal
-// size.
-std::vector<std::vector<input_part>> split_between(const std::vector<input_part>& input,
-                                                   unsigned threads, bool nul_only) {
+// Cuts the input into `pieces` stretches of whole lines of about equal size.
+std::vector<std::vector<input_part>> cut_into(const std::vector<input_part>& input,
+                                              size_t pieces, bool nul_only) {
     size_t total = 0;
     for (const input_part& part : input) total += part.size;
     // The cuts, as offsets in the whole input, each right after a line end.
     std::vector<size_t> cuts{0};
-    for (unsigned k = 1; k < threads; k++) {
-        size_t at = std::max(total / threads * k, cuts.back());
+    for (size_t k = 1; k < pieces; k++) {
+        size_t at = std::max(total / pieces * k, cuts.back());
         size_t base = 0, p = 0;
         while (p < input.size() && at >= base + input[p].size) base += input[p++].size;
         if (p < input.size()) {
@@ -82,10 +82,10 @@ std::vector<std::vector<input_part>> split_between(const std::vector<input_part>
     }
     cuts.push_back(total);
 
-    std::vector<std::vector<input_part>> stretches(threads);
+    std::vector<std::vector<input_part>> stretches(pieces);
     size_t base = 0;
     for (const input_part& part : input) {
-        for (unsigned t = 0; t < threads; t++) {
+        for (size_t t = 0; t < pieces; t++) {
             size_t from = std::max(cuts[t], base), to = std::min(cuts[t + 1], base + part.size);
             if (from < to)
                 stretches[t].push_back({part.data + (from - base), to - from, part.memory_file});
@@ -166,7 +166,7 @@ class pipeline {
 
 bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& stretch) {
     bucket_writer& writer = *writers_[thread];
-    uint64_t counted_lines = 0;
+    uint64_t counted_lines = writer.lines();
     for (const input_part& part : stretch) {
         const char* released = part.data;
         const char* counted = part.data;
@@ -368,10 +368,17 @@ load_result pipeline::run(path_tree& out) {
         writers_.push_back(
             std::make_unique<bucket_writer>(splitters_, *arena_, format_, expected, t));
 
-    const std::vector<std::vector<input_part>> stretches =
-        split_between(input_, threads, format_.nul_only);
-    if (!in_shares(threads, [&](unsigned t) { return write_stretch(t, stretches[t]); }))
-        return {{}, true};
+    // The threads take pieces of the input in turn, so that one the machine
+    // lends less time to does less of the work.
+    const std::vector<std::vector<input_part>> pieces =
+        cut_into(input_, std::max<size_t>(threads, total / PIECE_BYTES), format_.nul_only);
+    std::atomic<size_t> next_piece{0};
+    const bool written = in_shares(threads, [&](unsigned t) {
+        for (size_t k; (k = next_piece.fetch_add(1, std::memory_order_relaxed)) < pieces.size();)
+            if (!write_stretch(t, pieces[k])) return false;
+        return true;
+    });
+    if (!written) return {{}, true};
     owner_.clear();
     input_.clear();
 
