@@ -16,7 +16,11 @@ ratios to fzf, the figure that holds on a shared machine.
   viewer runs it, without the terminal; its time is the moment it prints
   its line, right after the tree is built.
 - fzf runs on a pseudo-terminal too; its time is the moment its counter
-  shows every line loaded ("N/N").
+  shows every line loaded ("N/N"), when it is stopped.
+- With the loader, the processor seconds of the load (all its threads) and
+  of fzf until it was stopped are printed too: where other work crowds the
+  machine, wall-clock ratios say more about the crowd than about the
+  programs.
 - sort: `LC_ALL=C sort` with its output to /dev/null.
 
 Peak memory is the child's ru_maxrss from wait4 (for korvel, or the loader
@@ -77,7 +81,7 @@ def reap(pid):
 def run_in_pty(argv, env, stdin_fd, done, keys=b""):
     """Runs argv on a pseudo-terminal with stdin_fd as its standard input until
     done(screen tail) holds; returns (seconds, peak kilobytes, exit status or
-    None when it was killed)."""
+    None when it was killed, processor seconds)."""
     start = time.perf_counter()
     pid, master = pty.fork()
     if pid == 0:
@@ -126,7 +130,7 @@ def run_in_pty(argv, env, stdin_fd, done, keys=b""):
     os.close(master)
     if seen is None:
         raise RuntimeError("%s never showed what was awaited" % argv[0])
-    return seen, usage.ru_maxrss, status
+    return seen, usage.ru_maxrss, status, usage.ru_utime + usage.ru_stime
 
 
 def run_korvel(korvel, path, pipe, home):
@@ -134,7 +138,7 @@ def run_korvel(korvel, path, pipe, home):
     env.pop("XDG_CONFIG_PATH", None)
     fd, cat = input_for(path, pipe) if pipe else (None, None)
     argv = [korvel] if pipe else [korvel, path]
-    seconds, peak, status = run_in_pty(argv, env, fd, lambda tail: COUNTER.search(tail), b"q")
+    seconds, peak, status, _ = run_in_pty(argv, env, fd, lambda tail: COUNTER.search(tail), b"q")
     reap(cat)
     if status != 0:
         sys.exit("ptyrun.py: korvel exited with %s on %s" % (status, path))
@@ -147,13 +151,14 @@ def run_fzf(fzf, path, pipe, lines):
     env.pop("FZF_DEFAULT_COMMAND", None)
     loaded = re.compile(rb"%d/%d" % (lines, lines))
     fd, cat = input_for(path, pipe)
-    seconds, peak, _ = run_in_pty([fzf], env, fd, lambda tail: loaded.search(tail))
+    seconds, _, _, cpu = run_in_pty([fzf], env, fd, lambda tail: loaded.search(tail))
     reap(cat)
-    return seconds, peak
+    return seconds, cpu
 
 
 def run_loader(loader, path, pipe):
-    """load_bench --loader, timed from its start to its line of output."""
+    """load_bench --loader, timed from its start to its line of output; returns
+    (seconds, peak kilobytes, processor seconds of the load)."""
     fd, cat = input_for(path, pipe)
     out_read, out_write = os.pipe()
     start = time.perf_counter()
@@ -181,7 +186,9 @@ def run_loader(loader, path, pipe):
     reap(cat)
     if os.waitstatus_to_exitcode(status) != 0 or seen is None:
         sys.exit("ptyrun.py: the loader failed on %s" % path)
-    return seen, usage.ru_maxrss
+    fields = dict(field.split(b"=") for field in line.split())
+    cpu = sum(float(fields[key]) for key in (b"read_cpu", b"sort_cpu", b"tree_cpu"))
+    return seen, usage.ru_maxrss, cpu
 
 
 def run_sort(path, pipe):
@@ -239,6 +246,8 @@ def main():
         header += " %9s" % (name + "_s")
     for name in names:
         header += " %9s" % (name + "/fzf")
+    if "loader" in names:
+        header += " %9s %9s %9s" % ("ld_cpu_s", "fzf_cpu_s", "cpu/fzf")
     header += " %8s %7s" % ("peak_MB", "peak/in")
     print(header)
     with tempfile.TemporaryDirectory() as home:
@@ -248,6 +257,7 @@ def main():
             for pipe in ([False] if args.no_pipe else [False, True]):
                 times = {name: [] for name in names + ["fzf", "sort"]}
                 ratios = {name: [] for name in names}
+                cpus = {"loader": [], "fzf": [], "ratio": []}
                 peaks = []
                 for _ in range(args.runs):
                     run = {}
@@ -255,10 +265,14 @@ def main():
                         if name == "korvel":
                             run[name], peak = run_korvel(programs[name], path, pipe, home)
                         else:
-                            run[name], peak = run_loader(programs[name], path, pipe)
+                            run[name], peak, cpu = run_loader(programs[name], path, pipe)
+                            cpus["loader"].append(cpu)
                         if name == names[0]:
                             peaks.append(peak * 1024)
-                    run["fzf"], _ = run_fzf(fzf, path, pipe, lines)
+                    run["fzf"], fzf_cpu = run_fzf(fzf, path, pipe, lines)
+                    cpus["fzf"].append(fzf_cpu)
+                    if cpus["loader"]:
+                        cpus["ratio"].append(cpus["loader"][-1] / fzf_cpu)
                     run["sort"], _ = run_sort(path, pipe)
                     for name, seconds in run.items():
                         times[name].append(seconds)
@@ -270,6 +284,9 @@ def main():
                     row += " %9.3f" % statistics.median(times[name])
                 for name in names:
                     row += " %9.2f" % statistics.median(ratios[name])
+                if "loader" in names:
+                    row += " %9.3f %9.3f %9.2f" % tuple(
+                        statistics.median(cpus[key]) for key in ("loader", "fzf", "ratio"))
                 if peaks:
                     peak = statistics.median(peaks)
                     row += " %8.1f %7.2f" % (peak / 1e6, peak / size)
