@@ -23,16 +23,16 @@ constexpr unsigned GUESS_PAUSE = 32;
 // the text (with its separator) holds nothing else.
 size_t compared_start(const char* line, size_t length, bool add_separator, char separator) {
     size_t i = 0;
-    while (i < length && is_blank(line[i])) i++;
+    while (i < length && is_blank(line[i]))
+        i++;
     if (i < length) return i;
     return add_separator && !is_blank(separator) ? length : 0;
 }
 
 // The key (see load_key) at offset `at` of the text a line becomes: its
 // bytes, the separator when it is added, then the NUL.
-KORVEL_READS_PAST_TEXT inline uint64_t line_key(const char* line, size_t length,
-                                                              size_t at, bool add_separator,
-                                                              char separator) {
+KORVEL_READS_PAST_TEXT inline uint64_t line_key(const char* line, size_t length, size_t at,
+                                                bool add_separator, char separator) {
     if constexpr (std::endian::native == std::endian::little) {
         if (at + 8 <= length) return __builtin_bswap64(load_word(line + at));
         size_t rest = at < length ? length - at : 0;
@@ -52,7 +52,7 @@ KORVEL_READS_PAST_TEXT inline uint64_t line_key(const char* line, size_t length,
     uint64_t key = 0;
     for (size_t i = 0; i < 8; i++) {
         size_t p = at + i;
-        unsigned char byte = p < length                    ? static_cast<unsigned char>(line[p])
+        unsigned char byte = p < length                     ? static_cast<unsigned char>(line[p])
                              : p == length && add_separator ? static_cast<unsigned char>(separator)
                                                             : 0;
         key |= uint64_t{byte} << (56 - 8 * i);
@@ -169,7 +169,8 @@ bool splitter_set::at_or_below(size_t splitter, const char* line, size_t length,
         const uint64_t key = line_key(line, length, start + 8 * level, add_separator, separator);
         const uint64_t bound = word(splitter, level);
         if (key != bound) return bound < key;
-        if (key_ends_text(key)) return count_ties(line, length, separator, splitter, splitter + 1) > splitter;
+        if (key_ends_text(key))
+            return count_ties(line, length, separator, splitter, splitter + 1) > splitter;
     }
 }
 
@@ -183,24 +184,29 @@ bool splitter_set::holds(size_t bucket, const char* line, size_t length, char se
 size_t splitter_set::count_ties(const char* line, size_t length, char separator, size_t from,
                                 size_t to) const {
     const std::string text = final_text(line, length, separator);
-    while (from < to && strcmp(texts_[from].c_str(), text.c_str()) <= 0) from++;
+    while (from < to && strcmp(texts_[from].c_str(), text.c_str()) <= 0)
+        from++;
     return from;
 }
 
-size_t sample_count(size_t buckets) { return buckets < 2 ? 0 : buckets * SAMPLES_PER_BUCKET; }
+size_t sample_count(size_t buckets) {
+    return buckets < 2 ? 0 : buckets * SAMPLES_PER_BUCKET;
+}
 
 void take_samples(const std::vector<input_part>& input, const line_format& format, size_t count,
                   size_t first, size_t last, std::vector<std::string>& out) {
     if (first >= last) return;
     size_t total = 0;
-    for (const input_part& part : input) total += part.size;
+    for (const input_part& part : input)
+        total += part.size;
     const size_t stretch = std::max<size_t>(1, total / count);
     for (size_t k = first; k < last; k++) {
         // A place in the k-th of `count` equal stretches of the input.
         uint64_t state = total + k;
         size_t at = std::min(total - 1, (total / count) * k + next_random(state) % stretch);
         size_t part = 0;
-        while (part + 1 < input.size() && at >= input[part].size) at -= input[part++].size;
+        while (part + 1 < input.size() && at >= input[part].size)
+            at -= input[part++].size;
         const input_part& where = input[part];
         const char* end = where.data + where.size;
         const char* start = sample_start(where.data, where.data + at, format.nul_only);
@@ -217,7 +223,8 @@ splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets) 
         return compare_line_order(a.c_str(), b.c_str()) < 0;
     });
     std::vector<std::string> chosen;
-    for (size_t j = 1; j < buckets; j++) chosen.push_back(samples[j * samples.size() / buckets]);
+    for (size_t j = 1; j < buckets; j++)
+        chosen.push_back(samples[j * samples.size() / buckets]);
     return splitter_set(std::move(chosen));
 }
 

@@ -38,7 +38,9 @@ helper_threads::helper_threads(unsigned count, const std::function<void(unsigned
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
-helper_threads::~helper_threads() { join_all(); }
+helper_threads::~helper_threads() {
+    join_all();
+}
 
 bool helper_threads::wait_for(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);

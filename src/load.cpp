@@ -62,16 +62,18 @@ struct input_owner {
 };
 
 // Cuts the input into `pieces` stretches of whole lines of about equal size.
-std::vector<std::vector<input_part>> cut_into(const std::vector<input_part>& input,
-                                              size_t pieces, bool nul_only) {
+std::vector<std::vector<input_part>> cut_into(const std::vector<input_part>& input, size_t pieces,
+                                              bool nul_only) {
     size_t total = 0;
-    for (const input_part& part : input) total += part.size;
+    for (const input_part& part : input)
+        total += part.size;
     // The cuts, as offsets in the whole input, each right after a line end.
     std::vector<size_t> cuts{0};
     for (size_t k = 1; k < pieces; k++) {
         size_t at = std::max(total / pieces * k, cuts.back());
         size_t base = 0, p = 0;
-        while (p < input.size() && at >= base + input[p].size) base += input[p++].size;
+        while (p < input.size() && at >= base + input[p].size)
+            base += input[p++].size;
         if (p < input.size()) {
             const char* begin = input[p].data;
             const char* end = begin + input[p].size;
@@ -113,8 +115,8 @@ class pipeline {
     pipeline(const load_options& options, load_progress& progress, tick_pacer& pacer,
              input_owner& owner, std::vector<input_part> input, bool reader_counted)
         : options_(options), progress_(progress), pacer_(pacer), owner_(owner),
-          input_(std::move(input)), reader_counted_(reader_counted),
-          format_{options.separator, options.nul_only} {}
+          input_(std::move(input)),
+          reader_counted_(reader_counted), format_{options.separator, options.nul_only} {}
 
     load_result run(path_tree& out);
 
@@ -127,8 +129,9 @@ class pipeline {
     // Takes the next bucket to sort, if one is left.
     bool claim_bucket(size_t& bucket) {
         bucket = next_to_sort_.load(std::memory_order_relaxed);
-        while (bucket < sorted_lines_.size() &&
-               !next_to_sort_.compare_exchange_weak(bucket, bucket + 1, std::memory_order_relaxed)) {
+        while (
+            bucket < sorted_lines_.size() &&
+            !next_to_sort_.compare_exchange_weak(bucket, bucket + 1, std::memory_order_relaxed)) {
         }
         return bucket < sorted_lines_.size();
     }
@@ -175,7 +178,8 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
             // does not double what the load holds.
             if (done - released >= RELEASE_STEP || done == part.data + part.size) {
                 release_pages(released, done, part.memory_file);
-                released = std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
+                released =
+                    std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
             }
             if (!reader_counted_) {
                 progress_.bytes.fetch_add(static_cast<uint64_t>(done - counted),
@@ -262,12 +266,14 @@ bool pipeline::build_bucket(size_t bucket, path_tree::builder& builder) {
 void pipeline::sort_and_build(unsigned threads, path_tree& out) {
     const size_t buckets = splitters_.bucket_count();
     uint64_t total_lines = 0;
-    for (auto& writer : writers_) total_lines += writer->lines();
+    for (auto& writer : writers_)
+        total_lines += writer->lines();
     path_tree::builder builder(format_.separator, options_.fold_by_default, total_lines,
                                arena_->used());
     sorted_lines_ = std::vector<raw_array<char*>>(buckets);
     sorted_.reset(new std::atomic<bool>[buckets]);
-    for (size_t b = 0; b < buckets; b++) sorted_[b].store(false, std::memory_order_relaxed);
+    for (size_t b = 0; b < buckets; b++)
+        sorted_[b].store(false, std::memory_order_relaxed);
 
     // A helper sorts while the builder has few sorted buckets ahead of it,
     // and otherwise takes the first touch of the pages the builder will
@@ -312,9 +318,8 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
         }
         progress_.phase.store(load_phase::BUILDING, std::memory_order_relaxed);
         std::unique_lock<std::mutex> lock(sorted_mutex_);
-        sorted_signal_.wait_for(lock, HELPER_WAIT, [&] {
-            return sorted_[next].load(std::memory_order_acquire);
-        });
+        sorted_signal_.wait_for(lock, HELPER_WAIT,
+                                [&] { return sorted_[next].load(std::memory_order_acquire); });
         lock.unlock();
         if (stop_.load(std::memory_order_relaxed)) {
             helpers.join(); // throws what stopped a helper
@@ -331,14 +336,14 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
 load_result pipeline::run(path_tree& out) {
     out = path_tree();
     size_t total = 0;
-    for (const input_part& part : input_) total += part.size;
+    for (const input_part& part : input_)
+        total += part.size;
     if (total == 0) return {};
 
     const load_tuning& tuning = options_.tuning;
     unsigned threads = options_.threads != 0 ? options_.threads : cores();
-    threads = static_cast<unsigned>(
-        std::clamp<size_t>(total / std::max<size_t>(tuning.thread_bytes, 1), 1,
-                           std::min(threads, MAX_THREADS)));
+    threads = static_cast<unsigned>(std::clamp<size_t>(
+        total / std::max<size_t>(tuning.thread_bytes, 1), 1, std::min(threads, MAX_THREADS)));
     size_t buckets = (total + tuning.bucket_bytes - 1) / std::max<size_t>(tuning.bucket_bytes, 1);
     // Enough buckets that no thread waits long for another at the end.
     if (threads > 1) buckets = std::max<size_t>(buckets, 4 * threads);
@@ -355,7 +360,8 @@ load_result pipeline::run(path_tree& out) {
     if (!sampled) return {{}, true};
     // The line length the samples show sizes the arrays of lines.
     size_t sampled_bytes = 0;
-    for (const std::string& sample : samples) sampled_bytes += sample.size();
+    for (const std::string& sample : samples)
+        sampled_bytes += sample.size();
     const size_t line_bytes =
         samples.empty() ? 48 : std::max<size_t>(2, sampled_bytes / samples.size());
     splitters_ = choose_splitters(std::move(samples), buckets);
@@ -394,8 +400,7 @@ load_result pipeline::run(path_tree& out) {
 
 } // namespace
 
-load_result load_fd(int fd, const load_options& options, load_progress& progress,
-                    path_tree& out) {
+load_result load_fd(int fd, const load_options& options, load_progress& progress, path_tree& out) {
     out = path_tree();
     tick_pacer pacer(options, progress);
     input_owner owner;
@@ -409,14 +414,13 @@ load_result load_fd(int fd, const load_options& options, load_progress& progress
     if (at >= 0 && at < info.st_size &&
         mapping::of_file(fd, static_cast<size_t>(info.st_size), owner.file).ok()) {
         const auto skipped = static_cast<size_t>(at);
-        std::vector<input_part> input{
-            {owner.file.data() + skipped, owner.file.size() - skipped}};
+        std::vector<input_part> input{{owner.file.data() + skipped, owner.file.size() - skipped}};
         return pipeline(options, progress, pacer, owner, std::move(input), false).run(out);
     }
     const line_format format{options.separator, options.nul_only};
     bool memory_file = false;
-    outcome read = read_into_memory_file(fd, format, pacer, progress, owner.memory_file,
-                                         memory_file);
+    outcome read =
+        read_into_memory_file(fd, format, pacer, progress, owner.memory_file, memory_file);
     if (!memory_file)
         read = read_input(fd, format, options.tuning.read_block, pacer, progress, owner.blocks);
     if (!read) return {read, false};
@@ -427,8 +431,8 @@ load_result load_fd(int fd, const load_options& options, load_progress& progress
     return pipeline(options, progress, pacer, owner, std::move(input), true).run(out);
 }
 
-load_result load_buffer(std::string&& bytes, const load_options& options,
-                        load_progress& progress, path_tree& out) {
+load_result load_buffer(std::string&& bytes, const load_options& options, load_progress& progress,
+                        path_tree& out) {
     out = path_tree();
     tick_pacer pacer(options, progress);
     input_owner owner;

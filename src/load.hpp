@@ -59,10 +59,9 @@ struct load_result {
 // read to its end (a non-blocking descriptor is waited on). An empty input
 // gives an empty tree (size 0) and success; a read error fails with "failed
 // to read input: %s".
-load_result load_fd(int fd, const load_options& options, load_progress& progress,
-                    path_tree& out);
+load_result load_fd(int fd, const load_options& options, load_progress& progress, path_tree& out);
 // Loads a list already in memory (each path ended by a newline or a NUL
 // byte), as a mapped file is loaded, without copying it first; its memory is
 // given back as it is used up.
-load_result load_buffer(std::string&& bytes, const load_options& options,
-                        load_progress& progress, path_tree& out);
+load_result load_buffer(std::string&& bytes, const load_options& options, load_progress& progress,
+                        path_tree& out);

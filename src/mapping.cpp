@@ -16,8 +16,12 @@ size_t page_size() {
 
 namespace {
 
-size_t round_up(size_t n) { return (n + page_size() - 1) & ~(page_size() - 1); }
-size_t round_down(size_t n) { return n & ~(page_size() - 1); }
+size_t round_up(size_t n) {
+    return (n + page_size() - 1) & ~(page_size() - 1);
+}
+size_t round_down(size_t n) {
+    return n & ~(page_size() - 1);
+}
 
 } // namespace
 
@@ -33,7 +37,9 @@ mapping& mapping::operator=(mapping&& other) noexcept {
     return *this;
 }
 
-mapping::~mapping() { unmap(); }
+mapping::~mapping() {
+    unmap();
+}
 
 void mapping::unmap() {
     if (data_ != nullptr) munmap(data_, round_up(size_ == 0 ? 1 : size_));
@@ -71,7 +77,8 @@ void release_pages(const void* begin, const void* end, bool backing) {
     size_t first = round_up(reinterpret_cast<uintptr_t>(begin));
     size_t last = round_down(reinterpret_cast<uintptr_t>(end));
     if (last > first)
-        madvise(reinterpret_cast<void*>(first), last - first, backing ? MADV_REMOVE : MADV_DONTNEED);
+        madvise(reinterpret_cast<void*>(first), last - first,
+                backing ? MADV_REMOVE : MADV_DONTNEED);
 }
 
 void mapping::trim(size_t size) {

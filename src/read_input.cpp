@@ -38,7 +38,8 @@ const char* last_line_end(const char* p, size_t n, bool nul_only) {
 bool wait_for_input(int fd, tick_pacer& pacer, bool& failed) {
     failed = false;
     struct pollfd waits[2] = {{fd, POLLIN, 0}, {pacer.wake_fd(), POLLIN, 0}};
-    int ready = poll(waits, pacer.wake_fd() >= 0 ? 2 : 1, static_cast<int>(pacer.until_due().count()));
+    int ready =
+        poll(waits, pacer.wake_fd() >= 0 ? 2 : 1, static_cast<int>(pacer.until_due().count()));
     if (ready < 0 && errno != EINTR) {
         failed = true;
         return false;
@@ -83,9 +84,9 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
             const bool last = finished.load(std::memory_order_acquire);
             const size_t end = filled.load(std::memory_order_acquire);
             if (end > counted) {
-                progress.lines.fetch_add(count_line_ends(bytes + counted, end - counted,
-                                                         format.nul_only),
-                                         std::memory_order_relaxed);
+                progress.lines.fetch_add(
+                    count_line_ends(bytes + counted, end - counted, format.nul_only),
+                    std::memory_order_relaxed);
                 counted = end;
             } else if (last) {
                 break;
@@ -170,9 +171,11 @@ size_t count_line_ends(const char* p, size_t n, bool nul_only) {
             if (!nul_only) ends |= v == newline;
             counters -= ends; // each match is all ones: minus one
         }
-        for (int k = 0; k < 16; k++) count += counters[k];
+        for (int k = 0; k < 16; k++)
+            count += counters[k];
     }
-    for (; i < n; i++) count += p[i] == '\0' || (!nul_only && p[i] == '\n');
+    for (; i < n; i++)
+        count += p[i] == '\0' || (!nul_only && p[i] == '\n');
     return count;
 }
 
@@ -202,8 +205,8 @@ outcome read_input(int fd, const line_format& format, size_t block_size, tick_pa
         }
 
         struct pollfd waits[2] = {{fd, POLLIN, 0}, {pacer.wake_fd(), POLLIN, 0}};
-        int ready = poll(waits, pacer.wake_fd() >= 0 ? 2 : 1,
-                         static_cast<int>(pacer.until_due().count()));
+        int ready =
+            poll(waits, pacer.wake_fd() >= 0 ? 2 : 1, static_cast<int>(pacer.until_due().count()));
         if (ready < 0 && errno != EINTR)
             return outcome::failuref("failed to read input: %s", strerror(errno));
         const bool woken = ready > 0 && (waits[1].revents & POLLIN) != 0;

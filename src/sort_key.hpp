@@ -32,6 +32,10 @@ KORVEL_READS_PAST_TEXT inline uint64_t load_key(const char* p) {
     return key;
 }
 
-inline bool key_ends_text(uint64_t key) { return (key & 0xff) == 0; }
+inline bool key_ends_text(uint64_t key) {
+    return (key & 0xff) == 0;
+}
 
-inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+inline bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}

@@ -15,7 +15,9 @@ bool tick_pacer::check() {
     if (now >= next_tick_) return tick_now();
     if (options_.wake_fd >= 0 && now >= next_wake_check_) {
         next_wake_check_ = now + WAKE_CHECK;
-        struct pollfd wake {options_.wake_fd, POLLIN, 0};
+        struct pollfd wake {
+            options_.wake_fd, POLLIN, 0
+        };
         if (poll(&wake, 1, 0) > 0 && (wake.revents & POLLIN) != 0) return tick_now();
     }
     return true;

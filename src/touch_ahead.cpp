@@ -18,7 +18,8 @@ void touch_ahead::reset(char* begin, size_t size, size_t lookahead) {
     segments_ = (size + SEGMENT - 1) / SEGMENT;
     lookahead_ = std::max<size_t>(1, lookahead / SEGMENT);
     touched_.reset(new std::atomic<bool>[segments_]);
-    for (size_t k = 0; k < segments_; k++) touched_[k].store(false, std::memory_order_relaxed);
+    for (size_t k = 0; k < segments_; k++)
+        touched_[k].store(false, std::memory_order_relaxed);
     claimed_.store(0, std::memory_order_relaxed);
     filler_.store(0, std::memory_order_relaxed);
     reached_ = reinterpret_cast<uintptr_t>(begin);
@@ -26,7 +27,8 @@ void touch_ahead::reset(char* begin, size_t size, size_t lookahead) {
 
 void touch_ahead::wait_touched(size_t from, size_t to) const {
     for (size_t k = from; k < to && k < segments_; k++)
-        while (!touched_[k].load(std::memory_order_acquire)) std::this_thread::yield();
+        while (!touched_[k].load(std::memory_order_acquire))
+            std::this_thread::yield();
 }
 
 void touch_ahead::reach_slow(const char* end) {

@@ -9,12 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <algorithm>
 #include <random>
 #include <string>
 #include <thread>
@@ -44,7 +44,8 @@ std::string dump(const path_tree& tree) {
                std::to_string(e.folded) + "\n";
     }
     out += "rows";
-    for (uint64_t r = 0; r < tree.row_count(); r++) out += " " + std::to_string(tree.row_entry(r));
+    for (uint64_t r = 0; r < tree.row_count(); r++)
+        out += " " + std::to_string(tree.row_entry(r));
     return out;
 }
 
@@ -121,10 +122,14 @@ enum class way { FILE, PIPE, BYTE_PIPE, BUFFER };
 
 const char* name_of(way w) {
     switch (w) {
-    case way::FILE: return "file";
-    case way::PIPE: return "pipe";
-    case way::BYTE_PIPE: return "pipe, one byte per write";
-    case way::BUFFER: return "buffer";
+    case way::FILE:
+        return "file";
+    case way::PIPE:
+        return "pipe";
+    case way::BYTE_PIPE:
+        return "pipe, one byte per write";
+    case way::BUFFER:
+        return "buffer";
     }
     return "?";
 }
@@ -175,14 +180,21 @@ load_tuning tiny(size_t input_size = 0) {
 }
 
 std::string random_list(std::mt19937& random, size_t lines, const std::string& alphabet) {
-    static const std::vector<std::string> prefixes = {
-        "", "m0001/usr/share/doc/", "m0001/usr//share/", "  m0001/usr/", "\tm0001/usr/share/",
-        "/", "//srv/", "a.b.", " "};
+    static const std::vector<std::string> prefixes = {"",
+                                                      "m0001/usr/share/doc/",
+                                                      "m0001/usr//share/",
+                                                      "  m0001/usr/",
+                                                      "\tm0001/usr/share/",
+                                                      "/",
+                                                      "//srv/",
+                                                      "a.b.",
+                                                      " "};
     std::string out;
     for (size_t i = 0; i < lines; i++) {
         out += prefixes[random() % prefixes.size()];
         size_t length = random() % 20;
-        for (size_t j = 0; j < length; j++) out += alphabet[random() % alphabet.size()];
+        for (size_t j = 0; j < length; j++)
+            out += alphabet[random() % alphabet.size()];
         out += random() % 40 == 0 ? '\0' : '\n';
     }
     if (random() % 2 == 0 && !out.empty()) out.pop_back(); // no final line end
@@ -192,8 +204,11 @@ std::string random_list(std::mt19937& random, size_t lines, const std::string& a
 TEST(Load, RandomListsGiveTheReferenceTables) {
     std::mt19937 random(17);
     const std::string alphabet = "ab/ \t.-\r\x80\xff\n"s;
-    const reading hows[] = {{'/', false, false}, {'/', true, false}, {'/', false, true},
-                            {' ', false, false}, {'.', true, false}};
+    const reading hows[] = {{'/', false, false},
+                            {'/', true, false},
+                            {'/', false, true},
+                            {' ', false, false},
+                            {'.', true, false}};
     for (int round = 0; round < 24; round++) {
         const reading& how = hows[static_cast<size_t>(round) % std::size(hows)];
         std::string input = random_list(random, 1 + random() % 300, alphabet);
@@ -204,7 +219,8 @@ TEST(Load, RandomListsGiveTheReferenceTables) {
 
 TEST(Load, EdgeCasesGiveTheReferenceTables) {
     std::string ties;
-    for (int i = 0; i < 200; i++) ties += std::string(static_cast<size_t>(i % 3), " \t"[i % 2]) + "a/x\n";
+    for (int i = 0; i < 200; i++)
+        ties += std::string(static_cast<size_t>(i % 3), " \t"[i % 2]) + "a/x\n";
     const std::string huge_line = std::string(700'000, 'h') + "/z";
     struct edge {
         const char* name;
@@ -259,10 +275,12 @@ TEST(Load, ListingOrderAndShuffled) {
             lines.push_back("m" + std::to_string(d) + "/usr/" + (f % 3 ? " " : "") + "f" +
                             std::to_string(f) + (f % 7 ? "" : "//x"));
     std::string ordered, shuffled;
-    for (const std::string& line : lines) ordered += line + "\n";
+    for (const std::string& line : lines)
+        ordered += line + "\n";
     std::mt19937 random(31);
     std::shuffle(lines.begin(), lines.end(), random);
-    for (const std::string& line : lines) shuffled += line + "\n";
+    for (const std::string& line : lines)
+        shuffled += line + "\n";
     for (unsigned threads : {1u, 2u}) {
         expect_same_tables(ordered, {}, threads, tiny(), "listing order");
         expect_same_tables(shuffled, {}, threads, tiny(), "shuffled");
@@ -308,7 +326,8 @@ TEST(Load, FileFromItsDescriptorsPosition) {
         path_tree tree;
         const load_result result = load_fd(file.fd(), load_options(), progress, tree);
         ASSERT_TRUE(result.status.ok());
-        EXPECT_EQ(dump(tree), reference(std::string("a/b\nc/d\nef\nx").substr(static_cast<size_t>(at)), {}))
+        EXPECT_EQ(dump(tree),
+                  reference(std::string("a/b\nc/d\nef\nx").substr(static_cast<size_t>(at)), {}))
             << "from " << at;
     }
 }
@@ -368,7 +387,8 @@ TEST(Load, TickCanCancel) {
     EXPECT_TRUE(result.status.ok());
 
     std::string big;
-    for (uint64_t i = 0; i < 400'000; i++) big += "m/usr/" + std::to_string(i * 7919 % 400'000) + "\n";
+    for (uint64_t i = 0; i < 400'000; i++)
+        big += "m/usr/" + std::to_string(i * 7919 % 400'000) + "\n";
     for (int cancel_at : {1, 3, 8}) {
         int ticks = 0;
         options.tick = [&](const load_progress&) { return ++ticks < cancel_at; };
@@ -437,7 +457,8 @@ TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
         for (size_t i = 0; i < count; i++) {
             std::string text;
             size_t length = random() % 24;
-            for (size_t j = 0; j < length; j++) text += alphabet[random() % alphabet.size()];
+            for (size_t j = 0; j < length; j++)
+                text += alphabet[random() % alphabet.size()];
             texts.push_back(text);
         }
         const splitter_set splitters(texts);
@@ -471,14 +492,16 @@ TEST(ReadInput, BlocksHoldWholeLines) {
         unique_fd read_end(fds[0]);
         std::thread writer([&input, end = unique_fd(fds[1])] {
             for (size_t done = 0; done < input.size(); done += 7)
-                if (write(end.get(), input.data() + done, std::min<size_t>(7, input.size() - done)) < 0)
+                if (write(end.get(), input.data() + done,
+                          std::min<size_t>(7, input.size() - done)) < 0)
                     return;
         });
         load_options options;
         load_progress progress;
         tick_pacer pacer(options, progress);
         read_blocks blocks;
-        const outcome read = read_input(read_end.get(), {'/', nul_only}, 16, pacer, progress, blocks);
+        const outcome read =
+            read_input(read_end.get(), {'/', nul_only}, 16, pacer, progress, blocks);
         writer.join();
         ASSERT_TRUE(read.ok()) << read.message();
         std::string joined;
@@ -498,13 +521,16 @@ TEST(ReadInput, BlocksHoldWholeLines) {
 
 TEST(CountLineEnds, CountsNewlinesAndNulBytes) {
     std::string bytes(1000, 'x');
-    for (size_t i = 0; i < bytes.size(); i += 7) bytes[i] = i % 2 ? '\n' : '\0';
+    for (size_t i = 0; i < bytes.size(); i += 7)
+        bytes[i] = i % 2 ? '\n' : '\0';
     size_t newlines = 0, nuls = 0;
-    for (char c : bytes) newlines += c == '\n', nuls += c == '\0';
+    for (char c : bytes)
+        newlines += c == '\n', nuls += c == '\0';
     for (size_t from : {size_t{0}, size_t{3}})
         for (size_t n : {size_t{0}, size_t{15}, size_t{16}, size_t{17}, size_t{990}}) {
             size_t nl = 0, nul = 0;
-            for (size_t i = from; i < from + n; i++) nl += bytes[i] == '\n', nul += bytes[i] == '\0';
+            for (size_t i = from; i < from + n; i++)
+                nl += bytes[i] == '\n', nul += bytes[i] == '\0';
             EXPECT_EQ(count_line_ends(bytes.data() + from, n, false), nl + nul);
             EXPECT_EQ(count_line_ends(bytes.data() + from, n, true), nul);
         }

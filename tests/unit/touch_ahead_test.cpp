@@ -40,7 +40,8 @@ TEST(TouchAhead, HelpersNeverGetInTheFillersWay) {
             memset(memory.data() + at, static_cast<int>('a' + at % 26), n);
         }
         filled = true;
-        for (std::thread& helper : helpers) helper.join();
+        for (std::thread& helper : helpers)
+            helper.join();
         for (size_t at = 0; at < SIZE; at += 97)
             ASSERT_EQ(memory.data()[at], static_cast<char>('a' + at % 26)) << at;
         EXPECT_LE(touched.load(), 41);
@@ -52,10 +53,12 @@ TEST(TouchAhead, HelpersStayWithinTheirReach) {
     touch_ahead touch;
     touch.reset(memory.data(), memory.size(), 3 * touch_ahead::SEGMENT);
     int touched = 0;
-    while (touch.touch_next()) touched++;
+    while (touch.touch_next())
+        touched++;
     EXPECT_EQ(touched, 3);
     touch.reach(memory.data() + 10 * touch_ahead::SEGMENT);
-    while (touch.touch_next()) touched++;
+    while (touch.touch_next())
+        touched++;
     EXPECT_EQ(touched, 3 + 3);
     touch.stop();
     EXPECT_FALSE(touch.touch_next());
