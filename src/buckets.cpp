@@ -1,7 +1,10 @@
 #include "buckets.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 #include "check.hpp"
@@ -74,10 +77,11 @@ uint64_t next_random(uint64_t& state) {
     return z ^ (z >> 31);
 }
 
+constexpr size_t LOOK_BACK = 4096;
+
 // Where a sample taken at p begins: the start of its line, or p itself when
 // that lies far back in a long line (a sample need not be a whole line).
 const char* sample_start(const char* begin, const char* p, bool nul_only) {
-    constexpr size_t LOOK_BACK = 4096;
     const char* from = static_cast<size_t>(p - begin) > LOOK_BACK ? p - LOOK_BACK : begin;
     size_t n = static_cast<size_t>(p - from);
     const char* found = static_cast<const char*>(memrchr(from, '\0', n));
@@ -89,7 +93,39 @@ const char* sample_start(const char* begin, const char* p, bool nul_only) {
     return from == begin ? begin : p;
 }
 
+// The sample at p, in the input from begin to end.
+std::string sample_at(const char* begin, const char* p, const char* end,
+                      const line_format& format) {
+    const char* start = sample_start(begin, p, format.nul_only);
+    const char* stop = line_end(start, std::min(end, start + SAMPLE_MAX + 1), format.nul_only);
+    size_t length = static_cast<size_t>(stop - start);
+    return length <= SAMPLE_MAX ? final_text(start, length, format.separator)
+                                : std::string(start, SAMPLE_MAX);
+}
+
+// Where the k-th of `count` samples of `total` bytes is taken: a place in
+// the k-th of `count` equal stretches.
+size_t sample_place(size_t total, size_t count, size_t k) {
+    uint64_t state = total + k;
+    const size_t stretch = std::max<size_t>(1, total / count);
+    return std::min(total - 1, (total / count) * k + next_random(state) % stretch);
+}
+
 } // namespace
+
+bool read_file(const input_file& file, size_t at, size_t n, char* out) {
+    for (size_t done = 0; done < n;) {
+        ssize_t got =
+            pread(file.fd, out + done, n - done, static_cast<off_t>(file.offset + at + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EIO; // the file is shorter than it was
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
 
 const char* line_end(const char* p, const char* end, bool nul_only) {
     size_t n = static_cast<size_t>(end - p);
@@ -199,22 +235,31 @@ void take_samples(const std::vector<input_part>& input, const line_format& forma
     size_t total = 0;
     for (const input_part& part : input)
         total += part.size;
-    const size_t stretch = std::max<size_t>(1, total / count);
     for (size_t k = first; k < last; k++) {
-        // A place in the k-th of `count` equal stretches of the input.
-        uint64_t state = total + k;
-        size_t at = std::min(total - 1, (total / count) * k + next_random(state) % stretch);
+        size_t at = sample_place(total, count, k);
         size_t part = 0;
         while (part + 1 < input.size() && at >= input[part].size)
             at -= input[part++].size;
         const input_part& where = input[part];
-        const char* end = where.data + where.size;
-        const char* start = sample_start(where.data, where.data + at, format.nul_only);
-        const char* stop = line_end(start, std::min(end, start + SAMPLE_MAX + 1), format.nul_only);
-        size_t length = static_cast<size_t>(stop - start);
-        out[k] = length <= SAMPLE_MAX ? final_text(start, length, format.separator)
-                                      : std::string(start, SAMPLE_MAX);
+        out[k] = sample_at(where.data, where.data + at, where.data + where.size, format);
     }
+}
+
+bool take_samples(const input_file& input, const line_format& format, size_t count, size_t first,
+                  size_t last, std::vector<std::string>& out) {
+    if (first >= last) return true;
+    std::string window(LOOK_BACK + SAMPLE_MAX + 1, '\0');
+    for (size_t k = first; k < last; k++) {
+        // The sample's neighbourhood, read: as much as a sample in memory
+        // would look at.
+        size_t at = sample_place(input.size, count, k);
+        size_t from = at > LOOK_BACK ? at - LOOK_BACK : 0;
+        size_t to = std::min(input.size, at + SAMPLE_MAX + 1);
+        if (!read_file(input, from, to - from, window.data())) return false;
+        out[k] = sample_at(window.data(), window.data() + (at - from), window.data() + (to - from),
+                           format);
+    }
+    return true;
 }
 
 splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets) {

@@ -27,9 +27,20 @@ struct line_format {
 struct input_part {
     const char* data;
     size_t size;
-    // In a shared mapping of a memory file, whose pages go with the file's.
-    bool memory_file = false;
 };
+
+// The input as a file read piece by piece (pread): the bytes from offset on,
+// size of them. Reading costs less than mapping where the first touch of a
+// page is dear.
+struct input_file {
+    int fd = -1;
+    size_t offset = 0;
+    size_t size = 0;
+};
+
+// Reads [at, at + n) of the file into out: false with errno set when it
+// cannot (the file shrank, or reading failed).
+bool read_file(const input_file& file, size_t at, size_t n, char* out);
 
 // The end of the line that starts at p: its newline or NUL byte, or end.
 const char* line_end(const char* p, const char* end, bool nul_only);
@@ -74,6 +85,9 @@ class splitter_set {
 size_t sample_count(size_t buckets);
 void take_samples(const std::vector<input_part>& input, const line_format& format, size_t count,
                   size_t first, size_t last, std::vector<std::string>& out);
+// The same from a file; false with errno set when reading failed.
+bool take_samples(const input_file& input, const line_format& format, size_t count, size_t first,
+                  size_t last, std::vector<std::string>& out);
 splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets);
 
 // The memory the texts are copied into. Each bucket part (the lines of one

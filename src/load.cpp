@@ -1,5 +1,6 @@
 #include "load.hpp"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,16 +46,14 @@ unsigned cores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// Whoever owns the bytes of the input: a mapped file, the memory file a
-// pipe went into (or the blocks it was read into), or a buffer handed over.
+// Whoever owns the bytes of the input: the memory file a pipe went into (or
+// the blocks it was read into), or a buffer handed over.
 struct input_owner {
-    mapping file;
     memory_file_input memory_file;
     read_blocks blocks;
     std::string buffer;
 
     void clear() {
-        file = mapping();
         memory_file = memory_file_input();
         blocks = read_blocks();
         buffer = std::string();
@@ -89,12 +88,37 @@ std::vector<std::vector<input_part>> cut_into(const std::vector<input_part>& inp
     for (const input_part& part : input) {
         for (size_t t = 0; t < pieces; t++) {
             size_t from = std::max(cuts[t], base), to = std::min(cuts[t + 1], base + part.size);
-            if (from < to)
-                stretches[t].push_back({part.data + (from - base), to - from, part.memory_file});
+            if (from < to) stretches[t].push_back({part.data + (from - base), to - from});
         }
         base += part.size;
     }
     return stretches;
+}
+
+// Cuts a file into `pieces` stretches of whole lines of about equal size, as
+// offsets and sizes; false with errno set when reading failed.
+bool cut_file(const input_file& file, size_t pieces, bool nul_only,
+              std::vector<std::pair<size_t, size_t>>& out) {
+    constexpr size_t LOOK = size_t{1} << 16;
+    std::unique_ptr<char[]> window(new char[LOOK]);
+    size_t previous = 0;
+    for (size_t k = 1; k <= pieces; k++) {
+        size_t cut = file.size;
+        for (size_t at = std::max(file.size / pieces * k, previous);
+             k < pieces && at < file.size;) {
+            size_t n = std::min(LOOK, file.size - at);
+            if (!read_file(file, at, n, window.get())) return false;
+            const char* stop = line_end(window.get(), window.get() + n, nul_only);
+            if (stop < window.get() + n) {
+                cut = at + static_cast<size_t>(stop - window.get()) + 1;
+                break;
+            }
+            at += n;
+        }
+        if (cut > previous) out.emplace_back(previous, cut - previous);
+        previous = cut;
+    }
+    return true;
 }
 
 // Tells the helpers to stop when it goes, unless disarmed.
@@ -112,10 +136,13 @@ struct helper_stopper {
 // the tree from each bucket once it and all before it are sorted.
 class pipeline {
   public:
+    // The input is in memory (input), or a file read piece by piece (file,
+    // with memory_file when its pages are to be freed as they are used).
     pipeline(const load_options& options, load_progress& progress, tick_pacer& pacer,
-             input_owner& owner, std::vector<input_part> input, bool reader_counted)
+             input_owner& owner, std::vector<input_part> input, input_file file, bool memory_file,
+             bool reader_counted)
         : options_(options), progress_(progress), pacer_(pacer), owner_(owner),
-          input_(std::move(input)),
+          input_(std::move(input)), file_(file), memory_file_(memory_file),
           reader_counted_(reader_counted), format_{options.separator, options.nul_only} {}
 
     load_result run(path_tree& out);
@@ -125,6 +152,14 @@ class pipeline {
     // for them all; false when the load was cancelled meanwhile.
     bool in_shares(unsigned threads, const std::function<bool(unsigned)>& share);
     bool write_stretch(unsigned thread, const std::vector<input_part>& stretch);
+    bool write_file_piece(unsigned thread, size_t at, size_t size);
+    // Remembers the first read error (errno) and stops the others.
+    bool read_failed() {
+        int none = 0;
+        read_error_.compare_exchange_strong(none, errno != 0 ? errno : EIO);
+        stop_.store(true, std::memory_order_relaxed);
+        return false;
+    }
     bool sort_bucket(size_t bucket, const std::function<bool()>& keep_going);
     // Takes the next bucket to sort, if one is left.
     bool claim_bucket(size_t& bucket) {
@@ -137,6 +172,9 @@ class pipeline {
     }
     bool build_bucket(size_t bucket, path_tree::builder& builder);
     void sort_and_build(unsigned threads, path_tree& out);
+    load_result read_failure() const {
+        return {outcome::failuref("failed to read input: %s", strerror(read_error_.load())), false};
+    }
     // Stops the helpers and tells the main thread whether it still may go on.
     bool go_on() {
         if (pacer_.check()) return true;
@@ -149,7 +187,12 @@ class pipeline {
     tick_pacer& pacer_;
     input_owner& owner_;
     std::vector<input_part> input_;
+    input_file file_;
+    bool memory_file_;
     bool reader_counted_;
+    std::atomic<int> read_error_{0};
+    // Each thread's buffer for the pieces of a file it reads.
+    std::vector<mapping> piece_buffers_;
     line_format format_;
     std::atomic<bool> stop_{false};
     outcome failure_;
@@ -177,7 +220,7 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
             // The input behind is used up: its memory goes, so that the copy
             // does not double what the load holds.
             if (done - released >= RELEASE_STEP || done == part.data + part.size) {
-                release_pages(released, done, part.memory_file);
+                release_pages(released, done);
                 released =
                     std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
             }
@@ -192,6 +235,38 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
             return !stop_.load(std::memory_order_relaxed);
         };
         if (!writer.write(part.data, part.data + part.size, pace)) return false;
+    }
+    return true;
+}
+
+bool pipeline::write_file_piece(unsigned thread, size_t at, size_t size) {
+    mapping& buffer = piece_buffers_[thread];
+    if (buffer.size() < size) buffer = mapping::anonymous(std::max(size, 2 * PIECE_BYTES));
+    if (!read_file(file_, at, size, buffer.data())) return read_failed();
+    bucket_writer& writer = *writers_[thread];
+    const char* counted = buffer.data();
+    uint64_t counted_lines = writer.lines();
+    auto pace = [&](const char* done, uint64_t lines) {
+        if (!reader_counted_) {
+            progress_.bytes.fetch_add(static_cast<uint64_t>(done - counted),
+                                      std::memory_order_relaxed);
+            progress_.lines.fetch_add(lines - counted_lines, std::memory_order_relaxed);
+        }
+        counted = done;
+        counted_lines = lines;
+        if (thread == 0) return go_on();
+        return !stop_.load(std::memory_order_relaxed);
+    };
+    if (!writer.write(buffer.data(), buffer.data() + size, pace)) return false;
+    // A memory file's pages of this piece are used up; those shared with the
+    // next pieces are not.
+    if (memory_file_) {
+        const size_t page = page_size();
+        size_t first = (file_.offset + at + page - 1) / page * page;
+        size_t last = (file_.offset + at + size) / page * page;
+        if (last > first)
+            fallocate(file_.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                      static_cast<off_t>(first), static_cast<off_t>(last - first));
     }
     return true;
 }
@@ -335,10 +410,11 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
 
 load_result pipeline::run(path_tree& out) {
     out = path_tree();
-    size_t total = 0;
+    size_t total = file_.size;
     for (const input_part& part : input_)
         total += part.size;
     if (total == 0) return {};
+    const bool from_file = file_.fd >= 0;
 
     const load_tuning& tuning = options_.tuning;
     unsigned threads = options_.threads != 0 ? options_.threads : cores();
@@ -353,10 +429,15 @@ load_result pipeline::run(path_tree& out) {
     const size_t samples_wanted = sample_count(buckets);
     std::vector<std::string> samples(samples_wanted);
     const bool sampled = in_shares(threads, [&](unsigned t) {
-        take_samples(input_, format_, samples_wanted, samples_wanted * t / threads,
-                     samples_wanted * (t + 1) / threads, samples);
-        return true;
+        const size_t first = samples_wanted * t / threads,
+                     last = samples_wanted * (t + 1) / threads;
+        if (!from_file) {
+            take_samples(input_, format_, samples_wanted, first, last, samples);
+            return true;
+        }
+        return take_samples(file_, format_, samples_wanted, first, last, samples) || read_failed();
     });
+    if (read_error_.load() != 0) return read_failure();
     if (!sampled) return {{}, true};
     // The line length the samples show sizes the arrays of lines.
     size_t sampled_bytes = 0;
@@ -376,15 +457,28 @@ load_result pipeline::run(path_tree& out) {
 
     // The threads take pieces of the input in turn, so that one the machine
     // lends less time to does less of the work.
-    const std::vector<std::vector<input_part>> pieces =
-        cut_into(input_, std::max<size_t>(threads, total / PIECE_BYTES), format_.nul_only);
+    const size_t piece_count = std::max<size_t>(threads, total / PIECE_BYTES);
+    std::vector<std::vector<input_part>> pieces;
+    std::vector<std::pair<size_t, size_t>> file_pieces;
+    if (!from_file)
+        pieces = cut_into(input_, piece_count, format_.nul_only);
+    else if (!cut_file(file_, piece_count, format_.nul_only, file_pieces))
+        return read_failed(), read_failure();
+    piece_buffers_.resize(threads);
     std::atomic<size_t> next_piece{0};
+    const size_t piece_total = from_file ? file_pieces.size() : pieces.size();
     const bool written = in_shares(threads, [&](unsigned t) {
-        for (size_t k; (k = next_piece.fetch_add(1, std::memory_order_relaxed)) < pieces.size();)
-            if (!write_stretch(t, pieces[k])) return false;
+        for (size_t k; (k = next_piece.fetch_add(1, std::memory_order_relaxed)) < piece_total;) {
+            const bool went_on =
+                from_file ? write_file_piece(t, file_pieces[k].first, file_pieces[k].second)
+                          : write_stretch(t, pieces[k]);
+            if (!went_on) return false;
+        }
         return true;
     });
+    if (read_error_.load() != 0) return read_failure();
     if (!written) return {{}, true};
+    piece_buffers_.clear();
     owner_.clear();
     input_.clear();
 
@@ -407,15 +501,12 @@ load_result load_fd(int fd, const load_options& options, load_progress& progress
     struct stat info;
     if (fstat(fd, &info) != 0)
         return {outcome::failuref("failed to read input: %s", strerror(errno)), false};
-    // A file is mapped whole and read from where the descriptor stands; one
-    // the system will not map, or that claims no size (as files under /proc
-    // do), is read like a pipe.
+    // A file is read in pieces from where the descriptor stands; one that
+    // claims no size (as files under /proc do) is read like a pipe.
     const off_t at = S_ISREG(info.st_mode) ? lseek(fd, 0, SEEK_CUR) : -1;
-    if (at >= 0 && at < info.st_size &&
-        mapping::of_file(fd, static_cast<size_t>(info.st_size), owner.file).ok()) {
-        const auto skipped = static_cast<size_t>(at);
-        std::vector<input_part> input{{owner.file.data() + skipped, owner.file.size() - skipped}};
-        return pipeline(options, progress, pacer, owner, std::move(input), false).run(out);
+    if (at >= 0 && at < info.st_size) {
+        const input_file file{fd, static_cast<size_t>(at), static_cast<size_t>(info.st_size - at)};
+        return pipeline(options, progress, pacer, owner, {}, file, false, false).run(out);
     }
     const line_format format{options.separator, options.nul_only};
     bool memory_file = false;
@@ -425,10 +516,11 @@ load_result load_fd(int fd, const load_options& options, load_progress& progress
         read = read_input(fd, format, options.tuning.read_block, pacer, progress, owner.blocks);
     if (!read) return {read, false};
     if (pacer.cancelled()) return {{}, true};
-    std::vector<input_part> input = owner.blocks.parts;
-    if (memory_file && owner.memory_file.size > 0)
-        input.push_back({owner.memory_file.bytes.data(), owner.memory_file.size, true});
-    return pipeline(options, progress, pacer, owner, std::move(input), true).run(out);
+    if (memory_file) {
+        const input_file file{owner.memory_file.file.get(), 0, owner.memory_file.size};
+        return pipeline(options, progress, pacer, owner, {}, file, true, true).run(out);
+    }
+    return pipeline(options, progress, pacer, owner, owner.blocks.parts, {}, false, true).run(out);
 }
 
 load_result load_buffer(std::string&& bytes, const load_options& options, load_progress& progress,
@@ -438,5 +530,5 @@ load_result load_buffer(std::string&& bytes, const load_options& options, load_p
     input_owner owner;
     owner.buffer = std::move(bytes);
     std::vector<input_part> input{{owner.buffer.data(), owner.buffer.size()}};
-    return pipeline(options, progress, pacer, owner, std::move(input), false).run(out);
+    return pipeline(options, progress, pacer, owner, std::move(input), {}, false, false).run(out);
 }

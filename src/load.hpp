@@ -55,13 +55,14 @@ struct load_result {
     bool cancelled = false;
 };
 
-// Loads the list from a descriptor: a regular file is mapped, anything else
-// read to its end (a non-blocking descriptor is waited on). An empty input
+// Loads the list from a descriptor: a regular file is read in pieces by
+// every thread from where the descriptor stands, anything else read to its
+// end first (a non-blocking descriptor is waited on). An empty input
 // gives an empty tree (size 0) and success; a read error fails with "failed
 // to read input: %s".
 load_result load_fd(int fd, const load_options& options, load_progress& progress, path_tree& out);
 // Loads a list already in memory (each path ended by a newline or a NUL
-// byte), as a mapped file is loaded, without copying it first; its memory is
-// given back as it is used up.
+// byte) the same way, without copying it first; its memory is given back as
+// it is used up.
 load_result load_buffer(std::string&& bytes, const load_options& options, load_progress& progress,
                         path_tree& out);

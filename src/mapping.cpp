@@ -57,28 +57,10 @@ mapping mapping::anonymous(size_t size) {
     return mapping(static_cast<char*>(data), size);
 }
 
-outcome mapping::of_file(int fd, size_t size, mapping& out) {
-    out = mapping();
-    void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (data == MAP_FAILED) return outcome::failure(strerror(errno));
-    out = mapping(static_cast<char*>(data), size);
-    return {};
-}
-
-outcome mapping::of_memory_file(int fd, size_t size, mapping& out) {
-    out = mapping();
-    void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
-    if (data == MAP_FAILED) return outcome::failure(strerror(errno));
-    out = mapping(static_cast<char*>(data), size);
-    return {};
-}
-
-void release_pages(const void* begin, const void* end, bool backing) {
+void release_pages(const void* begin, const void* end) {
     size_t first = round_up(reinterpret_cast<uintptr_t>(begin));
     size_t last = round_down(reinterpret_cast<uintptr_t>(end));
-    if (last > first)
-        madvise(reinterpret_cast<void*>(first), last - first,
-                backing ? MADV_REMOVE : MADV_DONTNEED);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 void mapping::trim(size_t size) {

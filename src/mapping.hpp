@@ -1,5 +1,5 @@
 // Memory mapped from the system for the loading steps: anonymous pages that
-// cost nothing until they are touched, or a file's bytes, read only.
+// cost nothing until they are touched.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +9,8 @@
 size_t page_size();
 
 // Gives the whole pages inside [begin, end) of memory this process owns back
-// to the system, for input that has been used up: they read as zero again,
-// or as the file's bytes in a private mapping of a file. In a shared mapping
-// of a memory file, `backing` frees the file's pages as well.
-void release_pages(const void* begin, const void* end, bool backing = false);
+// to the system, for input that has been used up: they read as zero again.
+void release_pages(const void* begin, const void* end);
 
 // Maps the pages of [begin, end), memory this process owns, before they are
 // first written: one call for many pages costs much less than a fault for
@@ -31,12 +29,6 @@ class mapping {
     // Zero-filled, readable and writable; throws std::bad_alloc when the
     // system refuses. Only the pages touched take memory.
     static mapping anonymous(size_t size);
-    // The first size bytes of the file, read only; fails with the system's
-    // reason.
-    static outcome of_file(int fd, size_t size, mapping& out);
-    // Room for a memory file that grows to up to size bytes, shared and
-    // writable; fails with the system's reason.
-    static outcome of_memory_file(int fd, size_t size, mapping& out);
 
     char* data() const { return data_; }
     size_t size() const { return size_; }

@@ -49,10 +49,6 @@ bool wait_for_input(int fd, tick_pacer& pacer, bool& failed) {
     return ready > 0 && waits[0].revents != 0;
 }
 
-// The largest memory file this process can map: a reservation of address
-// space only.
-constexpr size_t MEMORY_FILE_MAX = size_t{1} << 40;
-constexpr size_t MEMORY_FILE_MIN = size_t{1} << 30;
 // How much one splice or read moves at most.
 constexpr size_t MOVE_MAX = size_t{1} << 20;
 
@@ -63,12 +59,8 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
     available = false;
     out.file.reset(memfd_create("korvel-input", MFD_CLOEXEC));
     if (out.file.get() < 0) return {};
-    size_t room = MEMORY_FILE_MAX;
-    while (!mapping::of_memory_file(out.file.get(), room, out.bytes).ok()) {
-        if (room <= MEMORY_FILE_MIN) return {};
-        room /= 2;
-    }
     available = true;
+    const input_file file{out.file.get(), 0, 0};
 
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode)) fcntl(fd, F_SETPIPE_SZ, PIPE_BUFFER);
@@ -77,17 +69,21 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
     // moves the end forward.
     std::atomic<size_t> filled{0};
     std::atomic<bool> finished{false};
-    const char* bytes = out.bytes.data();
     helper_threads counter(1, [&](unsigned) {
+        std::unique_ptr<char[]> buffer(new char[MOVE_MAX]);
         size_t counted = 0;
+        char end_byte = '\n';
         for (;;) {
             const bool last = finished.load(std::memory_order_acquire);
             const size_t end = filled.load(std::memory_order_acquire);
             if (end > counted) {
-                progress.lines.fetch_add(
-                    count_line_ends(bytes + counted, end - counted, format.nul_only),
-                    std::memory_order_relaxed);
-                counted = end;
+                // Read back rather than mapped: see memory_file_input.
+                const size_t n = std::min(MOVE_MAX, end - counted);
+                if (!read_file({file.fd, 0, end}, counted, n, buffer.get())) break;
+                progress.lines.fetch_add(count_line_ends(buffer.get(), n, format.nul_only),
+                                         std::memory_order_relaxed);
+                end_byte = buffer[n - 1];
+                counted += n;
             } else if (last) {
                 break;
             } else {
@@ -95,11 +91,8 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
             }
         }
         // Text after the last line end is one more line.
-        if (counted > 0) {
-            const char end_byte = bytes[counted - 1];
-            if (end_byte != '\0' && (format.nul_only || end_byte != '\n'))
-                progress.lines.fetch_add(1, std::memory_order_relaxed);
-        }
+        if (counted > 0 && end_byte != '\0' && (format.nul_only || end_byte != '\n'))
+            progress.lines.fetch_add(1, std::memory_order_relaxed);
     });
     struct finisher {
         std::atomic<bool>& finished;
@@ -118,8 +111,7 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
             if (pacer.cancelled()) return {};
             continue;
         }
-        const size_t want = std::min(MOVE_MAX, room - size);
-        if (want == 0) return outcome::failuref("failed to read input: %s", strerror(EFBIG));
+        const size_t want = MOVE_MAX;
         ssize_t n;
         if (splicing) {
             loff_t at = static_cast<loff_t>(size);

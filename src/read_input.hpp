@@ -25,19 +25,17 @@ struct read_blocks {
 outcome read_input(int fd, const line_format& format, size_t block_size, tick_pacer& pacer,
                    load_progress& progress, read_blocks& out);
 
-// The input moved into a memory file, and that file mapped.
+// The input moved into a memory file.
 struct memory_file_input {
     unique_fd file;
-    mapping bytes; // the first `size` bytes are the input
     size_t size = 0;
 };
 
 // Reads fd to its end like read_input, into a memory file: splice moves a
-// pipe's pages there without passing them through this process, and the
-// file's pages come mapped many at a time, where fresh anonymous memory
-// costs a fault per page. A helper thread counts the lines behind the
-// reading. Sets `available` false, reading nothing, where the system has no
-// memory files; then read_input is the way.
+// pipe's pages there without passing them through this process, where
+// fresh memory of its own costs a fault per page. A helper thread counts the
+// lines behind the reading. Sets `available` false, reading nothing, where
+// the system has no memory files; then read_input is the way.
 outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pacer,
                               load_progress& progress, memory_file_input& out, bool& available);
 
