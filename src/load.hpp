@@ -30,7 +30,7 @@ struct load_progress {
 struct load_tuning {
     size_t bucket_bytes = size_t{1} << 20; // input per bucket
     size_t thread_bytes = size_t{1} << 20; // the least input worth one more thread
-    size_t read_block = size_t{64} << 20;  // the blocks a pipe is read into
+    size_t read_block = size_t{64} << 20;  // blocks a pipe is read into without memory files
 };
 
 struct load_options {
