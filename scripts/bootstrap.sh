@@ -9,7 +9,7 @@ packages="make cmake ninja-build g++ pkg-config libncurses-dev libgtest-dev libg
 packages="$packages bash zsh fish"
 case "${1:-}" in
     --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
-    --bench) packages="$packages python3" ;;
+    --bench) packages="$packages python3 fzf" ;;
 esac
 
 missing=""

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "raw_array.hpp"
-#include "word_at_a_time.hpp"
+#include "sort_key.hpp"
 
 namespace {
 
@@ -195,6 +195,11 @@ int compare_lines(const void* a, const void* b) {
     return strcmp(x + count_leading_blanks(x), y + count_leading_blanks(y));
 }
 
+int compare_line_order(const char* a, const char* b) {
+    int order = strcmp(a + count_leading_blanks(a), b + count_leading_blanks(b));
+    return order != 0 ? order : strcmp(a, b);
+}
+
 // Sorting. The lines are paths: long common prefixes, many of them. A
 // multikey quicksort that caches eight bytes of every line at the current
 // depth compares whole words in a sequential array and goes back to the
@@ -203,40 +208,20 @@ namespace {
 
 constexpr size_t INSERTION_SORT_MAX = 16;
 
-// Eight bytes from p as a big-endian number, zero from the terminating NUL
-// on: the numbers order like the texts, and a number whose lowest byte is
-// zero holds the end of its text. Reads a whole word when that cannot leave
-// the page; the bytes past the NUL are masked off.
-__attribute__((no_sanitize_address)) inline uint64_t load_key(const char* p) {
-    if constexpr (std::endian::native == std::endian::little) {
-        if (word_within_page(p)) {
-            uint64_t word = load_word(p);
-            uint64_t zero = zero_byte_mask(word);
-            if (zero != 0) {
-                int kept_bits = std::countr_zero(zero) - 7;
-                word &= kept_bits == 0 ? 0 : ~uint64_t{0} >> (64 - kept_bits);
-            }
-            return __builtin_bswap64(word);
-        }
-    }
-    uint64_t key = 0;
-    for (int i = 0; i < 8; i++) {
-        auto byte = static_cast<unsigned char>(p[i]);
-        key |= uint64_t{byte} << (56 - 8 * i);
-        if (byte == 0) break;
-    }
-    return key;
-}
-
-inline bool key_ends_text(uint64_t key) { return (key & 0xff) == 0; }
-
 // Where the compared text of a line begins. Blanks is false when no line of
 // the set starts with a blank, which saves looking.
 template <bool Blanks> inline const char* sort_text(const char* line) {
     if constexpr (Blanks) {
-        if (line[0] == ' ' || line[0] == '\t') return line + count_leading_blanks(line);
+        if (is_blank(line[0])) return line + count_leading_blanks(line);
     }
     return line;
+}
+
+// Lines whose texts after the blanks are equal go by their whole texts. Without
+// blanks in the set, such lines are identical and either order is the same.
+template <bool Blanks> inline bool tie_less(const char* a, const char* b) {
+    if constexpr (Blanks) return strcmp(a, b) < 0;
+    return false;
 }
 
 template <bool Blanks> void fill_keys(char** items, uint64_t* keys, size_t n, size_t depth) {
@@ -251,8 +236,9 @@ template <bool Blanks> void fill_keys(char** items, uint64_t* keys, size_t n, si
 template <bool Blanks>
 inline bool line_less(uint64_t key_a, const char* a, uint64_t key_b, const char* b, size_t depth) {
     if (key_a != key_b) return key_a < key_b;
-    if (key_ends_text(key_a)) return false;
-    return strcmp(sort_text<Blanks>(a) + depth + 8, sort_text<Blanks>(b) + depth + 8) < 0;
+    if (key_ends_text(key_a)) return tie_less<Blanks>(a, b);
+    int order = strcmp(sort_text<Blanks>(a) + depth + 8, sort_text<Blanks>(b) + depth + 8);
+    return order != 0 ? order < 0 : tie_less<Blanks>(a, b);
 }
 
 template <bool Blanks> void insertion_sort(char** items, uint64_t* keys, size_t n, size_t depth) {
@@ -295,16 +281,27 @@ unsigned partition_budget(size_t n) { return 2 * static_cast<unsigned>(std::bit_
 
 template <bool Blanks> void sort_from_depth(char** s, size_t n, size_t depth) {
     std::sort(s, s + n, [depth](const char* a, const char* b) {
-        return strcmp(sort_text<Blanks>(a) + depth, sort_text<Blanks>(b) + depth) < 0;
+        int order = strcmp(sort_text<Blanks>(a) + depth, sort_text<Blanks>(b) + depth);
+        return order != 0 ? order < 0 : tie_less<Blanks>(a, b);
     });
 }
 
+// How much partitioning work passes between two questions to keep_going.
+constexpr size_t CHECK_WORK = size_t{1} << 16;
+
 // keys holds the bytes of every line at depth 0.
-template <bool Blanks> void multikey_sort(char** items, uint64_t* keys, size_t count) {
+template <bool Blanks>
+bool multikey_sort(char** items, uint64_t* keys, size_t count,
+                   const std::function<bool()>& keep_going) {
     // An explicit stack: the depth of the work follows the length of the
     // common prefixes, which has no bound.
     std::vector<sort_task> pending{{0, count, 0, partition_budget(count)}};
+    size_t work = 0;
     while (!pending.empty()) {
+        if (work >= CHECK_WORK && keep_going) {
+            work = 0;
+            if (!keep_going()) return false;
+        }
         sort_task task = pending.back();
         pending.pop_back();
         for (;;) {
@@ -319,6 +316,7 @@ template <bool Blanks> void multikey_sort(char** items, uint64_t* keys, size_t c
                 sort_from_depth<Blanks>(s, n, task.depth);
                 break;
             }
+            work += n;
             uint64_t pivot = choose_pivot(k, n);
             size_t lt = 0, i = 0, gt = n;
             while (i < gt) {
@@ -338,26 +336,30 @@ template <bool Blanks> void multikey_sort(char** items, uint64_t* keys, size_t c
             if (lt > 1) pending.push_back({task.begin, lt, task.depth, task.budget - 1});
             if (n - gt > 1) pending.push_back({task.begin + gt, n - gt, task.depth, task.budget - 1});
             size_t equal = gt - lt;
-            if (equal < 2 || key_ends_text(pivot)) break;
+            if (equal < 2) break;
+            if (key_ends_text(pivot)) {
+                if constexpr (Blanks) std::sort(s + lt, s + gt, tie_less<Blanks>);
+                break;
+            }
             task = {task.begin + lt, equal, task.depth + 8, partition_budget(equal)};
             fill_keys<Blanks>(items + task.begin, keys + task.begin, equal, task.depth);
         }
     }
+    return true;
 }
 
 } // namespace
 
-void sort_lines(char** items, uint64_t count) {
-    if (count < 2) return;
+bool sort_lines(char** items, uint64_t count, const std::function<bool()>& keep_going) {
+    if (count < 2) return true;
     std::unique_ptr<uint64_t[]> keys(new uint64_t[count]);
     fill_keys<false>(items, keys.get(), count, 0);
     bool blanks = std::any_of(keys.get(), keys.get() + count, [](uint64_t key) {
-        return key >> 56 == ' ' || key >> 56 == '\t';
+        return is_blank(static_cast<char>(key >> 56));
     });
-    if (blanks) {
-        fill_keys<true>(items, keys.get(), count, 0);
-        multikey_sort<true>(items, keys.get(), count);
-    } else {
-        multikey_sort<false>(items, keys.get(), count);
-    }
+    if (!blanks) return multikey_sort<false>(items, keys.get(), count, keep_going);
+    fill_keys<true>(items, keys.get(), count, 0);
+    return multikey_sort<true>(items, keys.get(), count, keep_going);
 }
+
+void sort_lines(char** items, uint64_t count) { sort_lines(items, count, {}); }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #include "outcome.hpp"
@@ -37,6 +38,13 @@ void split_lines(std::string_view bytes, char separator, bool nul_only, input_li
 uint64_t count_leading_blanks(const char* text);
 // qsort comparator over two line handles: strcmp after the leading blanks.
 int compare_lines(const void* a, const void* b);
-// Orders the lines as qsort with compare_lines would (lines that compare
-// equal may come in any order).
+// The order the lines are put in: compare_lines, then, for lines that differ
+// only in their leading blanks, strcmp of the whole texts. Every way of
+// loading the list gives the same sequence, whatever sort it uses.
+int compare_line_order(const char* a, const char* b);
+// Orders the lines by compare_line_order.
 void sort_lines(char** items, uint64_t count);
+// The same, asking keep_going now and then during a long sort; when it
+// answers false the sort stops at once, leaves the lines in some order and
+// returns false.
+bool sort_lines(char** items, uint64_t count, const std::function<bool()>& keep_going);

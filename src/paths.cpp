@@ -1,18 +1,16 @@
 #include "paths.hpp"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
-
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "check.hpp"
 #include "raw_array.hpp"
+#include "touch_ahead.hpp"
 #include "word_at_a_time.hpp"
 
 namespace {
@@ -23,7 +21,7 @@ constexpr uint64_t MAX_DEPTH = (uint64_t{1} << 31) - 1;
 // The number of leading bytes that two texts share. Compares a word at a
 // time where a word read cannot cross into another page; bytes past a
 // terminating NUL never decide the result.
-__attribute__((no_sanitize_address)) uint64_t common_prefix(const char* a, const char* b) {
+KORVEL_READS_PAST_TEXT uint64_t common_prefix(const char* a, const char* b) {
     uint64_t i = 0;
     for (;;) {
         if constexpr (std::endian::native == std::endian::little) {
@@ -43,15 +41,58 @@ __attribute__((no_sanitize_address)) uint64_t common_prefix(const char* a, const
     }
 }
 
-// Builds the table from sorted lines. A line shares entries only with the
-// path built last, so that path and the entries of its components (the
-// branch) are all that is kept: a line shares the components that lie wholly
-// inside its common prefix with that path. A line that ends within the
-// components it shares builds nothing and leaves the branch as it was, so the
-// path built last is not always the line before. Its text keeps its
-// separators until the next line that builds has been compared with it; it
-// is then split in place at the positions recorded for its components.
-struct tree_builder {
+// Collapses every run of separators in the text from `from` on into one
+// separator, in place, so that the empty components between them are gone
+// and equal paths have equal texts. Whether anything changed.
+bool collapse_separators(char* text, uint64_t from, char separator) {
+    char* p = text + from;
+    for (;;) {
+        p = strchrnul(p, separator);
+        if (*p == '\0') return false;
+        if (p[1] == separator) break;
+        p++;
+    }
+    char* out = p + 1;
+    for (const char* in = p + 1; *in != '\0'; in++) {
+        if (*in == separator && out[-1] == separator) continue;
+        *out++ = *in;
+    }
+    *out = '\0';
+    return true;
+}
+
+// How far ahead of the build other threads may map its arrays.
+constexpr size_t ENTRIES_AHEAD = size_t{16} << 20;
+constexpr size_t NAMES_AHEAD = size_t{8} << 20;
+constexpr size_t ROWS_AHEAD = size_t{4} << 20;
+
+// Room for a store of this many values, mapped ahead as it fills.
+template <typename T>
+void reserve_ahead(raw_array<T>& array, touch_ahead& touch, uint64_t count, size_t ahead) {
+    array.resize_storage(count);
+    touch.reset(reinterpret_cast<char*>(array.data), count * sizeof(T), ahead);
+}
+
+// The next slot of the array, told to the touch beforehand; an array about
+// to move is left alone by the other threads from then on.
+template <typename T> T& next_slot(raw_array<T>& array, touch_ahead& touch) {
+    if (array.size == array.capacity)
+        touch.stop();
+    else
+        touch.reach(reinterpret_cast<const char*>(array.data + array.size + 1));
+    return array.push_back_slot();
+}
+
+} // namespace
+
+// A line shares entries only with the path built last, so that path and the
+// entries of its components (the branch) are all that is kept: a line
+// shares the components that lie wholly inside its common prefix with that
+// path. A line that ends within the components it shares builds nothing and
+// leaves the branch as it was, so the path built last is not always the
+// line before. Texts have their runs of separators collapsed before they are
+// compared, which is what makes a common prefix mean common components.
+struct path_tree::builder::state {
     char separator;
     bool fold;
     uint64_t max_entries;
@@ -61,13 +102,16 @@ struct tree_builder {
     // branch_ends[d]: the offset, in previous, of the separator (or the NUL)
     // that ends the component of branch[d].
     std::vector<uint64_t> branch_ends;
-    // The text of the path built last.
+    // The text of the path built last, and a copy of it made when a step
+    // ends, since the texts of a step may go after it.
     char* previous = nullptr;
-
-    // Each end is a separator or already the NUL.
-    void split_previous() {
-        for (uint64_t end : branch_ends) previous[end] = '\0';
-    }
+    std::string previous_copy;
+    mapping names;
+    char* names_end = nullptr;
+    // Other threads may take the first touch of their pages (see help()).
+    touch_ahead entries_touch, visible_touch, names_touch;
+    // Set when the table is full or a path too deep; building stops.
+    outcome failure;
 
     // The entries of the branch from depth d on have all their descendants.
     void cut_branch(uint64_t d) {
@@ -77,9 +121,9 @@ struct tree_builder {
         branch_ends.resize(d);
     }
 
-    // How many components of text are the components of the path built last.
-    uint64_t shared_depth(const char* text) const {
-        uint64_t common = common_prefix(text, previous);
+    // How many components of text are the components of the path built last,
+    // given the length of their common prefix.
+    uint64_t shared_depth(const char* text, uint64_t common) const {
         uint64_t d = branch.size();
         while (d > 0) {
             uint64_t end = branch_ends[d - 1];
@@ -90,10 +134,7 @@ struct tree_builder {
         return d;
     }
 
-    // Set when the table is full or a path too deep; building stops.
-    outcome failure;
-
-    bool add_entry(const char* name, uint64_t d, uint64_t end) {
+    bool add_entry(const char* component, uint64_t length, uint64_t d, uint64_t end) {
         if (entries.size >= max_entries) {
             failure = outcome::failuref("too many entries: the limit is %llu",
                                         static_cast<unsigned long long>(max_entries));
@@ -104,19 +145,26 @@ struct tree_builder {
                                         static_cast<unsigned long long>(MAX_DEPTH + 1));
             return false;
         }
+        KORVEL_CHECK(names_end + length + 1 <= names.data() + names.size());
+        names_touch.reach(names_end + length + 1);
+        char* name = names_end;
+        memcpy(name, component, length);
+        name[length] = '\0';
+        names_end += length + 1;
+
         auto index = static_cast<entry_index>(entries.size);
         entry_index parent = d == 0 ? NO_ENTRY : branch.back();
         if (parent != NO_ENTRY) entries.data[parent].nchildren++;
         // Filled in place, field by field: a whole record built aside and
         // copied costs more than the rest of the step.
-        path_entry& entry = entries.push_back_slot();
+        path_entry& entry = next_slot(entries, entries_touch);
         entry.name = name;
         entry.parent = parent;
         entry.subtree_end = 0;
         entry.nchildren = 0;
         entry.depth = static_cast<uint32_t>(d);
         entry.folded = fold ? 1 : 0;
-        if (d == 0 || !fold) visible.push_back(index);
+        if (d == 0 || !fold) next_slot(visible, visible_touch) = index;
         branch.push_back(index);
         branch_ends.push_back(end);
         return true;
@@ -126,7 +174,12 @@ struct tree_builder {
         uint64_t d = 0;
         uint64_t pos = 0;
         if (previous != nullptr) {
-            d = shared_depth(text);
+            uint64_t common = common_prefix(text, previous);
+            // The previous text has no run of separators, so the text has
+            // none before its common prefix; one may start at its last byte.
+            if (collapse_separators(text, common == 0 ? 0 : common - 1, separator))
+                common = common_prefix(text, previous);
+            d = shared_depth(text, common);
             if (d > 0) {
                 uint64_t end = branch_ends[d - 1];
                 // A line that ends within the components it shares makes no
@@ -134,94 +187,103 @@ struct tree_builder {
                 // still compared with the line that built the branch. (With a
                 // blank separator such a line can sort between two that
                 // share more.)
-                if (text[end] == '\0' || text[end + 1] == separator || text[end + 1] == '\0')
-                    return true;
+                if (text[end] == '\0' || text[end + 1] == '\0') return true;
                 pos = end + 1;
             }
-            split_previous();
             cut_branch(d);
+        } else {
+            collapse_separators(text, 0, separator);
         }
         previous = text;
         for (;;) {
             char* component = text + pos;
             char* stop = strchrnul(component, separator);
-            // An empty component below the top level ends the line: the
-            // trailing separator, or a doubled one.
+            // Past the first component, an empty one is the end of the text
+            // after its final separator: the others were collapsed.
             if (stop == component && d > 0) return true;
-            if (!add_entry(component, d, static_cast<uint64_t>(stop - text))) return false;
+            const auto end = static_cast<uint64_t>(stop - text);
+            if (!add_entry(component, end - pos, d, end)) return false;
             d++;
             if (*stop == '\0') return true;
-            pos = static_cast<uint64_t>(stop - text) + 1;
+            pos = end + 1;
         }
     }
-
-    void finish() {
-        if (previous != nullptr) split_previous();
-        cut_branch(0);
-    }
 };
 
-// The slots of the line array that the build has passed. Their memory goes
-// back to the system as the table grows, so the two are never resident in
-// full at the same time; the slots read as null afterwards.
-struct consumed_lines {
-    static constexpr uint64_t STEP = uint64_t{1} << 16;
-    char** lines;
-    uintptr_t released = 0;
+path_tree::builder::builder(char separator, bool fold_by_default, uint64_t expected_lines,
+                            uint64_t text_bytes, uint64_t max_entries)
+    : state_(new state{separator, fold_by_default, std::min(max_entries, MAX_ENTRIES),
+                       {}, {}, {}, {}, nullptr, {}, mapping::anonymous(text_bytes), nullptr,
+                       {}, {}, {}, {}}) {
+    state& s = *state_;
+    s.names_end = s.names.data();
+    s.names_touch.reset(s.names.data(), s.names.size(), NAMES_AHEAD);
+    // Most lines add one entry; reserving a little more costs nothing until
+    // used.
+    const uint64_t room = expected_lines + expected_lines / 32 + 1024;
+    reserve_ahead(s.entries, s.entries_touch, room, ENTRIES_AHEAD);
+    reserve_ahead(s.visible, s.visible_touch, room, ROWS_AHEAD);
+}
 
-    void release([[maybe_unused]] uint64_t passed) {
-#if defined(__linux__) && defined(MADV_DONTNEED)
-        static const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-        uintptr_t begin = std::max(released, (reinterpret_cast<uintptr_t>(lines) + page - 1) & ~(page - 1));
-        uintptr_t end = reinterpret_cast<uintptr_t>(lines + passed) & ~(page - 1);
-        if (end > begin && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED) == 0)
-            released = end;
-#endif
+bool path_tree::builder::help() {
+    state& s = *state_;
+    return s.entries_touch.touch_next() || s.names_touch.touch_next() ||
+           s.visible_touch.touch_next();
+}
+
+path_tree::builder::~builder() = default;
+
+uint64_t path_tree::builder::entries() const { return state_->entries.size; }
+
+outcome path_tree::builder::add(char* const* lines, uint64_t count) {
+    state& s = *state_;
+    if (!s.failure.ok()) return s.failure;
+    constexpr uint64_t AHEAD = 8;
+    for (uint64_t k = 0; k < count; k++) {
+        if (k + AHEAD < count) __builtin_prefetch(lines[k + AHEAD]);
+        if (!s.add_line(lines[k])) return s.failure;
     }
-};
+    if (s.previous != nullptr && s.previous != s.previous_copy.data()) {
+        s.previous_copy.assign(s.previous);
+        s.previous = s.previous_copy.data();
+    }
+    return {};
+}
 
-} // namespace
+void path_tree::builder::finish(path_tree& out) {
+    state& s = *state_;
+    s.entries_touch.stop();
+    s.visible_touch.stop();
+    s.names_touch.stop();
+    s.cut_branch(0);
+    out = path_tree();
+    out.separator_ = s.separator;
+    const uint64_t total = s.entries.size;
+    if (total == 0) return;
+    // Unfolding inserts rows in place: the visible list has room for every entry.
+    s.entries.resize_storage(total);
+    s.visible.resize_storage(total);
+    s.names.trim(static_cast<size_t>(s.names_end - s.names.data()));
+    out.names_ = std::move(s.names);
+    out.row_count_ = s.visible.size;
+    out.rows_ = s.visible.release();
+    out.entries_ = s.entries.release();
+    out.count_ = total;
+}
 
 outcome path_tree::build(input_lines&& lines, char separator, bool fold_by_default,
                          path_tree& out, uint64_t max_entries) {
+    input_lines used = std::move(lines);
     out = path_tree();
-    out.separator_ = separator;
-    out.lines_ = std::move(lines);
-    char** items = out.lines_.items;
-    const uint64_t count = out.lines_.count;
-
-    tree_builder builder{separator, fold_by_default, std::min(max_entries, MAX_ENTRIES),
-                         {}, {}, {}, {}, nullptr, {}};
-    // Most lines add one entry; reserving that much costs nothing until used.
-    builder.entries.resize_storage(count + 1);
-    builder.visible.resize_storage(count + 1);
-    constexpr uint64_t AHEAD = 8;
-    consumed_lines consumed{items};
-    for (uint64_t k = 0; k < count; k++) {
-        if (k + AHEAD < count) __builtin_prefetch(items[k + AHEAD]);
-        if (!builder.add_line(items[k])) {
-            out = path_tree();
-            return builder.failure;
-        }
-        if ((k + 1) % consumed_lines::STEP == 0) consumed.release(k + 1);
-    }
-    builder.finish();
-    out.lines_.release_items();
-
-    const uint64_t total = builder.entries.size;
-    if (total == 0) return {};
-    // Unfolding inserts rows in place: the visible list has room for every entry.
-    builder.entries.resize_storage(total);
-    builder.visible.resize_storage(total);
-    out.row_count_ = builder.visible.size;
-    out.rows_ = builder.visible.release();
-    out.entries_ = builder.entries.release();
-    out.count_ = total;
+    builder tree(separator, fold_by_default, used.count, used.arena_size, max_entries);
+    const outcome added = tree.add(used.items, used.count);
+    if (!added) return added;
+    tree.finish(out);
     return {};
 }
 
 path_tree::path_tree(path_tree&& other) noexcept
-    : lines_(std::move(other.lines_)), entries_(std::exchange(other.entries_, nullptr)),
+    : names_(std::move(other.names_)), entries_(std::exchange(other.entries_, nullptr)),
       count_(std::exchange(other.count_, 0)), rows_(std::exchange(other.rows_, nullptr)),
       row_count_(std::exchange(other.row_count_, 0)), separator_(other.separator_),
       shown_(std::exchange(other.shown_, nullptr)), compact_(other.compact_) {}
@@ -229,7 +291,7 @@ path_tree::path_tree(path_tree&& other) noexcept
 path_tree& path_tree::operator=(path_tree&& other) noexcept {
     if (this != &other) {
         release();
-        lines_ = std::move(other.lines_);
+        names_ = std::move(other.names_);
         entries_ = std::exchange(other.entries_, nullptr);
         count_ = std::exchange(other.count_, 0);
         rows_ = std::exchange(other.rows_, nullptr);
@@ -250,7 +312,7 @@ void path_tree::release() {
     rows_ = nullptr;
     count_ = row_count_ = 0;
     shown_ = nullptr;
-    lines_ = input_lines();
+    names_ = mapping();
 }
 
 void path_tree::append_full_path(uint64_t index, std::string& out) const {

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bit_set.hpp"
 #include "lines.hpp"
+#include "mapping.hpp"
 #include "outcome.hpp"
 
 // Entry indices are stored in 32 bits: the table refuses more entries than
@@ -16,7 +18,7 @@ inline constexpr entry_index NO_ENTRY = UINT32_MAX;
 inline constexpr uint64_t MAX_ENTRIES = UINT32_MAX - 1;
 
 struct path_entry {
-    const char* name;        // the component, inside the line texts; may be empty
+    const char* name;        // the component, in the tree's own store of names; may be empty
     entry_index parent;      // NO_ENTRY for a top-level entry
     entry_index subtree_end; // one past the last descendant; children follow in tree order
     uint32_t nchildren;      // number of direct children
@@ -25,19 +27,25 @@ struct path_entry {
 };
 
 // The tree of one list: every entry in tree order (each entry followed by
-// its descendants), the texts its names point into, and the rows that are
-// visible, in increasing entry order. After building only the folded flags
-// and the rows change.
+// its descendants), their names, and the rows that are visible, in
+// increasing entry order. After building only the folded flags and the rows
+// change.
+//
+// A line's components are the texts between its separators. An empty one
+// between two separators is skipped (`a//b` is a/b), as the system reads
+// such paths; an empty first component (an absolute path, an empty line)
+// is an entry with an empty name.
 class path_tree {
   public:
+    class builder;
+
     path_tree() = default;
     path_tree(path_tree&& other) noexcept;
     path_tree& operator=(path_tree&& other) noexcept;
     ~path_tree();
 
-    // Builds the tree from sorted lines, splitting their texts in place; the
-    // tree keeps the texts, and the array of items is used up (its memory
-    // goes back to the system as the table grows). Fails when the table
+    // Builds the tree from sorted lines in one step; the lines are used up
+    // (their texts may be rewritten) and released. Fails when the table
     // would hold more than max_entries entries or a path is too deep.
     static outcome build(input_lines&& lines, char separator, bool fold_by_default,
                          path_tree& out, uint64_t max_entries = MAX_ENTRIES);
@@ -117,7 +125,8 @@ class path_tree {
         return entries_[e].folded && !absorbed(e) ? entries_[e].subtree_end : e + 1;
     }
 
-    input_lines lines_;
+    // The names, each ending with a NUL, in the order the entries were made.
+    mapping names_;
     path_entry* entries_ = nullptr;
     uint64_t count_ = 0;
     // Room for one row per entry, so unfolding never allocates.
@@ -132,3 +141,33 @@ class path_tree {
 // so that every match keeps its path. With `open`, every ancestor of a match
 // is unfolded on the way, so that every match shows.
 bit_set kept_entries(path_tree& tree, const bit_set& matches, bool open);
+
+// Builds the table from sorted lines handed over in as many steps as
+// wanted, each continuing the order of the one before (the loader hands
+// over one sorted bucket at a time). Texts may be rewritten in place during
+// their step; names are copied, and no text of a step is read after it, so
+// the texts can go as soon as their step returns.
+class path_tree::builder {
+  public:
+    // text_bytes: at least the bytes of all the texts to come, their NULs
+    // included, which bounds the store of names.
+    builder(char separator, bool fold_by_default, uint64_t expected_lines, uint64_t text_bytes,
+            uint64_t max_entries = MAX_ENTRIES);
+    builder(const builder&) = delete;
+    builder& operator=(const builder&) = delete;
+    ~builder();
+
+    // Fails as build does; after a failure the builder takes nothing more.
+    outcome add(char* const* lines, uint64_t count);
+    uint64_t entries() const;
+    // For other threads while one adds: takes the costly first touch of the
+    // next pages the build will write (see touch_ahead.hpp); false when none
+    // is within reach now.
+    bool help();
+    // The finished tree.
+    void finish(path_tree& out);
+
+  private:
+    struct state;
+    std::unique_ptr<state> state_;
+};

@@ -10,10 +10,15 @@ inline bool word_within_page(const char* p) {
     return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 8;
 }
 
+// Functions that read whole words past the end of a text (bytes that may
+// belong to freed or foreign memory, never to another page) and only ever
+// mask those bytes off: the sanitizers would report the reads although they
+// are harmless.
+#define KORVEL_READS_PAST_TEXT __attribute__((no_sanitize_address, no_sanitize("thread")))
+
 // The eight bytes from p as one word, at any alignment. The caller has
-// checked word_within_page: the read may pass the end of the text, which
-// AddressSanitizer would report although it is harmless.
-__attribute__((no_sanitize_address)) inline uint64_t load_word(const char* p) {
+// checked word_within_page: the read may pass the end of the text.
+KORVEL_READS_PAST_TEXT inline uint64_t load_word(const char* p) {
     // A typedef, not using: clang ignores aligned(1) on an alias declaration
     // and would take the word to be 8-byte aligned.
     typedef uint64_t unaligned_word __attribute__((may_alias, aligned(1)));

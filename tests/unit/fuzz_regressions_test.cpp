@@ -25,9 +25,9 @@ std::vector<std::string> all_full_paths(const path_tree& tree) {
 
 // With a blank as the separator, leading blanks are ignored by the sort but
 // split the line: ' x y z' is x, y, z under the empty top-level entry, and
-// '  x y z' ends at its doubled separator, naming only that entry. It can
-// sort between ' x y z' and ' x y z w'; it makes no entry, so it must not
-// stop the line after it from sharing x, y and z.
+// so is '  x y z', whose second, empty component is skipped. It can sort
+// between ' x y z' and ' x y z w'; it makes no entry, so it must not stop
+// the line after it from sharing x, y and z.
 TEST(FuzzRegressions, LineEndingInsideTheSharedPartKeepsTheBranch) {
     const char* orders[][3] = {{" x y z ", "  x y z ", " x y z w "},
                                {"  x y z ", " x y z ", " x y z w "}};

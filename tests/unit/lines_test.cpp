@@ -333,13 +333,24 @@ TEST(SortLines, OrdersLikeTheComparator) {
     EXPECT_THAT(sorted({"x/"}), ElementsAre("x/"));
 }
 
-// Random texts with long shared prefixes, blanks and high bytes, sorted by
-// sort_lines and by qsort: the orders agree up to ties.
-TEST(SortLines, AgreesWithQsort) {
+TEST(SortLines, TiesGoByTheWholeText) {
+    EXPECT_THAT(sorted({"a/", " a/", "b/", "\ta/", "  a/", " a/"}),
+                ElementsAre("\ta/", "  a/", " a/", " a/", "a/", "b/"));
+    EXPECT_LT(compare_line_order(" a/", "a/"), 0);
+    EXPECT_GT(compare_line_order("a/", "\ta/"), 0);
+    EXPECT_EQ(compare_line_order(" a/", " a/"), 0);
+    EXPECT_LT(compare_line_order("  b/", " c/"), 0);
+}
+
+// Random texts with long shared prefixes, blanks and high bytes: sort_lines
+// gives the one sequence that compare_line_order defines, which qsort with
+// compare_lines agrees with up to ties.
+TEST(SortLines, GivesTheOneOrder) {
     std::mt19937 random(11);
     const char alphabet[] = "ab/ \t-\x80\xff";
     const std::vector<std::string> prefixes = {"", "m0001/usr/share/doc/", "m0001/usr/share/d",
-                                               "  m0001/usr/", "\tm0001/usr/share/doc/"};
+                                               "  m0001/usr/", "\tm0001/usr/share/doc/",
+                                               " m0001/usr/share/doc/"};
     for (int round = 0; round < 60; round++) {
         size_t count = round < 10 ? static_cast<size_t>(round) : random() % 3000;
         std::vector<std::string> storage;
@@ -349,19 +360,37 @@ TEST(SortLines, AgreesWithQsort) {
             for (size_t j = 0; j < length; j++) text += alphabet[random() % (sizeof alphabet - 1)];
             storage.push_back(text);
         }
-        std::vector<char*> items, expected;
+        std::vector<char*> items, by_qsort;
         for (std::string& text : storage) items.push_back(text.data());
-        expected = items;
-        if (count > 0) qsort(expected.data(), count, sizeof(char*), compare_lines);
+        by_qsort = items;
+        if (count > 0) qsort(by_qsort.data(), count, sizeof(char*), compare_lines);
         sort_lines(items.data(), items.size());
 
+        std::vector<std::string> expected(storage);
+        std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+            return compare_line_order(a.c_str(), b.c_str()) < 0;
+        });
+        ASSERT_EQ(std::vector<std::string>(items.begin(), items.end()), expected)
+            << "round " << round;
         for (size_t i = 0; i < count; i++)
-            ASSERT_EQ(compare_lines(&items[i], &expected[i]), 0) << "round " << round << " at " << i;
-        std::vector<char*> a = items, b = expected;
-        std::sort(a.begin(), a.end());
-        std::sort(b.begin(), b.end());
-        ASSERT_EQ(a, b) << "not a permutation of the input";
+            ASSERT_EQ(compare_lines(&items[i], &by_qsort[i]), 0) << "round " << round << " at " << i;
     }
+}
+
+// A long sort asks whether to go on, and stops when told not to.
+TEST(SortLines, LongSortCanBeStopped) {
+    std::vector<std::string> storage;
+    for (int i = 0; i < 200'000; i++) storage.push_back("d/" + std::to_string(i * 7919 % 200'000));
+    std::vector<char*> items;
+    for (std::string& text : storage) items.push_back(text.data());
+    int asked = 0;
+    EXPECT_FALSE(sort_lines(items.data(), items.size(), [&] { return ++asked < 2; }));
+    EXPECT_EQ(asked, 2);
+    asked = 0;
+    EXPECT_TRUE(sort_lines(items.data(), items.size(), [&] { return ++asked > 0; }));
+    EXPECT_GT(asked, 0);
+    for (size_t i = 1; i < items.size(); i++)
+        ASSERT_LE(compare_line_order(items[i - 1], items[i]), 0);
 }
 
 // Texts that end right before an unreadable page: sorting reads no byte

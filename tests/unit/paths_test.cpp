@@ -90,12 +90,20 @@ TEST(GetPaths, FoldByDefaultShowsTheTopLevelOnly) {
     for (uint64_t i = 0; i < 8; i++) EXPECT_EQ(tree.at(i).folded, 1u) << "entry " << i;
 }
 
-TEST(GetPaths, NamesPointIntoTheLinesSplitInPlace) {
-    path_tree tree = tree_of("a/bb/ccc\n");
-    ASSERT_EQ(tree.size(), 3u);
+// The names are copies in the tree's own store, back to back in the order
+// the entries were made, so the line texts can go once the tree is built.
+TEST(GetPaths, NamesLiveInTheTreesOwnStore) {
+    path_tree tree;
+    {
+        input_lines lines = lines_of({"a/bb/ccc/", "a/d/"});
+        ASSERT_TRUE(path_tree::build(std::move(lines), '/', false, tree).ok());
+    }
+    ASSERT_EQ(tree.size(), 4u);
     EXPECT_EQ(tree.at(1).name, tree.at(0).name + 2);
     EXPECT_EQ(tree.at(2).name, tree.at(0).name + 5);
+    EXPECT_EQ(tree.at(3).name, tree.at(0).name + 9);
     EXPECT_STREQ(tree.at(2).name, "ccc");
+    EXPECT_EQ(tree.full_path(3), "a/d");
 }
 
 // The tree of an input as indented full paths, one per entry in tree order.
@@ -133,8 +141,24 @@ INSTANTIATE_TEST_SUITE_P(
                      "/etc\n/\n\n/usr/lib\n",
                      '/',
                      {"/", "  /etc", "  /usr", "    /usr/lib"}},
-        outline_case{"doubled_separator", "a//b\n", '/', {"a"}},
-        outline_case{"leading_doubled_separator", "//a\n", '/', {"/"}},
+        // Empty components between separators are skipped; an absolute
+        // path keeps its empty first one.
+        outline_case{"doubled_separator", "a//b\n", '/', {"a", "  a/b"}},
+        outline_case{"doubled_separator_in_absolute_path", "/usr//bin/ls\n", '/',
+                     {"/", "  /usr", "    /usr/bin", "      /usr/bin/ls"}},
+        outline_case{"leading_doubled_separator", "//srv/share/file\n", '/',
+                     {"/", "  /srv", "    /srv/share", "      /srv/share/file"}},
+        outline_case{"separators_only", "//\n///\n", '/', {"/"}},
+        outline_case{"doubled_and_single_share", "a//b\na/b\na/b//c\na///b/d\n", '/',
+                     {"a", "  a/b", "    a/b/d", "    a/b/c"}},
+        // Lines that differ only by doubled separators are adjacent only
+        // when nothing sorts between them: here a//c does.
+        outline_case{"doubled_separator_sorts_apart", "a//b\na//c\na/b\n", '/',
+                     {"a", "  a/b", "  a/c", "  a/b"}},
+        outline_case{"doubled_dot_separator", "a..b\na.b.c\n", '.',
+                     {"a", "  a.b", "    a.b.c"}},
+        outline_case{"doubled_blank_separator", "  x  y\n x y z\n", ' ',
+                     {" ", "   x", "     x y", "       x y z"}},
         outline_case{"blanks_in_first_component", " a/x\na/y\n", '/',
                      {" a", "   a/x", "a", "  a/y"}},
         outline_case{"only_adjacent_lines_share", " a/x\na/y\n a/z\n", '/',
@@ -179,7 +203,12 @@ std::vector<reference_entry> reference_table(const std::vector<std::string>& sor
         for (;;) {
             size_t stop = text.find(separator, pos);
             std::string component = text.substr(pos, stop == std::string::npos ? stop : stop - pos);
-            if (component.empty() && d > 0) break;
+            // Only the first component may be empty.
+            if (component.empty() && pos > 0) {
+                if (stop == std::string::npos) break;
+                pos = stop + 1;
+                continue;
+            }
             if (d < branch.size() && table[branch[d]].name == component) {
                 d++;
             } else {

@@ -1,0 +1,36 @@
+// Threads that help the main thread with one step of loading.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Runs work(1) .. work(count) on threads of their own. They start with every
+// signal blocked, so that the handlers run on the main thread only, and they
+// are joined before the object goes away. What one of them throws is kept
+// and thrown again on the main thread by join().
+class helper_threads {
+  public:
+    helper_threads(unsigned count, const std::function<void(unsigned helper)>& work);
+    helper_threads(const helper_threads&) = delete;
+    helper_threads& operator=(const helper_threads&) = delete;
+    ~helper_threads();
+
+    // Whether every helper has returned, waiting up to timeout for it.
+    bool wait_for(std::chrono::milliseconds timeout);
+    // Waits for every helper, then throws what the first that failed threw.
+    void join();
+
+  private:
+    void join_all();
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    unsigned running_ = 0;
+    std::exception_ptr failure_;
+};
