@@ -139,23 +139,6 @@ outcome get_lines(FILE* input, char separator, input_lines& lines, bool nul_only
     return {};
 }
 
-void split_lines(std::string_view bytes, char separator, bool nul_only, input_lines& lines) {
-    lines = {};
-    line_reader reader{separator, nul_only, {}, {}, 0};
-    reader.add_block(bytes.data(), bytes.size());
-    if (reader.arena.size > reader.line_start) reader.finish_line();
-    if (reader.starts.size == 0) return;
-
-    char* arena = reader.arena.data;
-    char** items = reader.starts.data;
-    for (size_t i = 0; i < reader.starts.size; i++)
-        items[i] = arena + reinterpret_cast<uintptr_t>(items[i]);
-    lines.count = reader.starts.size;
-    lines.arena_size = reader.arena.size;
-    lines.items = reader.starts.release();
-    lines.arena = reader.arena.release();
-}
-
 input_lines::input_lines(input_lines&& other) noexcept
     : items(std::exchange(other.items, nullptr)), count(std::exchange(other.count, 0)),
       arena(std::exchange(other.arena, nullptr)), arena_size(std::exchange(other.arena_size, 0)) {}

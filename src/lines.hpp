@@ -31,8 +31,6 @@ struct input_lines {
 // holding newlines survive); every text gets the separator appended unless
 // it ends with it.
 outcome get_lines(FILE* input, char separator, input_lines& lines, bool nul_only = false);
-// Splits a list already in memory, as get_lines does a stream.
-void split_lines(std::string_view bytes, char separator, bool nul_only, input_lines& lines);
 
 // Spaces and tabs before the first other byte; 0 when there is no other byte.
 uint64_t count_leading_blanks(const char* text);

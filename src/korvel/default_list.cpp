@@ -38,16 +38,20 @@ std::string problems_notice(const std::vector<walk_problem>& problems) {
     return text;
 }
 
-outcome walk_working_directory(char separator, session& s, default_list& out) {
+outcome walk_working_directory(session& s, loading_line& line, default_list& out) {
     walk_options options;
     options.terminator = '\0';
     options.stop = s.stop_flag();
+    options.on_progress = [&line](const walk_progress& progress) {
+        line.update("listing", progress.paths, progress.bytes);
+    };
     raw_array<char> list;
     walk_report report;
     if (outcome walked = walk_tree(".", options, &list, &report); !walked) return walked;
     out.cancelled = report.cancelled;
     if (out.cancelled) return {};
-    split_lines(std::string_view(list.data, list.size), separator, true, out.lines);
+    out.bytes.assign(list.data, list.size);
+    out.nul_only = true;
     out.notice = problems_notice(report.problems);
     return {};
 }
@@ -119,7 +123,7 @@ outcome collect_output(pid_t pid, int fd, session& s, raw_array<char>& output, i
     }
 }
 
-outcome run_default_command(const char* command, char separator, session& s, default_list& out) {
+outcome run_default_command(const char* command, bool read0, session& s, default_list& out) {
     out.source = "command output";
     pipe_pair pipe;
     if (open_pipe(&pipe) != 0)
@@ -141,15 +145,15 @@ outcome run_default_command(const char* command, char separator, session& s, def
         if (output.size == 0) return outcome::failure(failure);
         out.notice = failure;
     }
-    split_lines(std::string_view(output.data, output.size), separator, false, out.lines);
+    out.bytes.assign(output.data, output.size);
+    out.nul_only = read0;
     return {};
 }
 
 } // namespace
 
-outcome make_default_list(char separator, session& s, default_list& out) {
+outcome make_default_list(bool read0, session& s, loading_line& line, default_list& out) {
     const char* command = getenv(DEFAULT_COMMAND);
-    if (command != nullptr && *command != '\0')
-        return run_default_command(command, separator, s, out);
-    return walk_working_directory(separator, s, out);
+    if (command != nullptr && *command != '\0') return run_default_command(command, read0, s, out);
+    return walk_working_directory(s, line, out);
 }

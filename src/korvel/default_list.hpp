@@ -5,12 +5,15 @@
 
 #include <string>
 
+#include "korvel/loading_line.hpp"
 #include "korvel/session.hpp"
-#include "lines.hpp"
 #include "outcome.hpp"
 
 struct default_list {
-    input_lines lines;
+    // The paths, each ended by a NUL byte (the walker's, which keeps names
+    // whole whatever they hold) or by a newline or NUL (a command's).
+    std::string bytes;
+    bool nul_only = false;
     // What went wrong without stopping the listing (directories that could
     // not be read, a command that failed after some output), for the first
     // frame's status row; empty when nothing did.
@@ -23,8 +26,10 @@ struct default_list {
 
 // KORVEL_DEFAULT_COMMAND, when set and not empty, runs through /bin/sh with
 // /dev/null as its input (the terminal belongs to the viewer) and its output
-// is the list, split at newlines and NUL bytes; a command that fails and
-// lists nothing is a failure ("KORVEL_DEFAULT_COMMAND exited with code %d").
-// Otherwise the walker lists ".", its paths kept whole whatever bytes their
-// names hold. Either way a quit request ends the listing at once.
-outcome make_default_list(char separator, session& s, default_list& out);
+// is the list, split at newlines and NUL bytes (at NUL bytes only with
+// `read0`); a command that fails and lists nothing is a failure
+// ("KORVEL_DEFAULT_COMMAND exited with code %d"). Otherwise the walker lists
+// ".", its paths kept whole whatever bytes their names hold, telling the
+// loading line how far it has come. Either way a quit request ends the
+// listing at once.
+outcome make_default_list(bool read0, session& s, loading_line& line, default_list& out);

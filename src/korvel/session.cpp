@@ -16,6 +16,7 @@ namespace {
 volatile sig_atomic_t stop_request = STOP_NONE;
 volatile sig_atomic_t wake_write_end = -1;
 volatile sig_atomic_t loading = 0;
+volatile sig_atomic_t loading_line_fd = -1;
 
 void wake_up() {
     const int saved = errno;
@@ -32,6 +33,13 @@ void on_quit_signal(int) {
 
 void on_suspend_signal(int) {
     if (loading) {
+        // The loading line goes first, so the shell's word on the stopped
+        // job stands alone; it comes back with the next refresh.
+        if (loading_line_fd >= 0) {
+            const int saved = errno;
+            [[maybe_unused]] const ssize_t n = write(loading_line_fd, "\r\033[K", 4);
+            errno = saved;
+        }
         // SIGTSTP itself is blocked inside its handler; SIGSTOP cannot be.
         kill(getpid(), SIGSTOP);
         return;
@@ -101,6 +109,8 @@ outcome session::install_signal_handlers() {
     }
     return {};
 }
+
+void set_loading_line_fd(int fd) { loading_line_fd = fd; }
 
 void session::set_loading(bool now_loading) { loading = now_loading ? 1 : 0; }
 

@@ -10,6 +10,10 @@
 #include "korvel/viewer.hpp"
 #include "outcome.hpp"
 
+// The terminal descriptor a loading line is on, -1 when none shows: a
+// suspend while loading clears the line before the process stops.
+void set_loading_line_fd(int fd);
+
 class session {
   public:
     session();

@@ -1,5 +1,6 @@
 #include "korvel/startup.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,46 +13,46 @@
 
 #include "korvel/cli.hpp"
 #include "korvel/default_list.hpp"
+#include "korvel/loading_line.hpp"
 #include "korvel/loop.hpp"
 #include "korvel/picked.hpp"
 #include "korvel/session.hpp"
 #include "korvel/status.hpp"
 #include "korvel/viewer.hpp"
-#include "lines.hpp"
+#include "load.hpp"
+#include "unique_fd.hpp"
 
 namespace {
 
-struct file_closer {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using file_handle = std::unique_ptr<FILE, file_closer>;
-
-outcome open_input(const char* path, file_handle& file) {
+outcome open_input(const char* path, unique_fd& file) {
     errno = 0;
-    file.reset(fopen(path, "re")); // not handed to mapped commands
-    if (!file) return outcome::failuref("%s: %s", path, strerror(errno));
-    // fopen accepts a directory; say so now rather than fail at the first read.
+    file.reset(open(path, O_RDONLY | O_CLOEXEC)); // not handed to mapped commands
+    if (file.get() < 0) return outcome::failuref("%s: %s", path, strerror(errno));
+    // A directory opens; say so now rather than fail at the first read.
     struct stat st;
-    if (fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(file.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
         file.reset();
         return outcome::failuref("%s: %s", path, strerror(EISDIR));
     }
     return {};
 }
 
-// Sorts and builds the tree; an empty list leaves it empty.
-outcome build_tree(input_lines&& lines, const options& opts, path_tree& tree) {
-    if (lines.count == 0) return {};
-    sort_lines(lines.items, lines.count);
-    return path_tree::build(std::move(lines), opts.separator, opts.fold_by_default, tree);
-}
-
-// Reads, sorts and builds the tree. A failure, or an empty input, ends the
-// run; `empty` tells the two apart.
-outcome load_tree(FILE* input, const options& opts, path_tree& tree) {
-    input_lines lines;
-    if (outcome read = get_lines(input, opts.separator, lines, opts.read0); !read) return read;
-    return build_tree(std::move(lines), opts, tree);
+// What the loader needs of the viewer's side: its options, the wake-up pipe
+// that signals write to, and a tick that ends the load at a quit request
+// and keeps the loading line up to date.
+load_options loading_options(const options& opts, session& s, loading_line& line, bool nul_only) {
+    load_options load;
+    load.separator = opts.separator;
+    load.fold_by_default = opts.fold_by_default;
+    load.nul_only = nul_only;
+    load.wake_fd = s.wake_fd();
+    load.tick = [&s, &line](const load_progress& progress) {
+        s.drain_wakeups();
+        if (s.requested_stop() == STOP_QUIT) return false;
+        line.update(progress);
+        return true;
+    };
+    return load;
 }
 
 } // namespace
@@ -71,11 +72,10 @@ int korvel_main(int argc, char** argv) {
     case parse_result::FAILED: return fail(failure);
     case parse_result::RUN: break;
     }
-    file_handle file;
+    unique_fd file;
     if (opts.input_path != nullptr) {
         if (outcome opened = open_input(opts.input_path, file); !opened) return fail(opened);
     }
-    FILE* input = file ? file.get() : stdin;
 
     viewer v;
     v.letter_case = opts.letter_case;
@@ -88,19 +88,27 @@ int korvel_main(int argc, char** argv) {
     // A quit without a pick, which scripts may ask to tell from one.
     const int cancelled = opts.cancel_status ? CANCEL_STATUS : 0;
     s.set_loading(true);
-    const char* source = file ? "file" : "input";
-    if (!file && isatty(STDIN_FILENO)) {
-        // Nothing to read but the keyboard: list the working directory.
-        default_list own;
-        if (outcome made = make_default_list(opts.separator, s, own); !made) return fail(made);
-        if (own.cancelled) return cancelled;
-        source = own.source;
-        v.start_notice = std::move(own.notice);
-        if (outcome built = build_tree(std::move(own.lines), opts, v.tree); !built)
-            return fail(built);
-    } else if (outcome loaded = load_tree(input, opts, v.tree); !loaded) {
-        return fail(loaded);
+    const char* source = opts.input_path != nullptr ? "file" : "input";
+    load_result loaded;
+    {
+        loading_line line;
+        load_progress progress;
+        if (opts.input_path == nullptr && isatty(STDIN_FILENO)) {
+            // Nothing to read but the keyboard: list the working directory.
+            default_list own;
+            if (outcome made = make_default_list(opts.read0, s, line, own); !made) return fail(made);
+            if (own.cancelled) return cancelled;
+            source = own.source;
+            v.start_notice = std::move(own.notice);
+            loaded = load_buffer(std::move(own.bytes), loading_options(opts, s, line, own.nul_only),
+                                 progress, v.tree);
+        } else {
+            loaded = load_fd(file.get() >= 0 ? file.get() : STDIN_FILENO,
+                             loading_options(opts, s, line, opts.read0), progress, v.tree);
+        }
     }
+    if (loaded.cancelled) return cancelled;
+    if (!loaded.status) return fail(loaded.status);
     s.set_loading(false);
     if (v.tree.size() == 0) return fail(outcome::failuref("%s seems to be empty", source));
     // Ctrl-C on a slow pipeline, or a SIGTERM, while the list was read.

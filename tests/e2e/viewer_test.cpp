@@ -881,10 +881,17 @@ TEST(ViewerSuspend, StopsWhileTheListIsStillComing) {
     ASSERT_GT(j.pid(), 0) << s.dump();
     ASSERT_EQ(write(producer, "a/1\n", 4), 4);
     ASSERT_TRUE(s.wait_for([&] { return catches(j.pid(), SIGTSTP); })) << s.dump();
+    const auto loading_shows = [&] {
+        return s.screen_text().find("korvel: reading 1 path") != std::string::npos;
+    };
+    ASSERT_TRUE(s.wait_for(loading_shows)) << s.dump();
 
+    // Stopped, the loading line is gone; continued, it comes back.
     kill(j.pid(), SIGTSTP);
     EXPECT_TRUE(s.wait_for([&] { return j.state() == 'T'; })) << s.dump();
+    EXPECT_TRUE(s.wait_for([&] { return !loading_shows(); })) << s.dump();
     kill(j.pid(), SIGCONT);
+    EXPECT_TRUE(s.wait_for(loading_shows)) << s.dump();
     ASSERT_EQ(write(producer, "b/2\n", 4), 4);
     close(producer);
     // Both lines arrived: the stop lost nothing.

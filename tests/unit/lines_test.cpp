@@ -86,10 +86,6 @@ TEST_P(ReadingRules, GivesTheLines) {
     read_result result = read_bytes(c.input, c.separator, c.nul_only);
     EXPECT_EQ(result.rc, 0);
     EXPECT_EQ(result.lines, c.expected);
-    // A list already in memory splits the same way.
-    input_lines in_memory;
-    split_lines(c.input, c.separator, c.nul_only, in_memory);
-    EXPECT_EQ(texts(in_memory), c.expected);
 }
 
 using namespace std::string_literals;
@@ -120,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Split at NUL bytes only, as the walker's list is: newlines are part of a
 // name.
-TEST(SplitLines, NulOnlyKeepsNewlinesInNames) {
+TEST(GetLines, NulOnlyKeepsNewlinesInNames) {
     struct split_case {
         std::string input;
         std::vector<std::string> expected;
@@ -134,10 +130,9 @@ TEST(SplitLines, NulOnlyKeepsNewlinesInNames) {
     };
     for (const split_case& c : cases) {
         SCOPED_TRACE(c.input);
-        input_lines lines;
-        split_lines(c.input, '/', true, lines);
-        EXPECT_EQ(texts(lines), c.expected);
-        EXPECT_EQ(lines.count, c.expected.size());
+        const read_result result = read_bytes(c.input, '/', true);
+        EXPECT_EQ(result.rc, 0);
+        EXPECT_EQ(result.lines, c.expected);
     }
 }
 
@@ -190,19 +185,15 @@ TEST(GetLines, LargeInputFromAFile) {
     EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
 }
 
-TEST(SplitLines, LargeInputInMemory) {
-    const std::string bytes = large_input();
-    input_lines lines;
-    split_lines(bytes, '/', false, lines);
-    EXPECT_EQ(texts(lines), reference_lines(bytes, '/'));
+TEST(GetLines, LargeInputAtNulBytesOnly) {
     // NUL bytes only: newlines become part of the texts.
+    const std::string bytes = large_input();
     std::string nul_ended = bytes;
     std::replace(nul_ended.begin(), nul_ended.end(), '\n', '\x01');
-    split_lines(bytes, '/', true, lines);
     std::vector<std::string> expected = reference_lines(nul_ended, '/');
     for (std::string& text : expected)
         std::replace(text.begin(), text.end(), '\x01', '\n');
-    EXPECT_EQ(texts(lines), expected);
+    EXPECT_EQ(read_bytes(bytes, '/', true).lines, expected);
 }
 
 TEST(GetLines, LargeInputFromAPipe) {
