@@ -7,6 +7,7 @@
 
 #include "korvel/help.hpp"
 #include "korvel/narrow.hpp"
+#include "korvel/numbers.hpp"
 #include "korvel/view.hpp"
 #include "term.hpp"
 
@@ -70,14 +71,6 @@ constexpr palette ATTRIBUTES{
 bool drawn(int rc) { return rc == 0 || rc == TB_ERR_OUT_OF_BOUNDS; }
 
 outcome fail(const char* what, int rc) { return outcome::failuref("%s: %s", what, tb_strerror(rc)); }
-
-// 1204 as "1,204": counts of millions read at a glance.
-std::string grouped(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<size_t>(at), ",");
-    return digits;
-}
 
 // What stands left of the position counter: the rank of the match under the
 // cursor, the filter in force, and how many entries are marked.

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "korvel/numbers.hpp"
 #include "korvel/session.hpp"
 
 namespace {
@@ -18,13 +19,7 @@ constexpr std::chrono::milliseconds REFRESH{100};
 // Back to the start of the line, and the line cleared.
 constexpr char ERASE[] = "\r\033[K";
 
-std::string grouped(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<size_t>(at), ",");
-    return digits;
-}
-
+// "12 bytes", "85.3 MB".
 std::string amount(uint64_t bytes) {
     char text[32];
     const auto value = static_cast<double>(bytes);
