@@ -471,19 +471,3 @@ void path_tree::set_folded_flags(const bit_set& flags) {
     rebuild_rows();
 }
 
-bit_set kept_entries(path_tree& tree, const bit_set& matches, bool open) {
-    bit_set kept(tree.size());
-    // Each match marks its ancestors up to the first one already marked (and
-    // opened), whose own ancestors are done already: each entry is visited
-    // about once, in one pass over the matches.
-    for (uint64_t e = matches.next(0); e < matches.size(); e = matches.next(e + 1)) {
-        kept.set(e);
-        for (uint64_t a = tree.at(e).parent; a != NO_ENTRY; a = tree.at(a).parent) {
-            const bool done = kept.test(a) && !(open && tree.at(a).folded);
-            if (done) break;
-            kept.set(a);
-            if (open) tree.set_folded(a, false);
-        }
-    }
-    return kept;
-}

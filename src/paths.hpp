@@ -137,11 +137,6 @@ class path_tree {
     bool compact_ = false;
 };
 
-// Every member of `matches` and each of its ancestors: what a filter shows,
-// so that every match keeps its path. With `open`, every ancestor of a match
-// is unfolded on the way, so that every match shows.
-bit_set kept_entries(path_tree& tree, const bit_set& matches, bool open);
-
 // Builds the table from sorted lines handed over in as many steps as
 // wanted, each continuing the order of the one before (the loader hands
 // over one sorted bucket at a time). Texts may be rewritten in place during

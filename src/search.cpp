@@ -362,9 +362,10 @@ outcome search_pattern::find(const path_tree& tree, int64_t from, bool reverse,
 }
 
 match_scan::match_scan(const path_tree& tree, const search_pattern& pattern,
-                       const bit_set* candidates)
+                       const bit_set* candidates, bool keep_ancestors)
     : tree_(tree), pattern_(pattern), candidates_(candidates), walker_(tree),
-      matches_(tree.size()) {
+      matches_(tree.size()), keep_ancestors_(keep_ancestors),
+      kept_(keep_ancestors ? tree.size() : 0) {
     if (candidates_ != nullptr) next_ = candidates_->next(0);
 }
 
@@ -386,6 +387,7 @@ bool match_scan::step(uint64_t limit) {
         if (result == match_result::MATCH) {
             matches_.set(next_);
             ++count_;
+            if (keep_ancestors_) keep(next_);
         } else if (result == match_result::FAILED) {
             failure_ = pattern_.failure();
             done_ = true;
@@ -394,6 +396,22 @@ bool match_scan::step(uint64_t limit) {
         next_ = candidates_ != nullptr ? candidates_->next(next_ + 1) : next_ + 1;
     }
     return done_;
+}
+
+// The match and its ancestors up to the first one kept already, whose own
+// ancestors are then kept too: each entry is met about once. Ancestors are
+// met here just after their subtree's first match, while still in the cache.
+// Every kept entry that is folded is noted when it is first kept (a folded
+// directory that matches too, for matches may come below it).
+void match_scan::keep(uint64_t match) {
+    kept_.set(match);
+    if (tree_.at(match).folded && tree_.at(match).nchildren != 0)
+        folded_ancestors_.push_back(static_cast<entry_index>(match));
+    for (entry_index a = tree_.at(match).parent; a != NO_ENTRY && !kept_.test(a);
+         a = tree_.at(a).parent) {
+        kept_.set(a);
+        if (tree_.at(a).folded) folded_ancestors_.push_back(a);
+    }
 }
 
 find_scan::find_scan(const path_tree& tree, const search_pattern& pattern, int64_t from,

@@ -138,8 +138,10 @@ class match_scan {
   public:
     // Over every entry, or only over the members of `candidates` (the
     // matches of a pattern this one narrows, or the entries a filter shows).
+    // With `keep_ancestors`, each match's ancestors are gathered as it is
+    // found, for a filter to show (see kept()).
     match_scan(const path_tree& tree, const search_pattern& pattern,
-               const bit_set* candidates = nullptr);
+               const bit_set* candidates = nullptr, bool keep_ancestors = false);
 
     // Tests up to `limit` entries; true once the scan is complete (or failed).
     bool step(uint64_t limit);
@@ -150,13 +152,22 @@ class match_scan {
     const bit_set& matches() const { return matches_; }
     bit_set take_matches() { return std::move(matches_); }
     uint64_t count() const { return count_; }
+    // With keep_ancestors: the matches and all their ancestors, and the
+    // ancestors that were folded when the scan met them.
+    bit_set take_kept() { return std::move(kept_); }
+    std::vector<entry_index> take_folded_ancestors() { return std::move(folded_ancestors_); }
 
   private:
+    void keep(uint64_t match);
+
     const path_tree& tree_;
     const search_pattern& pattern_;
     const bit_set* candidates_;
     full_path_walker walker_;
     bit_set matches_;
+    bool keep_ancestors_;
+    bit_set kept_;
+    std::vector<entry_index> folded_ancestors_;
     uint64_t next_ = 0;
     uint64_t count_ = 0;
     bool done_ = false;

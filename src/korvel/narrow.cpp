@@ -47,12 +47,12 @@ uint64_t cursor_rank(const viewer& v) {
     return v.counted.matches.count_before(v.view.cursor) + 1;
 }
 
-void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, bit_set matches,
-                  uint64_t count) {
+void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, match_scan& scan) {
     // Directories on the way are shown open, so that every match shows.
-    v.filter.kept = kept_entries(v.tree, matches, true);
-    v.filter.matches = std::move(matches);
-    v.filter.count = count;
+    for (entry_index a : scan.take_folded_ancestors()) v.tree.set_folded(a, false);
+    v.filter.kept = scan.take_kept();
+    v.filter.count = scan.count();
+    v.filter.matches = scan.take_matches();
     v.filter.pattern = std::move(pattern);
     v.tree.set_shown(&v.filter.kept);
     keep_cursor_visible(v);

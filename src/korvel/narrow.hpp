@@ -6,10 +6,10 @@
 
 #include "korvel/viewer.hpp"
 
-// Shows only the matches and their ancestors, every directory on the way
-// open; the cursor moves to a shown entry when its own is not.
-void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, bit_set matches,
-                  uint64_t count);
+// Shows only the matches and their ancestors (`kept`), the directories on the
+// way that were folded opened; the cursor moves to a shown entry when its
+// own is not.
+void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, match_scan& scan);
 // The whole tree again, the cursor on its entry.
 void remove_filter(viewer& v);
 // The entries n and N, the count and the highlights stay among: the shown

@@ -75,7 +75,7 @@ void preview_filter(viewer& v) {
     if (!v.preview.pattern) return;
     v.preview.narrowing = v.filter.active() && narrows(*v.filter.pattern, *v.preview.pattern);
     v.preview.filter_scan = std::make_unique<match_scan>(
-        v.tree, *v.preview.pattern, v.preview.narrowing ? &v.filter.matches : nullptr);
+        v.tree, *v.preview.pattern, v.preview.narrowing ? &v.filter.matches : nullptr, true);
 }
 
 void close_prompt(viewer& v) {
@@ -138,7 +138,7 @@ void finish_filter_preview(viewer& v) {
         // that matched stays shown.
         v.prompt.problem = "Pattern not found";
     } else {
-        apply_filter(v, std::move(v.preview.pattern), scan->take_matches(), scan->count());
+        apply_filter(v, std::move(v.preview.pattern), *scan);
     }
 }
 

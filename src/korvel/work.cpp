@@ -16,7 +16,9 @@ bool work_pending(const viewer& v) {
 bool run_work(viewer& v, std::chrono::milliseconds budget) {
     const auto deadline = std::chrono::steady_clock::now() + budget;
     bool finished = false;
-    while (work_pending(v) && std::chrono::steady_clock::now() < deadline) {
+    // Back to the loop as soon as something has finished: its frame is
+    // what the user waits for, and the rest can follow.
+    while (!finished && work_pending(v) && std::chrono::steady_clock::now() < deadline) {
         // The previews first: they are what the user is waiting to see.
         if (v.preview.find) {
             if (v.preview.find->step(SLICE)) {

@@ -9,6 +9,6 @@
 #include "korvel/viewer.hpp"
 
 bool work_pending(const viewer& v);
-// Runs pending work for about `budget`; true when some of it finished, so
-// that the screen must be drawn again.
+// Runs pending work for about `budget`, or until some of it finishes: true
+// then, so that the screen must be drawn again at once.
 bool run_work(viewer& v, std::chrono::milliseconds budget);
