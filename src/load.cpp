@@ -153,6 +153,20 @@ class pipeline {
     bool in_shares(unsigned threads, const std::function<bool(unsigned)>& share);
     bool write_stretch(unsigned thread, const std::vector<input_part>& stretch);
     bool write_file_piece(unsigned thread, size_t at, size_t size);
+    // A writer's progress since `counted`, told to the progress (unless the
+    // reader counts); whether to go on.
+    bool count_written(unsigned thread, const char*& counted, uint64_t& counted_lines,
+                       const char* done, uint64_t lines) {
+        if (!reader_counted_) {
+            progress_.bytes.fetch_add(static_cast<uint64_t>(done - counted),
+                                      std::memory_order_relaxed);
+            progress_.lines.fetch_add(lines - counted_lines, std::memory_order_relaxed);
+        }
+        counted = done;
+        counted_lines = lines;
+        if (thread == 0) return go_on();
+        return !stop_.load(std::memory_order_relaxed);
+    }
     // Remembers the first read error (errno) and stops the others.
     bool read_failed() {
         int none = 0;
@@ -224,15 +238,7 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
                 released =
                     std::max(released, done - reinterpret_cast<uintptr_t>(done) % page_size());
             }
-            if (!reader_counted_) {
-                progress_.bytes.fetch_add(static_cast<uint64_t>(done - counted),
-                                          std::memory_order_relaxed);
-                progress_.lines.fetch_add(lines - counted_lines, std::memory_order_relaxed);
-            }
-            counted = done;
-            counted_lines = lines;
-            if (thread == 0) return go_on();
-            return !stop_.load(std::memory_order_relaxed);
+            return count_written(thread, counted, counted_lines, done, lines);
         };
         if (!writer.write(part.data, part.data + part.size, pace)) return false;
     }
@@ -247,15 +253,7 @@ bool pipeline::write_file_piece(unsigned thread, size_t at, size_t size) {
     const char* counted = buffer.data();
     uint64_t counted_lines = writer.lines();
     auto pace = [&](const char* done, uint64_t lines) {
-        if (!reader_counted_) {
-            progress_.bytes.fetch_add(static_cast<uint64_t>(done - counted),
-                                      std::memory_order_relaxed);
-            progress_.lines.fetch_add(lines - counted_lines, std::memory_order_relaxed);
-        }
-        counted = done;
-        counted_lines = lines;
-        if (thread == 0) return go_on();
-        return !stop_.load(std::memory_order_relaxed);
+        return count_written(thread, counted, counted_lines, done, lines);
     };
     if (!writer.write(buffer.data(), buffer.data() + size, pace)) return false;
     // A memory file's pages of this piece are used up; those shared with the

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "check.hpp"
+#include "utf8.hpp"
 
 namespace {
 
@@ -14,38 +15,10 @@ std::string_view text_of(const line& l) {
     return {l.data(), strlen(l.data())};
 }
 
-bool continuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
 // The length of the character that starts at text[at]: a whole UTF-8
-// sequence, or 1 for a byte that starts none (a stray continuation byte, a
-// sequence cut short, an overlong form, a surrogate, past U+10FFFF).
+// sequence, or 1 for a byte that starts none.
 int32_t char_length(std::string_view text, size_t at) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    uint32_t code_point = 0;
-    uint32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, code_point = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, code_point = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, code_point = lead & 0x07, minimum = 0x10000;
-    } else {
-        return 1;
-    }
-    if (text.size() - at < length) return 1;
-    for (size_t k = 1; k < length; ++k) {
-        if (!continuation(byte(k))) return 1;
-        code_point = (code_point << 6) | (byte(k) & 0x3F);
-    }
-    if (code_point < minimum || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
-        code_point > 0x10FFFF) {
-        return 1;
-    }
-    return static_cast<int32_t>(length);
+    return static_cast<int32_t>(utf8_at(text, at).length);
 }
 
 // The start of the character that holds text[at]. Lines are short, so the
@@ -64,31 +37,8 @@ int32_t char_start(std::string_view text, int32_t at) {
 // cannot hold: 0 would end its text early, and surrogates and values past
 // U+10FFFF have no UTF-8 form.
 int encode_utf8(uint32_t code_point, char out[4]) {
-    const auto put = [&](int k, uint32_t bits) { out[k] = static_cast<char>(bits); };
-    if (code_point == 0 || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
-        code_point > 0x10FFFF) {
-        return 0;
-    }
-    if (code_point < 0x80) {
-        put(0, code_point);
-        return 1;
-    }
-    if (code_point < 0x800) {
-        put(0, 0xC0 | (code_point >> 6));
-        put(1, 0x80 | (code_point & 0x3F));
-        return 2;
-    }
-    if (code_point < 0x10000) {
-        put(0, 0xE0 | (code_point >> 12));
-        put(1, 0x80 | ((code_point >> 6) & 0x3F));
-        put(2, 0x80 | (code_point & 0x3F));
-        return 3;
-    }
-    put(0, 0xF0 | (code_point >> 18));
-    put(1, 0x80 | ((code_point >> 12) & 0x3F));
-    put(2, 0x80 | ((code_point >> 6) & 0x3F));
-    put(3, 0x80 | (code_point & 0x3F));
-    return 4;
+    if (code_point == 0 || !utf8_encodable(code_point)) return 0;
+    return static_cast<int>(utf8_encode(code_point, out));
 }
 
 void insert(line& l, int32_t& pos, uint32_t code_point) {

@@ -8,6 +8,7 @@
 #include <locale.h>
 
 #include "check.hpp"
+#include "utf8.hpp"
 
 namespace {
 
@@ -42,27 +43,14 @@ locale_t utf8_locale() {
     return instance.locale;
 }
 
-// The code point at text[pos], advancing pos; a byte that does not start a
+// The code point at text[pos], advancing pos; a byte that starts no
 // well-formed sequence stands for itself.
 char32_t next_code_point(std::string_view text, size_t& pos) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[pos + i]); };
-    const unsigned char lead = byte(0);
-    const size_t left = text.size() - pos;
-    int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length <= 1 || static_cast<size_t>(length) > left) {
-        ++pos;
-        return lead;
-    }
-    char32_t c = lead & (0x7F >> length);
-    for (int i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
-            ++pos;
-            return lead;
-        }
-        c = (c << 6) | (byte(i) & 0x3F);
-    }
-    pos += static_cast<size_t>(length);
-    return c;
+    const utf8_char c = utf8_at(text, pos);
+    const char32_t code_point =
+        c.code_point == utf8_char::INVALID ? static_cast<unsigned char>(text[pos]) : c.code_point;
+    pos += c.length;
+    return code_point;
 }
 
 char32_t lower(char32_t c) {

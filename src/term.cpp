@@ -11,6 +11,7 @@
 
 #include "term_cells.hpp"
 #include "term_curses.hpp"
+#include "utf8.hpp"
 
 namespace {
 
@@ -261,9 +262,9 @@ std::string tb_memory_cell_text(int x, int y) {
     std::string text;
     const term_cells::cell* c = memory_cell(x, y);
     if (c == nullptr || c->ch == 0) return text;
-    term_cells::append_utf8(text, c->ch);
+    append_utf8(text, c->ch);
     for (int i = 0; i < c->mark_count; ++i)
-        term_cells::append_utf8(text, c->marks[i]);
+        append_utf8(text, c->marks[i]);
     return text;
 }
 

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <locale.h>
 
+#include "utf8.hpp"
+
 namespace term_cells {
 
 namespace {
@@ -46,10 +48,6 @@ bool invisible_format(uint32_t c) {
            (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
 }
 
-bool continuation(unsigned char b) {
-    return (b & 0xC0) == 0x80;
-}
-
 bool plain_ascii(char b) {
     return b >= 0x20 && b < 0x7F;
 }
@@ -62,42 +60,9 @@ void blank(cell& c) {
 } // namespace
 
 uint32_t decode_utf8(std::string_view text, size_t& pos) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[pos + i]); };
-    const unsigned char lead = byte(0);
-    const size_t left = text.size() - pos;
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    size_t length = 0;
-    uint32_t code_point = 0;
-    uint32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, code_point = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, code_point = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, code_point = lead & 0x07, minimum = 0x10000;
-    }
-    if (length == 0 || left < length) {
-        ++pos;
-        return REPLACEMENT;
-    }
-    for (size_t i = 1; i < length; ++i) {
-        if (!continuation(byte(i))) {
-            ++pos;
-            return REPLACEMENT;
-        }
-        code_point = (code_point << 6) | (byte(i) & 0x3F);
-    }
-    // Overlong forms, UTF-16 surrogates and values past U+10FFFF.
-    if (code_point < minimum || (code_point >= 0xD800 && code_point <= 0xDFFF) ||
-        code_point > 0x10FFFF) {
-        ++pos;
-        return REPLACEMENT;
-    }
-    pos += length;
-    return code_point;
+    const utf8_char c = utf8_at(text, pos);
+    pos += c.length;
+    return c.code_point == utf8_char::INVALID ? REPLACEMENT : c.code_point;
 }
 
 glyph classify(uint32_t c) {
@@ -110,23 +75,6 @@ glyph classify(uint32_t c) {
     return {c, std::min(w, 2)};
 }
 
-void append_utf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 grid::grid(int width, int height) : width_(0), height_(0) {
     resize(width, height);

@@ -45,7 +45,6 @@ uint32_t decode_utf8(std::string_view text, size_t& pos);
 // combining mark comes back with width 0.
 glyph classify(uint32_t code_point);
 
-void append_utf8(std::string& out, uint32_t code_point);
 
 // The columns a text takes when printed.
 int64_t text_columns(std::string_view text);
