@@ -31,16 +31,27 @@ int classify(std::string_view& query) {
     return at_start ? 2 : 3;
 }
 
+// A locale made once, kept for the life of the process; (locale_t)0, which
+// uselocale and the _l functions take as "no change", when it cannot be made.
+class kept_locale {
+  public:
+    kept_locale(int mask, const char* name)
+        : locale_(newlocale(mask, name, static_cast<locale_t>(0))) {}
+    ~kept_locale() {
+        if (locale_ != static_cast<locale_t>(0)) freelocale(locale_);
+    }
+    kept_locale(const kept_locale&) = delete;
+    kept_locale& operator=(const kept_locale&) = delete;
+    locale_t get() const { return locale_; }
+
+  private:
+    locale_t locale_;
+};
+
 // Letters' case beyond ASCII, whatever locale the caller runs in.
 locale_t utf8_locale() {
-    struct holder {
-        locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        ~holder() {
-            if (locale != static_cast<locale_t>(0)) freelocale(locale);
-        }
-    };
-    static holder instance;
-    return instance.locale;
+    static const kept_locale utf8(LC_CTYPE_MASK, "C.UTF-8");
+    return utf8.get();
 }
 
 // The code point at text[pos], advancing pos; a byte that starts no
@@ -152,14 +163,8 @@ std::string required_text(std::string_view pattern) {
 // Patterns are compiled and run in the C locale, so that they match bytes
 // the same way whatever locale the terminal needs.
 locale_t c_locale() {
-    struct holder {
-        locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-        ~holder() {
-            if (locale != static_cast<locale_t>(0)) freelocale(locale);
-        }
-    };
-    static holder instance;
-    return instance.locale;
+    static const kept_locale c(LC_ALL_MASK, "C");
+    return c.get();
 }
 
 } // namespace

@@ -12,18 +12,6 @@ namespace {
 
 using namespace e2e::screen;
 
-std::vector<std::string> rows(const e2e::session& s) {
-    std::vector<std::string> out = tree_rows(s);
-    while (!out.empty() && out.back().empty()) out.pop_back();
-    return out;
-}
-
-testing::AssertionResult shows(e2e::session& s, const std::vector<std::string>& want,
-                               const std::string& status_start) {
-    if (s.wait_for([&] { return rows(s) == want && status_row(s).rfind(status_start, 0) == 0; }))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "want status \"" << status_start << "\"\n" << s.dump();
-}
 
 // /, usr, usr/share, usr/share/doc, usr/share/doc/a, usr/share/doc/b,
 // usr/share/man, usr/share/man/x: usr holds only share.
@@ -43,7 +31,7 @@ TEST(Help, ListsTheKeysAndTheMappedOnesAndAnyOtherKeyCloses) {
         ASSERT_TRUE(s.wait_for_text("wc -c \"$f\"")) << s.dump();
         // Any other key closes it, and only that: q does not quit here.
         s.send("q");
-        ASSERT_TRUE(shows(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▼ doc", "        • a",
+        ASSERT_TRUE(shows_tree(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▼ doc", "        • a",
                               "        • b", "      ▼ man", "        • x"},
                           " / "))
             << s.dump();
@@ -55,16 +43,16 @@ TEST(Help, ListsTheKeysAndTheMappedOnesAndAnyOtherKeyCloses) {
 TEST(Counts, EachDirectoryShowsHowManyEntriesLieBelowIt) {
     e2e::session s(korvel(TREE, 12, 40, {"--counts"}));
     ASSERT_TRUE(ready(s));
-    ASSERT_TRUE(shows(s, {"▼ /  7", "  ▼ usr  6", "    ▼ share  5", "      ▼ doc  2", "        • a",
+    ASSERT_TRUE(shows_tree(s, {"▼ /  7", "  ▼ usr  6", "    ▼ share  5", "      ▼ doc  2", "        • a",
                           "        • b", "      ▼ man  1", "        • x"},
                       " / "));
     // Folding keeps them; # hides and shows them again.
     s.send("jjj\r");
-    ASSERT_TRUE(shows(s, {"▼ /  7", "  ▼ usr  6", "    ▼ share  5", "      ▶ doc  2",
+    ASSERT_TRUE(shows_tree(s, {"▼ /  7", "  ▼ usr  6", "    ▼ share  5", "      ▶ doc  2",
                           "      ▼ man  1", "        • x"},
                       " /usr/share/doc "));
     s.send("#");
-    ASSERT_TRUE(shows(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▶ doc", "      ▼ man",
+    ASSERT_TRUE(shows_tree(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▶ doc", "      ▼ man",
                           "        • x"},
                       " /usr/share/doc "));
     quit(s);
@@ -83,31 +71,31 @@ TEST(Compact, ChainsOfSingleDirectoriesAreOneRow) {
     e2e::session s(korvel(TREE, 12, 40, {"--compact"}));
     ASSERT_TRUE(ready(s));
     // / holds only usr, usr only share: one row, acting as share.
-    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+    ASSERT_TRUE(shows_tree(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
                       " /usr/share "));
     EXPECT_TRUE(s.wait_for([&] { return status_row(s).ends_with("3/8"); })) << s.dump();
     // Folding the chain's row folds its last directory.
     s.send("\r");
-    ASSERT_TRUE(shows(s, {"▶ /usr/share"}, " /usr/share "));
+    ASSERT_TRUE(shows_tree(s, {"▶ /usr/share"}, " /usr/share "));
     s.send("\r");
     // p from below goes to the chain's row, and from the chain's row to
     // nothing above it.
     s.send("jj");
-    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+    ASSERT_TRUE(shows_tree(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
                       " /usr/share/doc/a "));
     s.send("pp");
-    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+    ASSERT_TRUE(shows_tree(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
                       " /usr/share "));
     // A search that finds a directory inside the chain lands on its row.
     s.send("G/^usr$\r");
-    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+    ASSERT_TRUE(shows_tree(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
                       " Pattern not found "));
     s.send("?^usr$\r");
-    ASSERT_TRUE(shows(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
+    ASSERT_TRUE(shows_tree(s, {"▼ /usr/share", "  ▼ doc", "    • a", "    • b", "  ▼ man", "    • x"},
                       " /usr/share "));
     // = shows every directory again; o prints the chain's last directory.
     s.send("=");
-    ASSERT_TRUE(shows(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▼ doc", "        • a",
+    ASSERT_TRUE(shows_tree(s, {"▼ /", "  ▼ usr", "    ▼ share", "      ▼ doc", "        • a",
                           "        • b", "      ▼ man", "        • x"},
                       " /usr/share "));
     s.send("=o");

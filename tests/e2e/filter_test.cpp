@@ -18,18 +18,6 @@ using namespace e2e::screen;
 const std::string LIST = "src/main.c\nsrc/util/str.c\nsrc/util/README.md\ndocs/guide.md\n"
                          "docs/api/index.md\nnotes.md\n";
 
-std::vector<std::string> rows(const e2e::session& s) {
-    std::vector<std::string> out = tree_rows(s);
-    while (!out.empty() && out.back().empty()) out.pop_back();
-    return out;
-}
-
-testing::AssertionResult shows(e2e::session& s, const std::vector<std::string>& want,
-                               const std::string& status_start) {
-    if (s.wait_for([&] { return rows(s) == want && status_row(s).rfind(status_start, 0) == 0; }))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "want status \"" << status_start << "\"\n" << s.dump();
-}
 
 bool status_ends(e2e::session& s, const std::string& end) {
     return s.wait_for([&] { return status_row(s).ends_with(end); });
@@ -40,7 +28,7 @@ TEST(Filter, NarrowsAsThePatternIsTypedKeepingEveryAncestor) {
     ASSERT_TRUE(ready(s));
     s.send("&st");
     // The cursor's entry is not shown: it moves to the next that is.
-    ASSERT_TRUE(shows(s, {"▼ src", "  ▼ util", "    • str.c"}, " &st "));
+    ASSERT_TRUE(shows_tree(s, {"▼ src", "  ▼ util", "    • str.c"}, " &st "));
     EXPECT_TRUE(status_ends(s, "filter 1     6/10")) << s.dump();
     // The match is highlighted as a search match is; its ancestors are not.
     EXPECT_TRUE(s.wait_for([&] { return s.cell_at(2, 6).bg == YELLOW; })) << s.dump();
@@ -48,18 +36,18 @@ TEST(Filter, NarrowsAsThePatternIsTypedKeepingEveryAncestor) {
     // Back to a shorter word: more matches come back. A directory that
     // matches but shows nothing below it is drawn as a leaf of this tree.
     s.send(e2e::KEY_BACKSPACE);
-    ASSERT_TRUE(shows(s, {"• docs", "• notes.md", "▼ src", "  ▼ util", "    • str.c"}, " &s "));
+    ASSERT_TRUE(shows_tree(s, {"• docs", "• notes.md", "▼ src", "  ▼ util", "    • str.c"}, " &s "));
     s.send(e2e::KEY_BACKSPACE + "md");
-    ASSERT_TRUE(shows(s,
+    ASSERT_TRUE(shows_tree(s,
                       {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md", "▼ src",
                        "  ▼ util", "    • README.md"},
                       " &md "));
     EXPECT_TRUE(status_ends(s, "filter 4     6/10")) << s.dump();
     // A pattern holding the separator is matched against full paths.
     s.send(e2e::KEY_BACKSPACE + e2e::KEY_BACKSPACE + "/R");
-    ASSERT_TRUE(shows(s, {"▼ src", "  ▼ util", "    • README.md"}, " &/R "));
+    ASSERT_TRUE(shows_tree(s, {"▼ src", "  ▼ util", "    • README.md"}, " &/R "));
     s.send(e2e::KEY_ENTER);
-    ASSERT_TRUE(shows(s, {"▼ src", "  ▼ util", "    • README.md"}, " src "));
+    ASSERT_TRUE(shows_tree(s, {"▼ src", "  ▼ util", "    • README.md"}, " src "));
     EXPECT_TRUE(status_ends(s, "filter 1     6/10")) << s.dump();
 }
 
@@ -70,23 +58,23 @@ TEST(Filter, EveryKeyWorksOnTheNarrowedTreeAndOPrintsFromIt) {
     e2e::session s(korvel(LIST, 14, 60));
     ASSERT_TRUE(ready(s));
     s.send("&md\r");
-    ASSERT_TRUE(shows(s, narrowed, " docs "));
+    ASSERT_TRUE(shows_tree(s, narrowed, " docs "));
     // Moving and folding among the rows shown.
     s.send("jj");
-    ASSERT_TRUE(shows(s, narrowed, " docs/api/index.md "));
+    ASSERT_TRUE(shows_tree(s, narrowed, " docs/api/index.md "));
     s.send("p\r");
-    ASSERT_TRUE(shows(s, {"▼ docs", "  ▶ api", "  • guide.md", "• notes.md", "▼ src", "  ▼ util",
+    ASSERT_TRUE(shows_tree(s, {"▼ docs", "  ▶ api", "  • guide.md", "• notes.md", "▼ src", "  ▼ util",
                           "    • README.md"},
                       " docs/api "));
     // n and N go only to entries that are shown: never to main.c.
     s.send("/i\r");
-    ASSERT_TRUE(shows(s, narrowed, " docs/api/index.md "));
+    ASSERT_TRUE(shows_tree(s, narrowed, " docs/api/index.md "));
     s.send("n");
-    ASSERT_TRUE(shows(s, narrowed, " docs/guide.md "));
+    ASSERT_TRUE(shows_tree(s, narrowed, " docs/guide.md "));
     s.send("n");
-    ASSERT_TRUE(shows(s, narrowed, " src/util "));
+    ASSERT_TRUE(shows_tree(s, narrowed, " src/util "));
     s.send("n");
-    ASSERT_TRUE(shows(s, narrowed, " Pattern not found "));
+    ASSERT_TRUE(shows_tree(s, narrowed, " Pattern not found "));
     s.send("Go");
     ASSERT_TRUE(s.wait_exit()) << s.dump();
     EXPECT_EQ(s.exit_status(), 0);
@@ -96,27 +84,27 @@ TEST(Filter, EveryKeyWorksOnTheNarrowedTreeAndOPrintsFromIt) {
 TEST(Filter, EscapeRestoresWhatWasThereAndAnEmptyTextRemovesIt) {
     e2e::session s(korvel(LIST, 14, 60, {"-f"}));
     ASSERT_TRUE(ready(s));
-    ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▶ src"}, " docs "));
+    ASSERT_TRUE(shows_tree(s, {"▶ docs", "• notes.md", "▶ src"}, " docs "));
     s.send("&guide");
-    ASSERT_TRUE(shows(s, {"▼ docs", "  • guide.md"}, " &guide "));
+    ASSERT_TRUE(shows_tree(s, {"▼ docs", "  • guide.md"}, " &guide "));
     s.send(e2e::KEY_ESC);
-    ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▶ src"}, " docs "));
+    ASSERT_TRUE(shows_tree(s, {"▶ docs", "• notes.md", "▶ src"}, " docs "));
     EXPECT_EQ(status_row(s).find("filter"), std::string::npos) << s.dump();
 
     // Kept with Enter, then removed with an empty one: the cursor stays on
     // its entry, shown in the whole tree.
     s.send("&str\r");
-    ASSERT_TRUE(shows(s, {"▼ src", "  ▼ util", "    • str.c"}, " src "));
+    ASSERT_TRUE(shows_tree(s, {"▼ src", "  ▼ util", "    • str.c"}, " src "));
     s.send("G&\r");
-    ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▼ util",
+    ASSERT_TRUE(shows_tree(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▼ util",
                           "    • README.md", "    • str.c"},
                       " src/util/str.c "));
     EXPECT_TRUE(status_ends(s, "   10/10")) << s.dump();
     // Escape also brings back a filter that was there before.
     s.send("&str\r&main");
-    ASSERT_TRUE(shows(s, {"▼ src", "  • main.c"}, " &main "));
+    ASSERT_TRUE(shows_tree(s, {"▼ src", "  • main.c"}, " &main "));
     s.send(e2e::KEY_ESC);
-    ASSERT_TRUE(shows(s, {"▼ src", "  ▼ util", "    • str.c"}, " src/util/str.c "));
+    ASSERT_TRUE(shows_tree(s, {"▼ src", "  ▼ util", "    • str.c"}, " src/util/str.c "));
     quit(s);
 }
 
@@ -136,20 +124,20 @@ TEST(Filter, AnInvalidPatternKeepsTheLastFilterAndSaysWhy) {
         return status_row(s).rfind(" &(str  regex failed: ", 0) == 0;
     })) << s.dump();
     // Nothing was filtered yet: the whole tree stays.
-    EXPECT_EQ(rows(s).size(), 10u) << s.dump();
+    EXPECT_EQ(filled_rows(s).size(), 10u) << s.dump();
     s.send(")");
-    ASSERT_TRUE(shows(s, {"▼ src", "  ▼ util", "    • str.c"}, " &(str) "));
+    ASSERT_TRUE(shows_tree(s, {"▼ src", "  ▼ util", "    • str.c"}, " &(str) "));
     s.send("|(");
     ASSERT_TRUE(s.wait_for([&] {
         return status_row(s).rfind(" &(str)|(  regex failed: ", 0) == 0;
     })) << s.dump();
-    EXPECT_EQ(rows(s), (std::vector<std::string>{"▼ src", "  ▼ util", "    • str.c"}));
+    EXPECT_EQ(filled_rows(s), (std::vector<std::string>{"▼ src", "  ▼ util", "    • str.c"}));
     // No match at all: the last filter stays too.
     s.send(e2e::KEY_BACKSPACE + e2e::KEY_BACKSPACE + "zz");
     ASSERT_TRUE(s.wait_for([&] {
         return status_row(s).rfind(" &(str)zz  Pattern not found", 0) == 0;
     })) << s.dump();
-    EXPECT_EQ(rows(s), (std::vector<std::string>{"▼ src", "  ▼ util", "    • str.c"}));
+    EXPECT_EQ(filled_rows(s), (std::vector<std::string>{"▼ src", "  ▼ util", "    • str.c"}));
     leave_prompt_and_quit(s);
 }
 
@@ -158,26 +146,26 @@ TEST(SearchAsYouType, EachEditGoesToTheMatchAndEscapeGoesBack) {
     ASSERT_TRUE(ready(s));
     s.send("/m");
     // The first match after the cursor, revealed.
-    ASSERT_TRUE(shows(s, {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md",
+    ASSERT_TRUE(shows_tree(s, {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md",
                           "▶ src"},
                       " /m "));
     EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 2; })) << s.dump();
     // Another match: what the last one opened is folded again.
     s.send("a");
-    ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▶ util"}, " /ma "));
+    ASSERT_TRUE(shows_tree(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▶ util"}, " /ma "));
     EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 3; })) << s.dump();
     s.send("x");
-    ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▶ src"}, " /max  Pattern not found"));
+    ASSERT_TRUE(shows_tree(s, {"▶ docs", "• notes.md", "▶ src"}, " /max  Pattern not found"));
     EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 0; })) << s.dump(); // back where the search started
     s.send(e2e::KEY_BACKSPACE);
-    ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▶ util"}, " /ma "));
+    ASSERT_TRUE(shows_tree(s, {"▶ docs", "• notes.md", "▼ src", "  • main.c", "  ▶ util"}, " /ma "));
     s.send(e2e::KEY_ESC);
-    ASSERT_TRUE(shows(s, {"▶ docs", "• notes.md", "▶ src"}, " docs "));
+    ASSERT_TRUE(shows_tree(s, {"▶ docs", "• notes.md", "▶ src"}, " docs "));
     EXPECT_TRUE(s.wait_for([&] { return bold_row(s) == 0; })) << s.dump();
 
     // Enter confirms as the preview showed; the rank of each match follows.
     s.send("/md\r");
-    ASSERT_TRUE(shows(s, {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md",
+    ASSERT_TRUE(shows_tree(s, {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md",
                           "▶ src"},
                       " docs/api/index.md "));
     EXPECT_TRUE(status_ends(s, "match 1/4     3/10")) << s.dump();
@@ -186,7 +174,7 @@ TEST(SearchAsYouType, EachEditGoesToTheMatchAndEscapeGoesBack) {
     s.send("nn");
     EXPECT_TRUE(status_ends(s, "match 4/4     9/10")) << s.dump();
     s.send("g");
-    ASSERT_TRUE(shows(s, {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md",
+    ASSERT_TRUE(shows_tree(s, {"▼ docs", "  ▼ api", "    • index.md", "  • guide.md", "• notes.md",
                           "▼ src", "  • main.c", "  ▼ util", "    • README.md", "    • str.c"},
                       " docs "));
     // Off the matches, no rank.
@@ -220,7 +208,7 @@ TEST(LetterCase, IgnoredOnRequestOrUnlessThePatternHoldsACapital) {
             })) << s.dump();
         } else {
             ASSERT_TRUE(s.wait_for([&] {
-                return rows(s).size() == c.rows && status_row(s).find("filter 1") != std::string::npos;
+                return filled_rows(s).size() == c.rows && status_row(s).find("filter 1") != std::string::npos;
             })) << s.dump();
         }
         leave_prompt_and_quit(s);

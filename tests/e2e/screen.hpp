@@ -56,6 +56,23 @@ inline std::vector<std::string> tree_rows(const session& s) {
     return rows;
 }
 
+// The tree area's rows, without the blank ones after the last entry.
+inline std::vector<std::string> filled_rows(const session& s) {
+    std::vector<std::string> rows = tree_rows(s);
+    while (!rows.empty() && rows.back().empty()) rows.pop_back();
+    return rows;
+}
+
+// Waits for these rows and a status row that begins with `status_start`.
+inline testing::AssertionResult shows_tree(session& s, const std::vector<std::string>& want,
+                                           const std::string& status_start) {
+    if (s.wait_for([&] {
+            return filled_rows(s) == want && status_row(s).rfind(status_start, 0) == 0;
+        }))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "want status \"" << status_start << "\"\n" << s.dump();
+}
+
 // The row drawn as the cursor's, the only one in bold, or -1.
 inline int bold_row(const session& s) {
     for (int r = 0; r + 1 < s.rows(); ++r) {
