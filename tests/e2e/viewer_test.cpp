@@ -650,6 +650,19 @@ TEST(ViewerExit, PathsComeBackWithTheirOwnSeparator) {
                         "    • Foo"},
                        "/e.B\ro",
                        "com.example.Bar\n"},
+             // An empty component between two separators is skipped, as the
+             // system reads a//b as a/b: no line loses its entries.
+             separated{{},
+                       "/usr//bin/ls\na//c\n//srv/share\n",
+                       {"▼ /", "  ▼ srv", "    • share", "  ▼ usr", "    ▼ bin", "      • ls",
+                        "▼ a", "  • c"},
+                       "jjjjjo",
+                       "/usr/bin/ls\n"},
+             separated{{"-s", " "},
+                       "x  y\nx y z\n",
+                       {"▼ x", "  ▼ y", "    • z"},
+                       "Go",
+                       "x y z\n"},
          }) {
         e2e::session s(korvel(c.list, 10, 30, c.args));
         ASSERT_TRUE(ready(s));
