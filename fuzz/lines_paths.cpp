@@ -25,6 +25,7 @@
 #include "lines.hpp"
 #include "load.hpp"
 #include "paths.hpp"
+#include "splitmix.hpp"
 
 namespace {
 
@@ -110,14 +111,6 @@ std::vector<ref_entry> expected_table(const std::vector<std::string>& texts, cha
         }
     }
     return table;
-}
-
-uint64_t next_random(uint64_t& state) {
-    state += 0x9e3779b97f4a7c15u;
-    uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
-    return z ^ (z >> 31);
 }
 
 struct checker {

@@ -10,6 +10,7 @@
 #include "check.hpp"
 #include "lines.hpp"
 #include "sort_key.hpp"
+#include "splitmix.hpp"
 
 namespace {
 
@@ -67,14 +68,6 @@ std::string final_text(const char* line, size_t length, char separator) {
     std::string text(line, length);
     if (length == 0 || line[length - 1] != separator) text += separator;
     return text;
-}
-
-uint64_t next_random(uint64_t& state) {
-    state += 0x9e3779b97f4a7c15u;
-    uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
-    return z ^ (z >> 31);
 }
 
 constexpr size_t LOOK_BACK = 4096;
