@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "buckets.hpp"
-#include "load.hpp"
+#include "load_options.hpp"
 #include "mapping.hpp"
 #include "outcome.hpp"
 #include "tick_pacer.hpp"

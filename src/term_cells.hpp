@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "term.hpp"
+#include "term_types.hpp"
 
 namespace term_cells {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string_view>
 
-#include "term.hpp"
 #include "term_cells.hpp"
+#include "term_types.hpp"
 
 namespace term_curses {
 

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "load.hpp"
+#include "load_options.hpp"
 
 class tick_pacer {
   public:

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "korvel/clipboard.hpp"
+#include "korvel/help.hpp"
 #include "korvel/marks.hpp"
 #include "korvel/narrow.hpp"
 #include "korvel/prompt.hpp"
@@ -13,18 +14,11 @@ namespace {
 
 using T = trigger;
 
-
-int screen_height() { return tb_height(); }
-
-bool page_up(viewer& v, const tb_event&) { return scroll_view(v, 1 - screen_height()), true; }
-bool half_page_down(viewer& v, const tb_event&) {
-    return scroll_view(v, (screen_height() - 1) / 2), true;
-}
+bool page_up(viewer& v, const tb_event&) { return scroll_view(v, -tree_rows()), true; }
+bool half_page_down(viewer& v, const tb_event&) { return scroll_view(v, tree_rows() / 2), true; }
 bool line_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
-bool page_down(viewer& v, const tb_event&) { return scroll_view(v, screen_height() - 1), true; }
-bool half_page_up(viewer& v, const tb_event&) {
-    return scroll_view(v, (1 - screen_height()) / 2), true;
-}
+bool page_down(viewer& v, const tb_event&) { return scroll_view(v, tree_rows()), true; }
+bool half_page_up(viewer& v, const tb_event&) { return scroll_view(v, -tree_rows() / 2), true; }
 bool line_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
 bool toggle(viewer& v, const tb_event&) { return toggle_fold(v), true; }
 bool suspend(viewer& v, const tb_event&) { return v.stop = STOP_SUSPEND, true; }
@@ -78,6 +72,14 @@ bool toggle_compact(viewer& v, const tb_event&) {
     return true;
 }
 
+bool help_line_down(viewer& v, const tb_event&) { return scroll_help(v, 1), true; }
+bool help_line_up(viewer& v, const tb_event&) { return scroll_help(v, -1), true; }
+bool help_page_down(viewer& v, const tb_event&) { return scroll_help(v, help_page()), true; }
+bool help_page_up(viewer& v, const tb_event&) { return scroll_help(v, -help_page()), true; }
+bool help_top(viewer& v, const tb_event&) { return scroll_help(v, -v.help.top), true; }
+bool help_bottom(viewer& v, const tb_event&) { return scroll_help(v, help_last_top(v)), true; }
+bool help_close(viewer& v, const tb_event&) { return v.help.open = false, true; }
+
 bool wheel_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
 bool wheel_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
 
@@ -85,7 +87,7 @@ bool wheel_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
 bool click(viewer& v, const tb_event& event) {
     const int64_t row = v.view.top + event.y;
     if (row < 0 || row >= static_cast<int64_t>(v.tree.row_count()) ||
-        event.y >= screen_height() - 1) {
+        event.y >= tree_rows()) {
         return false;
     }
     move_cursor_to(v, row);
@@ -115,6 +117,7 @@ bool prompt_cancel(viewer& v, const tb_event&) { return cancel_prompt(v), true; 
 constexpr action_mode NORMAL = action_mode::NORMAL;
 constexpr action_mode PROMPT = action_mode::PROMPT;
 constexpr action_mode ANY = action_mode::ANY;
+constexpr action_mode HELP = action_mode::HELP;
 
 const action ACTIONS[] = {
     {"cursor-down", NORMAL, {T::character('j'), T::key(TB_KEY_ARROW_DOWN), T::key(TB_KEY_CTRL_N)},
@@ -194,15 +197,31 @@ const action ACTIONS[] = {
     {"prompt-submit", PROMPT, {T::key(TB_KEY_ENTER)}, "search, or keep the filter", prompt_submit},
     {"prompt-cancel", PROMPT, {T::key(TB_KEY_ESC)}, "leave the prompt, undoing what it showed",
      prompt_cancel},
+
+    {"help-line-down", HELP,
+     {T::character('j'), T::key(TB_KEY_ARROW_DOWN), T::mouse(TB_KEY_MOUSE_WHEEL_DOWN)},
+     "scroll the help one line down", help_line_down},
+    {"help-line-up", HELP,
+     {T::character('k'), T::key(TB_KEY_ARROW_UP), T::mouse(TB_KEY_MOUSE_WHEEL_UP)},
+     "scroll the help one line up", help_line_up},
+    {"help-page-down", HELP, {T::character(' '), T::key(TB_KEY_PGDN), T::key(TB_KEY_CTRL_F)},
+     "scroll the help a page down", help_page_down},
+    {"help-page-up", HELP, {T::key(TB_KEY_PGUP), T::key(TB_KEY_CTRL_B)}, "scroll the help a page up",
+     help_page_up},
+    {"help-top", HELP, {T::character('g'), T::key(TB_KEY_HOME)}, "the help's first line", help_top},
+    {"help-bottom", HELP, {T::character('G'), T::key(TB_KEY_END)}, "the help's last page",
+     help_bottom},
+    {"help-close", HELP, {T::any_key(), T::mouse(TB_KEY_MOUSE_LEFT)}, "close the help",
+     help_close},
 };
 
-bool applies(action_mode mode, bool prompt_open) {
-    return mode == ANY || (mode == PROMPT) == prompt_open;
+bool applies(action_mode mode, action_mode now) {
+    return mode == now || (mode == ANY && now != HELP);
 }
 
-const action* find_trigger(bool prompt_open, trigger::kind_t kind, uint32_t code) {
+const action* find_trigger(action_mode now, trigger::kind_t kind, uint32_t code) {
     for (const action& a : ACTIONS) {
-        if (!applies(a.mode, prompt_open)) continue;
+        if (!applies(a.mode, now)) continue;
         for (const trigger& t : a.triggers)
             if (t.kind == kind && (kind == trigger::ANY_CHARACTER || t.code == code)) return &a;
     }
@@ -214,14 +233,17 @@ const action* find_trigger(bool prompt_open, trigger::kind_t kind, uint32_t code
 std::span<const action> all_actions() { return ACTIONS; }
 
 const action* action_for(const viewer& v, const tb_event& event) {
-    const bool prompt_open = v.prompt.open;
+    const action_mode now = v.help.open ? HELP : v.prompt.open ? PROMPT : NORMAL;
     switch (event.type) {
     case TB_EVENT_MOUSE:
-        return find_trigger(prompt_open, trigger::MOUSE, event.key);
-    case TB_EVENT_KEY:
-        if (event.key != 0) return find_trigger(prompt_open, trigger::KEY, event.key);
-        if (prompt_open) return find_trigger(true, trigger::ANY_CHARACTER, 0);
-        return find_trigger(false, trigger::CHARACTER, event.ch);
+        return find_trigger(now, trigger::MOUSE, event.key);
+    case TB_EVENT_KEY: {
+        const action* found = nullptr;
+        if (event.key != 0) found = find_trigger(now, trigger::KEY, event.key);
+        else if (now == PROMPT) found = find_trigger(now, trigger::ANY_CHARACTER, 0);
+        else found = find_trigger(now, trigger::CHARACTER, event.ch);
+        return found != nullptr ? found : find_trigger(now, trigger::ANY_KEY, 0);
+    }
     default:
         return nullptr;
     }
@@ -233,6 +255,8 @@ std::string trigger_name(const trigger& t) {
         return {};
     case trigger::ANY_CHARACTER:
         return "a character";
+    case trigger::ANY_KEY:
+        return "any other key";
     case trigger::CHARACTER: {
         if (t.code == ' ') return "Space";
         std::string name;

@@ -13,7 +13,7 @@
 
 // What makes an action run.
 struct trigger {
-    enum kind_t : uint8_t { NONE, KEY, CHARACTER, MOUSE, ANY_CHARACTER };
+    enum kind_t : uint8_t { NONE, KEY, CHARACTER, MOUSE, ANY_CHARACTER, ANY_KEY };
     kind_t kind = NONE;
     uint32_t code = 0; // a TB_KEY_* value (keys and mouse buttons) or a code point
 
@@ -21,10 +21,13 @@ struct trigger {
     static constexpr trigger character(uint32_t c) { return {CHARACTER, c}; }
     static constexpr trigger mouse(uint16_t button) { return {MOUSE, button}; }
     static constexpr trigger any_character() { return {ANY_CHARACTER, 0}; }
+    // Any key or character that no other action of the mode takes.
+    static constexpr trigger any_key() { return {ANY_KEY, 0}; }
 };
 
-// Where an action applies: the tree, the open prompt, or both.
-enum class action_mode : uint8_t { NORMAL, PROMPT, ANY };
+// Where an action applies: the tree, the open prompt, both of them, or the
+// help screen, which takes every event while it is open.
+enum class action_mode : uint8_t { NORMAL, PROMPT, ANY, HELP };
 
 struct action {
     const char* name;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "korvel/actions.hpp"
+#include "korvel/view.hpp"
 
 namespace {
 
@@ -27,19 +28,20 @@ void add_section(std::vector<std::string>& lines, const char* title, action_mode
     lines.emplace_back();
 }
 
-int64_t page() { return std::max(1, tb_height() - 1); }
-
-int64_t last_top(const viewer& v) {
-    return std::max<int64_t>(0, static_cast<int64_t>(help_lines(v).size()) - page());
-}
-
 } // namespace
+
+int64_t help_page() { return std::max(1, tree_rows()); }
+
+int64_t help_last_top(const viewer& v) {
+    return std::max<int64_t>(0, static_cast<int64_t>(help_lines(v).size()) - help_page());
+}
 
 std::vector<std::string> help_lines(const viewer& v) {
     std::vector<std::string> lines;
     add_section(lines, "In the tree", action_mode::NORMAL);
     add_section(lines, "At the prompt (/, ? and &)", action_mode::PROMPT);
     add_section(lines, "With the mouse, in the tree and at the prompt", action_mode::ANY);
+    add_section(lines, "On this help screen", action_mode::HELP);
     const std::vector<const command*> mapped = v.keys.bindings();
     if (!mapped.empty()) {
         lines.push_back("Mapped in the configuration (they come before the keys above)");
@@ -53,37 +55,8 @@ std::vector<std::string> help_lines(const viewer& v) {
     return lines;
 }
 
-bool help_key(viewer& v, const tb_event& event) {
-    int64_t& top = v.help.top;
-    const int64_t before = top;
-    auto scroll = [&](int64_t delta) { top = std::clamp<int64_t>(top + delta, 0, last_top(v)); };
-    if (event.type == TB_EVENT_MOUSE) {
-        if (event.key == TB_KEY_MOUSE_WHEEL_UP) scroll(-1);
-        else if (event.key == TB_KEY_MOUSE_WHEEL_DOWN) scroll(1);
-        else if (event.key == TB_KEY_MOUSE_LEFT) v.help.open = false;
-        return top != before || !v.help.open;
-    }
-    if (event.type != TB_EVENT_KEY) return false;
-    switch (event.key) {
-    case TB_KEY_ARROW_DOWN: scroll(1); return true;
-    case TB_KEY_ARROW_UP: scroll(-1); return true;
-    case TB_KEY_PGDN:
-    case TB_KEY_CTRL_F: scroll(page()); return true;
-    case TB_KEY_PGUP:
-    case TB_KEY_CTRL_B: scroll(-page()); return true;
-    case TB_KEY_HOME: scroll(-top); return true;
-    case TB_KEY_END: scroll(last_top(v)); return true;
-    case 0: break;
-    default: v.help.open = false; return true;
-    }
-    switch (event.ch) {
-    case 'j': scroll(1); return true;
-    case 'k': scroll(-1); return true;
-    case ' ': scroll(page()); return true;
-    case 'g': scroll(-top); return true;
-    case 'G': scroll(last_top(v)); return true;
-    default: v.help.open = false; return true;
-    }
+void scroll_help(viewer& v, int64_t delta) {
+    v.help.top = std::clamp<int64_t>(v.help.top + delta, 0, help_last_top(v));
 }
 
 outcome draw_help(const viewer& v) {

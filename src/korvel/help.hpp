@@ -2,6 +2,7 @@
 // the configuration maps, drawn over the tree until a key closes it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@
 
 // The screen's lines, made from the action table and the key map.
 std::vector<std::string> help_lines(const viewer& v);
-// Scrolls by the key, or closes the help for any other; true when it drew.
-bool help_key(viewer& v, const tb_event& event);
+// The help's rows on screen, its first line shown at the end, and scrolling
+// by a number of lines within them.
+int64_t help_page();
+int64_t help_last_top(const viewer& v);
+void scroll_help(viewer& v, int64_t delta);
 outcome draw_help(const viewer& v);

@@ -7,7 +7,6 @@
 #include "korvel/actions.hpp"
 #include "korvel/commands.hpp"
 #include "korvel/draw.hpp"
-#include "korvel/help.hpp"
 #include "korvel/view.hpp"
 #include "korvel/work.hpp"
 
@@ -63,7 +62,10 @@ outcome handle_events(viewer& v, session& s) {
 
 dispatch_result dispatch_event(viewer& v, const tb_event& event) {
     if (event.type == TB_EVENT_RESIZE) return {true, nullptr};
-    if (v.help.open) return {help_key(v, event), nullptr};
+    if (v.help.open) {
+        const action* a = action_for(v, event);
+        return {a != nullptr && a->run(v, event), nullptr};
+    }
     // Nothing is bound to an Alt-key: it is ignored, at the prompt too
     // (which still redraws, as after every key there).
     if (event.type == TB_EVENT_KEY && (event.mod & TB_MOD_ALT)) return {v.prompt.open, nullptr};

@@ -66,9 +66,15 @@ struct handler_setup {
     const char* failure;
 };
 
-const std::array<handler_setup, 7> HANDLERS{{
+const std::array<handler_setup, 11> HANDLERS{{
     {SIGABRT, on_fatal_signal, "failed to setup SIGABRT signal"},
     {SIGSEGV, on_fatal_signal, "failed to setup SIGSEGV signal"},
+    // Every other signal whose default action ends the process with a core
+    // dump would leave the terminal raw just the same.
+    {SIGBUS, on_fatal_signal, "failed to setup SIGBUS signal"},
+    {SIGFPE, on_fatal_signal, "failed to setup SIGFPE signal"},
+    {SIGILL, on_fatal_signal, "failed to setup SIGILL signal"},
+    {SIGQUIT, on_fatal_signal, "failed to setup SIGQUIT signal"},
     {SIGINT, on_quit_signal, "failed to setup SIGINT signal"},
     {SIGTERM, on_quit_signal, "failed to setup SIGTERM signal"},
     {SIGTSTP, on_suspend_signal, "failed to setup SIGTSTP signal"},
@@ -83,9 +89,11 @@ const std::array<handler_setup, 7> HANDLERS{{
 
 session::session() {
     int fds[2];
+    // Without the pipe a wait still ends at the next key, resize or child;
+    // only a signal's wake-up would wait for one of them.
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wake_read_ = fds[0];
-        wake_write_ = fds[1];
+        wake_.read_end.reset(fds[0]);
+        wake_.write_end.reset(fds[1]);
         wake_write_end = fds[1];
     }
 }
@@ -93,8 +101,6 @@ session::session() {
 session::~session() {
     (void)close_terminal();
     wake_write_end = -1;
-    if (wake_read_ >= 0) close(wake_read_);
-    if (wake_write_ >= 0) close(wake_write_);
 }
 
 outcome session::install_signal_handlers() {
@@ -122,11 +128,11 @@ const volatile sig_atomic_t* session::stop_flag() const {
     return &stop_request;
 }
 
-int session::wake_fd() const { return wake_read_; }
+int session::wake_fd() const { return wake_.read_end.get(); }
 
 void session::drain_wakeups() {
     char buffer[64];
-    while (wake_read_ >= 0 && read(wake_read_, buffer, sizeof buffer) > 0) {
+    while (wake_fd() >= 0 && read(wake_fd(), buffer, sizeof buffer) > 0) {
     }
 }
 
@@ -138,7 +144,7 @@ outcome session::take_terminal(const char* failure) {
     // a lone Escape that would quit.
     tb_set_input_mode(TB_INPUT_ALT | TB_INPUT_MOUSE);
     tb_hide_cursor();
-    tb_set_wakeup_fd(wake_read_);
+    tb_set_wakeup_fd(wake_fd());
     return {};
 }
 

@@ -7,8 +7,9 @@
 
 #include <csignal>
 
-#include "korvel/viewer.hpp"
+#include "korvel/stop_kind.hpp"
 #include "outcome.hpp"
+#include "unique_fd.hpp"
 
 // The terminal descriptor a loading line is on, -1 when none shows: a
 // suspend while loading clears the line before the process stops.
@@ -22,7 +23,8 @@ class session {
     session(const session&) = delete;
     session& operator=(const session&) = delete;
 
-    // SIGABRT and SIGSEGV hand the terminal back; SIGINT, SIGTERM and SIGHUP
+    // SIGABRT, SIGSEGV and the other signals that dump core hand the
+    // terminal back; SIGINT, SIGTERM and SIGHUP
     // ask to quit; SIGTSTP asks to suspend; SIGCHLD wakes the waiting loop.
     // Fails with "failed to setup SIG... signal".
     outcome install_signal_handlers();
@@ -47,7 +49,6 @@ class session {
     outcome open_terminal();
     // "failed to shutdown termbox: %s"; success when nothing was open.
     outcome close_terminal();
-    bool terminal_open() const { return open_; }
     // Taking the terminal back after a command or a suspension:
     // "failed to take the terminal back: %s".
     outcome reopen_terminal();
@@ -60,6 +61,5 @@ class session {
     outcome take_terminal(const char* failure);
 
     bool open_ = false;
-    int wake_read_ = -1;
-    int wake_write_ = -1;
+    pipe_pair wake_;
 };

@@ -13,13 +13,12 @@
 #include "bit_set.hpp"
 #include "config.hpp"
 #include "korvel/status.hpp"
+#include "korvel/stop_kind.hpp"
 #include "mark_set.hpp"
 #include "paths.hpp"
 #include "readline.hpp"
 #include "search.hpp"
 
-// What a key or a signal asks of the event loop once the event is handled.
-enum stop_kind : int { STOP_NONE = 0, STOP_SUSPEND = 1, STOP_QUIT = 2 };
 
 // The window onto the visible rows. The cursor is held as an entry, so that
 // it stays on its entry whatever happens to the rows around it; it is always

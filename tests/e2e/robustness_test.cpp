@@ -190,6 +190,8 @@ TEST(Leaving, EveryWayOutLeavesTheTerminalModesAsTheyWere) {
         // A crash hands the terminal back and still dies of its signal.
         {"SIGSEGV", plain, signal_to(SIGSEGV), 128 + SIGSEGV, "", ""},
         {"SIGABRT", plain, signal_to(SIGABRT), 128 + SIGABRT, "", ""},
+        {"SIGBUS", plain, signal_to(SIGBUS), 128 + SIGBUS, "", ""},
+        {"SIGQUIT", plain, signal_to(SIGQUIT), 128 + SIGQUIT, "", ""},
         {"after a command", config("map x echo ran\n"), after_command, 0, "", ""},
         {"SIGHUP", plain, signal_to(SIGHUP), 0, "", ""},
         {"configuration error", config("nmap x ls\n"), nothing, 1, "",

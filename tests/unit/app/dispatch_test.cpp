@@ -262,11 +262,13 @@ TEST_F(dispatch, EveryTriggerRunsItsOwnAction) {
             if (t.kind == trigger::NONE) continue;
             SCOPED_TRACE(std::string(a.name) + " by " + trigger_name(t));
             v().prompt.open = a.mode == action_mode::PROMPT;
+            v().help.open = a.mode == action_mode::HELP;
             tb_event event{};
             switch (t.kind) {
             case trigger::KEY: event = key(static_cast<uint16_t>(t.code)); break;
             case trigger::CHARACTER: event = character(t.code); break;
             case trigger::ANY_CHARACTER: event = character(0x4E2D); break;
+            case trigger::ANY_KEY: event = character('q'); break;
             case trigger::MOUSE: event = mouse(static_cast<uint16_t>(t.code), 0); break;
             case trigger::NONE: break;
             }

@@ -53,7 +53,12 @@ TEST_F(help, ListsEveryActionWithItsKeysAndTheMappedOnes) {
             }
         }
     }
-    EXPECT_NE(shown.find("printf '%s' \"$f\" | wc -c"), std::string::npos);
+    // The mapped command stands on a row of its own, after its key.
+    const size_t command_at = shown.find("printf '%s' \"$f\" | wc -c");
+    ASSERT_NE(command_at, std::string::npos);
+    const size_t row_start = shown.rfind('\n', command_at) + 1;
+    const std::string before_command = shown.substr(row_start, command_at - row_start);
+    EXPECT_EQ(before_command.substr(0, before_command.find_last_not_of(' ') + 1), "   x");
     EXPECT_TRUE(v().help.open);
 }
 
