@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "korvel/numbers.hpp"
 #include "korvel/view.hpp"
 #include "search.hpp"
 
@@ -61,10 +62,10 @@ void toggle_shown_marks(viewer& v) {
     mark_set& marks = sized_marks(v);
     if (marks.includes(shown)) {
         const uint64_t n = marks.erase_all(shown);
-        v.status.showf(status_style::MESSAGE, "Unmarked %" PRIu64 " %s", n, entries_word(n));
+        v.status.showf(status_style::MESSAGE, "Unmarked %s %s", grouped(n).c_str(), entries_word(n));
     } else {
         const uint64_t n = marks.insert_all(shown);
-        v.status.showf(status_style::MESSAGE, "Marked %" PRIu64 " %s", n, entries_word(n));
+        v.status.showf(status_style::MESSAGE, "Marked %s %s", grouped(n).c_str(), entries_word(n));
     }
 }
 

@@ -227,6 +227,33 @@ TEST_F(dispatch, FilterNarrowsAsItIsTypedAndEscapeRestores) {
     EXPECT_EQ(status_row(), status_of("a", "1/7", "match 1/5"));
 }
 
+// The window follows the cursor when a filter comes and goes: the entry
+// under the cursor is always on the screen, and removing the filter leaves
+// it on the screen row it stood on.
+TEST_F(dispatch, FilterKeepsTheCursorOnTheScreen) {
+    std::string list;
+    for (int i = 0; i < 40; ++i) list += "d/f" + std::to_string(100 + i) + "\n";
+    tb_shutdown(); // the fixture opened a screen for its own tree
+    load(list, 40, 6); // five tree rows: d and four of its entries
+    auto on_screen = [&] { return cursor() >= v().view.top && cursor() < v().view.top + 5; };
+    send(character('G'));
+    ASSERT_EQ(cursor(), 40);
+    // Narrowed to rows above the window: it comes back to them.
+    send(character('&'));
+    type("f10[12]");
+    EXPECT_TRUE(on_screen()) << "cursor row " << cursor() << ", top " << v().view.top;
+    send(key(TB_KEY_ENTER));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ d", "  • f101", "  • f102", "", ""}));
+    send(character('G'));
+    EXPECT_EQ(status_row(), status_of("d/f102", "4/41", "filter 2"));
+    // Removed: f102, row 3 of the whole tree, stays on screen row 2.
+    send(character('&'));
+    send(key(TB_KEY_ENTER));
+    EXPECT_TRUE(on_screen()) << "cursor row " << cursor() << ", top " << v().view.top;
+    EXPECT_EQ(cursor() - v().view.top, 2);
+    EXPECT_EQ(status_row(), status_of("d/f102", "4/41"));
+}
+
 TEST_F(dispatch, FoldAndUnfoldEverything) {
     send(character('G'));
     EXPECT_TRUE(send(character('-')));

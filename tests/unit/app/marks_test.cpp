@@ -152,6 +152,17 @@ TEST_F(marks, MarkingEveryShownEntryFollowsTheSearchOrTakesEverything) {
     }
 }
 
+TEST_F(marks, CountsInTheMessageAreGroupedAsOnTheStatusRow) {
+    tb_shutdown(); // the fixture opened a screen for its own tree
+    std::string list;
+    for (int i = 0; i < 1233; ++i) list += "d/" + std::to_string(i) + "\n";
+    load(list, 60, 8);
+    send(character('v'));
+    EXPECT_EQ(status_text(), "Marked 1,234 entries");
+    send(character('v'));
+    EXPECT_EQ(status_text(), "Unmarked 1,234 entries");
+}
+
 TEST_F(marks, UnderAFilterMarkingEveryShownEntryTakesItsMatches) {
     search("^e$"); // a search in force does not count while a filter does
     send(character('g'));
