@@ -171,6 +171,8 @@ size_t splitter_set::bucket_of(const char* line, size_t length, char separator) 
                 count = half;
             }
         }
+        // Most lines fall between two splitters: none ties with them here.
+        if (below == hi || word(below, level) != key) return below;
         size_t upto = below;
         for (size_t count = hi - below; count > 0;) {
             size_t half = count / 2;
