@@ -658,6 +658,12 @@ TEST(ViewerExit, PathsComeBackWithTheirOwnSeparator) {
                         "▼ a", "  • c"},
                        "jjjjjo",
                        "/usr/bin/ls\n"},
+             separated{{},
+                       "/usr//bin/ls\na//c\n//srv/share\n",
+                       {"▼ /", "  ▼ srv", "    • share", "  ▼ usr", "    ▼ bin", "      • ls",
+                        "▼ a", "  • c"},
+                       "jjo",
+                       "/srv/share\n"},
              separated{{"-s", " "},
                        "x  y\nx y z\n",
                        {"▼ x", "  ▼ y", "    • z"},
@@ -959,7 +965,7 @@ TEST(ViewerSuspend, StopsWithTheTerminalRestoredAndComesBackDrawn) {
 
 TEST(ViewerSuspend, QuitSignalWhileStoppedEndsItWhenContinued) {
     // What `kill %1` does to a stopped job: the signal, then SIGCONT.
-    for (int sig : {SIGTERM, SIGINT}) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(sig);
         job j(TREE, 10, 30);
         e2e::session& s = j.session();
