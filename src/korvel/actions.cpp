@@ -1,5 +1,6 @@
 #include "korvel/actions.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "korvel/clipboard.hpp"
@@ -60,6 +61,7 @@ bool mark_shown(viewer& v, const tb_event&) { return toggle_shown_marks(v), true
 bool unmark_all(viewer& v, const tb_event&) { return clear_marks(v), true; }
 bool redraw_all(viewer&, const tb_event&) { return tb_invalidate(), true; }
 bool help(viewer& v, const tb_event&) {
+    v.help.lines = help_listing(v);
     v.help.open = true;
     v.help.top = 0;
     return true;
@@ -228,6 +230,27 @@ const action* find_trigger(action_mode now, trigger::kind_t kind, uint32_t code)
     return nullptr;
 }
 
+constexpr int KEYS_COLUMN = 2;
+constexpr size_t KEYS_WIDTH = 28;
+
+void add_section(std::vector<std::string>& lines, const char* title, action_mode mode) {
+    lines.push_back(title);
+    for (const action& a : all_actions()) {
+        if (a.mode != mode) continue;
+        std::string keys;
+        for (const trigger& t : a.triggers) {
+            if (t.kind == trigger::NONE) continue;
+            if (!keys.empty()) keys += ", ";
+            keys += trigger_name(t);
+        }
+        std::string line(KEYS_COLUMN, ' ');
+        line += keys;
+        line.resize(std::max(line.size() + 2, KEYS_WIDTH), ' ');
+        lines.push_back(line + a.description);
+    }
+    lines.emplace_back();
+}
+
 } // namespace
 
 std::span<const action> all_actions() { return ACTIONS; }
@@ -300,4 +323,23 @@ std::string trigger_name(const trigger& t) {
         snprintf(name, sizeof name, "key %u", t.code);
     }
     return name;
+}
+
+std::vector<std::string> help_listing(const viewer& v) {
+    std::vector<std::string> lines;
+    add_section(lines, "In the tree", action_mode::NORMAL);
+    add_section(lines, "At the prompt (/, ? and &)", action_mode::PROMPT);
+    add_section(lines, "With the mouse, in the tree and at the prompt", action_mode::ANY);
+    add_section(lines, "On this help screen", action_mode::HELP);
+    const std::vector<const command*> mapped = v.keys.bindings();
+    if (!mapped.empty()) {
+        lines.push_back("Mapped in the configuration (they come before the keys above)");
+        for (const command* c : mapped) {
+            std::string line(KEYS_COLUMN, ' ');
+            line += trigger_name(trigger::character(static_cast<unsigned char>(c->key)));
+            line.resize(KEYS_WIDTH, ' ');
+            lines.push_back(line + c->text);
+        }
+    }
+    return lines;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "korvel/viewer.hpp"
 #include "term.hpp"
@@ -46,3 +47,7 @@ const action* action_for(const viewer& v, const tb_event& event);
 
 // How a trigger is written for people: "Ctrl-B", "Enter", "j", "wheel up".
 std::string trigger_name(const trigger& t);
+
+// The help screen's lines: every action of the table with its keys, then
+// the keys the configuration maps.
+std::vector<std::string> help_listing(const viewer& v);

@@ -2,57 +2,12 @@
 
 #include <algorithm>
 
-#include "korvel/actions.hpp"
 #include "korvel/view.hpp"
-
-namespace {
-
-constexpr int KEYS_COLUMN = 2;
-constexpr size_t KEYS_WIDTH = 28;
-
-void add_section(std::vector<std::string>& lines, const char* title, action_mode mode) {
-    lines.push_back(title);
-    for (const action& a : all_actions()) {
-        if (a.mode != mode) continue;
-        std::string keys;
-        for (const trigger& t : a.triggers) {
-            if (t.kind == trigger::NONE) continue;
-            if (!keys.empty()) keys += ", ";
-            keys += trigger_name(t);
-        }
-        std::string line(KEYS_COLUMN, ' ');
-        line += keys;
-        line.resize(std::max(line.size() + 2, KEYS_WIDTH), ' ');
-        lines.push_back(line + a.description);
-    }
-    lines.emplace_back();
-}
-
-} // namespace
 
 int64_t help_page() { return std::max(1, tree_rows()); }
 
 int64_t help_last_top(const viewer& v) {
-    return std::max<int64_t>(0, static_cast<int64_t>(help_lines(v).size()) - help_page());
-}
-
-std::vector<std::string> help_lines(const viewer& v) {
-    std::vector<std::string> lines;
-    add_section(lines, "In the tree", action_mode::NORMAL);
-    add_section(lines, "At the prompt (/, ? and &)", action_mode::PROMPT);
-    add_section(lines, "With the mouse, in the tree and at the prompt", action_mode::ANY);
-    add_section(lines, "On this help screen", action_mode::HELP);
-    const std::vector<const command*> mapped = v.keys.bindings();
-    if (!mapped.empty()) {
-        lines.push_back("Mapped in the configuration (they come before the keys above)");
-        for (const command* c : mapped) {
-            std::string line(KEYS_COLUMN, ' ');
-            line += trigger_name(trigger::character(static_cast<unsigned char>(c->key)));
-            line.resize(KEYS_WIDTH, ' ');
-            lines.push_back(line + c->text);
-        }
-    }
-    return lines;
+    return std::max<int64_t>(0, static_cast<int64_t>(v.help.lines.size()) - help_page());
 }
 
 void scroll_help(viewer& v, int64_t delta) {
@@ -60,7 +15,7 @@ void scroll_help(viewer& v, int64_t delta) {
 }
 
 outcome draw_help(const viewer& v) {
-    const std::vector<std::string> lines = help_lines(v);
+    const std::vector<std::string>& lines = v.help.lines;
     const int rows = tb_height() - 1;
     for (int y = 0; y < rows; ++y) {
         const size_t index = static_cast<size_t>(v.help.top + y);

@@ -1,5 +1,5 @@
-// The help screen: every action of the table with its keys, then the keys
-// the configuration maps, drawn over the tree until a key closes it.
+// The help screen, drawn over the tree until a key closes it: the lines the
+// action table gave when it opened, scrolled within the rows there are.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,6 @@
 #include "outcome.hpp"
 #include "term.hpp"
 
-// The screen's lines, made from the action table and the key map.
-std::vector<std::string> help_lines(const viewer& v);
 // The help's rows on screen, its first line shown at the end, and scrolling
 // by a number of lines within them.
 int64_t help_page();

@@ -118,6 +118,8 @@ struct viewer {
     struct {
         bool open = false;
         int64_t top = 0;
+        // Made from the action table and the key map when it opens.
+        std::vector<std::string> lines;
     } help;
     // What start-up reports without stopping (directories it could not
     // list), shown on the first frame in place of the path.

@@ -65,7 +65,7 @@ TEST_F(help, ListsEveryActionWithItsKeysAndTheMappedOnes) {
 TEST_F(help, ScrollsWithinItsLinesAndAnyOtherKeyClosesIt) {
     load("a/b\n", 60, 6);
     send(character('H'));
-    const int64_t last = static_cast<int64_t>(help_lines(v()).size()) - (tb_height() - 1);
+    const int64_t last = static_cast<int64_t>(v().help.lines.size()) - (tb_height() - 1);
     send(character('G'));
     EXPECT_EQ(v().help.top, last);
     send(character('j'));
