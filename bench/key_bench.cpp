@@ -28,8 +28,8 @@
 #include "korvel/view.hpp"
 #include "korvel/viewer.hpp"
 #include "korvel/work.hpp"
-#include "lines.hpp"
 #include "paths.hpp"
+#include "plain_load.hpp"
 #include "search.hpp"
 #include "term.hpp"
 
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     viewer v;
     if (loaded) {
         sort_lines(lines.items, lines.count);
-        loaded = path_tree::build(std::move(lines), '/', false, v.tree);
+        loaded = build_path_tree(std::move(lines), '/', false, v.tree);
     }
     if (!loaded || v.tree.size() == 0) {
         fprintf(stderr, "key_bench: %s\n", loaded ? "empty input" : loaded.message().c_str());

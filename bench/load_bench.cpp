@@ -33,9 +33,9 @@
 #include <thread>
 #include <utility>
 
-#include "lines.hpp"
 #include "load.hpp"
 #include "paths.hpp"
+#include "plain_load.hpp"
 
 namespace {
 
@@ -99,7 +99,7 @@ int run_steps(const char* file, bool fold, const char* sorter) {
     double tree_start = cpu_seconds();
     const uint64_t count = lines.count;
     path_tree tree;
-    const outcome built = path_tree::build(std::move(lines), '/', fold, tree);
+    const outcome built = build_path_tree(std::move(lines), '/', fold, tree);
     if (!built) {
         fprintf(stderr, "load_bench: %s\n", built.message().c_str());
         return 1;

@@ -1,5 +1,5 @@
 // Reading, ordering and the entry table with folding, over arbitrary lists,
-// both the plain way (get_lines, sort_lines, path_tree::build) and through
+// both the plain way (get_lines, sort_lines, build_path_tree) and through
 // the loader with its buckets and threads.
 //
 // Input: byte 0 picks the separator ('/', '.', ' ', ':'), --fold, and
@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "lines.hpp"
 #include "load.hpp"
 #include "paths.hpp"
+#include "plain_load.hpp"
 #include "splitmix.hpp"
 
 namespace {
@@ -246,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<ref_entry> table = expected_table(sorted, separator);
     path_tree tree;
-    FUZZ_CHECK(path_tree::build(std::move(lines), separator, fold, tree).ok());
+    FUZZ_CHECK(build_path_tree(std::move(lines), separator, fold, tree).ok());
     FUZZ_CHECK(tree.size() == table.size());
     check_loader(list, header[6], separator, fold, nul_only, tree);
     if (tree.size() == 0) return 0;

@@ -16,21 +16,11 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
+#include "line_editor_probe.hpp"
 #include "readline.hpp"
 
 constexpr int32_t OP_PLANT = RL_DELETE_TO_END + 1;
 constexpr int32_t OP_COUNT = OP_PLANT + 1;
-
-// Puts bytes (no NUL, at most RL_LINE_MAX) in place of the shown line, with
-// the position at their end.
-struct line_editor_probe {
-    static void plant(line_editor& editor, std::string_view bytes) {
-        auto& stored = *editor.lines_[editor.current_];
-        stored.fill('\0');
-        std::copy(bytes.begin(), bytes.end(), stored.begin());
-        editor.pos_ = static_cast<int32_t>(bytes.size());
-    }
-};
 
 namespace {
 
@@ -193,18 +183,18 @@ struct model {
 };
 
 void check_editor(const line_editor& rl, const model& expected, int32_t op) {
-    const std::vector<std::string_view> lines = rl.lines();
+    const std::vector<std::string_view> lines = line_editor_probe::lines(rl);
     FUZZ_CHECK(lines.size() == expected.lines.size());
     for (size_t k = 0; k < lines.size(); k++)
         FUZZ_CHECK(lines[k] == expected.lines[k]);
-    FUZZ_CHECK(rl.current_line() == expected.current);
-    FUZZ_CHECK(rl.text().data() == lines[rl.current_line()].data());
+    FUZZ_CHECK(line_editor_probe::current_line(rl) == expected.current);
+    FUZZ_CHECK(rl.text().data() == lines[line_editor_probe::current_line(rl)].data());
     FUZZ_CHECK(rl.text().data()[rl.text().size()] == '\0');
     FUZZ_CHECK(rl.text().size() <= RL_LINE_MAX);
     FUZZ_CHECK(rl.pos() >= 0 && static_cast<size_t>(rl.pos()) == expected.pos);
 
     if (op == RL_SUBMIT || op == RL_CANCEL) {
-        FUZZ_CHECK(rl.current_line() == lines.size() - 1);
+        FUZZ_CHECK(line_editor_probe::current_line(rl) == lines.size() - 1);
         FUZZ_CHECK(rl.pos() == 0);
     }
 }

@@ -25,8 +25,9 @@
 #include "korvel/view.hpp"
 #include "korvel/viewer.hpp"
 #include "korvel/work.hpp"
-#include "lines.hpp"
 #include "paths.hpp"
+#include "plain_load.hpp"
+#include "search_probe.hpp"
 #include "term.hpp"
 
 namespace {
@@ -113,7 +114,7 @@ tb_event make_event(byte_reader& in) {
 bit_set kept_in_model(const viewer& v) {
     bit_set kept(v.tree.size());
     for (uint64_t e = 0; e < v.tree.size(); ++e) {
-        if (v.filter.pattern->match(v.tree, e) != match_result::MATCH) continue;
+        if (match_entry(*v.filter.pattern, v.tree, e) != match_result::MATCH) continue;
         for (uint64_t a = e; a != NO_ENTRY; a = v.tree.at(a).parent) kept.set(a);
     }
     return kept;
@@ -232,7 +233,7 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
             } else if (!v.search.active()) {
                 shown[e] = true;
             } else {
-                const match_result result = v.search.match(v.tree, e);
+                const match_result result = match_entry(v.search, v.tree, e);
                 shown[e] = result == match_result::MATCH;
                 failed = failed || result == match_result::FAILED;
             }
@@ -272,7 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(read.ok());
     sort_lines(lines.items, lines.count);
     viewer v;
-    FUZZ_CHECK(path_tree::build(std::move(lines), '/', (size % 3) == 0, v.tree).ok());
+    FUZZ_CHECK(build_path_tree(std::move(lines), '/', (size % 3) == 0, v.tree).ok());
     FUZZ_CHECK(v.tree.size() > 0);
     v.view.cursor = v.tree.row_entry(0);
 

@@ -271,17 +271,6 @@ void path_tree::builder::finish(path_tree& out) {
     out.count_ = total;
 }
 
-outcome path_tree::build(input_lines&& lines, char separator, bool fold_by_default,
-                         path_tree& out, uint64_t max_entries) {
-    input_lines used = std::move(lines);
-    out = path_tree();
-    builder tree(separator, fold_by_default, used.count, used.arena_size, max_entries);
-    const outcome added = tree.add(used.items, used.count);
-    if (!added) return added;
-    tree.finish(out);
-    return {};
-}
-
 path_tree::path_tree(path_tree&& other) noexcept
     : names_(std::move(other.names_)), entries_(std::exchange(other.entries_, nullptr)),
       count_(std::exchange(other.count_, 0)), rows_(std::exchange(other.rows_, nullptr)),

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "bit_set.hpp"
-#include "lines.hpp"
 #include "mapping.hpp"
 #include "outcome.hpp"
 
@@ -43,12 +42,6 @@ class path_tree {
     path_tree(path_tree&& other) noexcept;
     path_tree& operator=(path_tree&& other) noexcept;
     ~path_tree();
-
-    // Builds the tree from sorted lines in one step; the lines are used up
-    // (their texts may be rewritten) and released. Fails when the table
-    // would hold more than max_entries entries or a path is too deep.
-    static outcome build(input_lines&& lines, char separator, bool fold_by_default,
-                         path_tree& out, uint64_t max_entries = MAX_ENTRIES);
 
     uint64_t size() const { return count_; }
     char separator() const { return separator_; }
@@ -152,7 +145,8 @@ class path_tree::builder {
     builder& operator=(const builder&) = delete;
     ~builder();
 
-    // Fails as build does; after a failure the builder takes nothing more.
+    // Fails when the table would hold more than max_entries entries or a
+    // path is too deep; after a failure the builder takes nothing more.
     outcome add(char* const* lines, uint64_t count);
     uint64_t entries() const;
     // For other threads while one adds: takes the costly first touch of the

@@ -94,14 +94,6 @@ std::string_view line_editor::text() const {
     return text_of(*lines_[current_]);
 }
 
-std::vector<std::string_view> line_editor::lines() const {
-    std::vector<std::string_view> out;
-    out.reserve(lines_.size());
-    for (const std::unique_ptr<line>& l : lines_)
-        out.push_back(text_of(*l));
-    return out;
-}
-
 void line_editor::submit() {
     pos_ = 0;
     const size_t newest = lines_.size() - 1;

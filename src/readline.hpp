@@ -54,12 +54,6 @@ class line_editor {
     // boundary. Screen columns are the drawing's business.
     int32_t pos() const { return pos_; }
 
-    // Every line, oldest first; the last is the newest, the one a fresh
-    // prompt edits. A line's text stays at one address while the line lives.
-    std::vector<std::string_view> lines() const;
-    // The index in lines() of the line shown.
-    size_t current_line() const { return current_; }
-
   private:
     // The text, then zeros to the end: a line holds no NUL of its own.
     using line = std::array<char, RL_LINE_MAX + 1>;
@@ -72,6 +66,7 @@ class line_editor {
     int32_t pos_ = 0;
 
     // Tests reach the stored bytes through this, to plant what no key can
-    // type (UTF-8 cut short or malformed).
+    // type (UTF-8 cut short or malformed), and to read the whole history,
+    // which the viewer never needs.
     friend struct line_editor_probe;
 };

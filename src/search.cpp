@@ -319,12 +319,6 @@ outcome search_pattern::failure() const {
     return outcome::failuref("regex failed: %s", text);
 }
 
-match_result search_pattern::match_text(std::string_view text) const {
-    if (!active_) return match_result::NO_MATCH;
-    c_locale_scope in_c_locale;
-    return match_subject(text.data(), text.size());
-}
-
 match_result search_pattern::match(const path_tree& tree, uint64_t index,
                                    full_path_walker& walker) const {
     c_locale_scope in_c_locale;
@@ -339,11 +333,6 @@ match_result search_pattern::match_in_c_locale(const path_tree& tree, uint64_t i
         return match_subject(path.data(), path.size());
     }
     return match_subject(tree.at(index).name, UNKNOWN_LENGTH);
-}
-
-match_result search_pattern::match(const path_tree& tree, uint64_t index) const {
-    full_path_walker walker(tree);
-    return match(tree, index, walker);
 }
 
 outcome search_pattern::find(const path_tree& tree, int64_t from, bool reverse,

@@ -89,12 +89,9 @@ class search_pattern {
 
     // Without an active pattern nothing matches.
     match_result match(const path_tree& tree, uint64_t index, full_path_walker& walker) const;
-    match_result match(const path_tree& tree, uint64_t index) const;
     // As match, for a caller that holds a c_locale_scope.
     match_result match_in_c_locale(const path_tree& tree, uint64_t index,
                                    full_path_walker& walker) const;
-    // One text, as match does with a name or full path; NUL-terminated at its size.
-    match_result match_text(std::string_view text) const;
     // The message of the last FAILED match.
     outcome failure() const;
 
@@ -129,6 +126,10 @@ class search_pattern {
     // without it is ruled out before the expression runs; empty when unknown.
     std::string required_;
     mutable int last_error_ = 0;
+
+    // Tests hold the matching of any text up against the plain expression,
+    // texts no entry of a tree can be (a newline, the separator in a name).
+    friend struct search_pattern_probe;
 };
 
 // Every entry a pattern matches, found a slice at a time so that a long scan

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "lines.hpp"
 #include "paths.hpp"
+#include "plain_load.hpp"
 #include "tree_fixture.hpp"
 
 using ::testing::ElementsAre;
@@ -33,7 +33,7 @@ TEST(FuzzRegressions, LineEndingInsideTheSharedPartKeepsTheBranch) {
                                {"  x y z ", " x y z ", " x y z w "}};
     for (const auto& order : orders) {
         path_tree tree;
-        ASSERT_TRUE(path_tree::build(lines_of({order[0], order[1], order[2]}), ' ', false, tree).ok());
+        ASSERT_TRUE(build_path_tree(lines_of({order[0], order[1], order[2]}), ' ', false, tree).ok());
         ASSERT_EQ(tree.size(), 5u) << order[0];
         EXPECT_THAT(all_full_paths(tree), ElementsAre(" ", " x", " x y", " x y z", " x y z w"));
         EXPECT_EQ(tree.at(4).parent, 3u);

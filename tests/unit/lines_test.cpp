@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "plain_load.hpp"
 #include "unique_fd.hpp"
 
 using ::testing::ElementsAre;

@@ -24,6 +24,7 @@
 #include "helper_threads.hpp"
 #include "lines.hpp"
 #include "paths.hpp"
+#include "plain_load.hpp"
 #include "read_input.hpp"
 #include "tick_pacer.hpp"
 #include "unique_fd.hpp"
@@ -55,7 +56,7 @@ struct reading {
     bool nul_only = false;
 };
 
-// The plain single-thread way: get_lines, sort_lines, path_tree::build.
+// The plain single-thread way: get_lines, sort_lines, build_path_tree.
 std::string reference(const std::string& input, const reading& how) {
     std::string buffer = input.empty() ? std::string(1, '\0') : input;
     FILE* stream = fmemopen(buffer.data(), buffer.size(), "r");
@@ -66,7 +67,7 @@ std::string reference(const std::string& input, const reading& how) {
     EXPECT_TRUE(read.ok()) << read.message();
     sort_lines(lines.items, lines.count);
     path_tree tree;
-    const outcome built = path_tree::build(std::move(lines), how.separator, how.fold, tree);
+    const outcome built = build_path_tree(std::move(lines), how.separator, how.fold, tree);
     EXPECT_TRUE(built.ok()) << built.message();
     return dump(tree);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "lines.hpp"
+#include "plain_load.hpp"
 #include "tree_fixture.hpp"
 
 using ::testing::ElementsAre;
@@ -96,7 +96,7 @@ TEST(GetPaths, NamesLiveInTheTreesOwnStore) {
     path_tree tree;
     {
         input_lines lines = lines_of({"a/bb/ccc/", "a/d/"});
-        ASSERT_TRUE(path_tree::build(std::move(lines), '/', false, tree).ok());
+        ASSERT_TRUE(build_path_tree(std::move(lines), '/', false, tree).ok());
     }
     ASSERT_EQ(tree.size(), 4u);
     EXPECT_EQ(tree.at(1).name, tree.at(0).name + 2);
@@ -178,7 +178,7 @@ TEST(GetPaths, LinesNotEndingWithTheSeparator) {
     // separator; their last component ends at the NUL.
     path_tree tree;
     ASSERT_TRUE(
-        path_tree::build(lines_of({"a", "a/", "a/b", "a/b/c/", "a/bc"}), '/', false, tree).ok());
+        build_path_tree(lines_of({"a", "a/", "a/b", "a/b/c/", "a/bc"}), '/', false, tree).ok());
     ASSERT_EQ(tree.size(), 4u);
     std::vector<std::string> paths;
     for (uint64_t i = 0; i < 4; i++) paths.push_back(tree.full_path(i));
@@ -249,7 +249,7 @@ TEST(GetPaths, AgreesWithThePlainAlgorithm) {
         std::vector<reference_entry> expected = reference_table(sorted_texts, '/');
 
         path_tree tree;
-        ASSERT_TRUE(path_tree::build(std::move(lines), '/', false, tree).ok());
+        ASSERT_TRUE(build_path_tree(std::move(lines), '/', false, tree).ok());
         ASSERT_EQ(tree.size(), expected.size());
         for (uint64_t i = 0; i < expected.size(); i++) {
             ASSERT_EQ(tree.at(i).name, expected[i].name) << "round " << round << " entry " << i;
@@ -279,12 +279,12 @@ TEST(GetPaths, ManyLines) {
 
 TEST(GetPaths, RefusesMoreEntriesThanTheLimit) {
     path_tree tree;
-    const outcome refused = path_tree::build(lines_of({"a/b/c/", "a/d/"}), '/', false, tree, 3);
+    const outcome refused = build_path_tree(lines_of({"a/b/c/", "a/d/"}), '/', false, tree, 3);
     EXPECT_THAT(refused.message(), HasSubstr("too many entries"));
     EXPECT_EQ(tree.size(), 0u);
     EXPECT_EQ(tree.row_count(), 0u);
 
-    EXPECT_TRUE(path_tree::build(lines_of({"a/b/c/", "a/d/"}), '/', false, tree, 4).ok());
+    EXPECT_TRUE(build_path_tree(lines_of({"a/b/c/", "a/d/"}), '/', false, tree, 4).ok());
     EXPECT_EQ(tree.size(), 4u);
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "line_editor_probe.hpp"
+
 // Lets a test make the editor's next allocation fail. The editor allocates
 // its lines with the non-throwing operator new, which this file replaces.
 static bool fail_next_nothrow_new = false;
@@ -24,25 +26,6 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
-
-// Reaches behind the editor's interface: plants bytes that no key can type
-// (UTF-8 cut short or malformed) and shows the whole storage of a line.
-struct line_editor_probe {
-    // The shown line becomes bytes (no NUL, at most RL_LINE_MAX of them),
-    // with the position at its end.
-    static void plant(line_editor& editor, std::string_view bytes) {
-        auto& stored = *editor.lines_[editor.current_];
-        stored.fill('\0');
-        std::copy(bytes.begin(), bytes.end(), stored.begin());
-        editor.pos_ = static_cast<int32_t>(bytes.size());
-    }
-    // Every byte of the shown line's storage, the terminator and what
-    // follows it included.
-    static std::string_view storage(const line_editor& editor) {
-        const auto& stored = *editor.lines_[editor.current_];
-        return {stored.data(), stored.size()};
-    }
-};
 
 namespace {
 
@@ -118,24 +101,24 @@ class ReadlineTest : public ::testing::Test {
     // in the order they are first seen (a line's text keeps its address),
     // the current one carries a star.
     std::string list() {
-        const std::vector<std::string_view> lines = rl.lines();
+        const std::vector<std::string_view> lines = line_editor_probe::lines(rl);
         std::string out;
         for (size_t k = 0; k < lines.size(); ++k) {
             const char* id = lines[k].data();
             if (!names.contains(id)) names[id] = 'L' + std::to_string(names.size() + 1);
             if (!out.empty()) out += ", ";
             out.append(names[id]).append(" '").append(lines[k]).append("'");
-            if (k == rl.current_line()) out += " *";
+            if (k == line_editor_probe::current_line(rl)) out += " *";
         }
         return out;
     }
 
     // The invariants every operation must keep, for lines typed with keys.
     void expect_consistent() {
-        const std::vector<std::string_view> lines = rl.lines();
+        const std::vector<std::string_view> lines = line_editor_probe::lines(rl);
         ASSERT_FALSE(lines.empty());
-        ASSERT_LT(rl.current_line(), lines.size());
-        EXPECT_EQ(rl.text().data(), lines[rl.current_line()].data());
+        ASSERT_LT(line_editor_probe::current_line(rl), lines.size());
+        EXPECT_EQ(rl.text().data(), lines[line_editor_probe::current_line(rl)].data());
         for (std::string_view line : lines)
             EXPECT_LE(line.size(), static_cast<size_t>(RL_LINE_MAX));
         // Nothing is left behind the text, and the text is a C string.
@@ -159,7 +142,7 @@ class ReadlineTest : public ::testing::Test {
 TEST_F(ReadlineTest, StartsWithOneEmptyLine) {
     EXPECT_EQ(list(), "L1 '' *");
     EXPECT_EQ(rl.pos(), 0);
-    EXPECT_EQ(rl.current_line(), 0u);
+    EXPECT_EQ(line_editor_probe::current_line(rl), 0u);
     EXPECT_STREQ(rl.text().data(), "");
     for (char byte : line_editor_probe::storage(rl))
         EXPECT_EQ(byte, '\0');
@@ -405,16 +388,16 @@ TEST_F(ReadlineTest, EverySubmittedLineStays) {
             rl.edit({RL_INSERT, static_cast<uint32_t>(c)});
         rl.edit({RL_SUBMIT, 0});
     }
-    const std::vector<std::string_view> lines = rl.lines();
+    const std::vector<std::string_view> lines = line_editor_probe::lines(rl);
     ASSERT_EQ(lines.size(), static_cast<size_t>(COUNT + 1));
     for (int k = 1; k <= COUNT; ++k)
         EXPECT_EQ(lines[static_cast<size_t>(k - 1)], std::to_string(k));
     EXPECT_EQ(lines.back(), "");
-    EXPECT_EQ(rl.current_line(), static_cast<size_t>(COUNT));
+    EXPECT_EQ(line_editor_probe::current_line(rl), static_cast<size_t>(COUNT));
     for (int k = 0; k < COUNT + 5; ++k)
         rl.edit({RL_OLDER, 0});
     EXPECT_EQ(rl.text(), "1");
-    EXPECT_EQ(rl.current_line(), 0u);
+    EXPECT_EQ(line_editor_probe::current_line(rl), 0u);
 }
 
 // Bytes that are not UTF-8 can only be planted, never typed: each counts as

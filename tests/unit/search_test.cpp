@@ -14,6 +14,7 @@
 
 #include "lines.hpp"
 #include "paths.hpp"
+#include "search_probe.hpp"
 #include "tree_fixture.hpp"
 
 namespace {
@@ -31,7 +32,7 @@ class tree {
         return pattern.compile(query, direction, paths_.separator());
     }
     bool matches(uint64_t index) const {
-        const match_result result = pattern.match(paths_, index);
+        const match_result result = match_entry(pattern, paths_, index);
         EXPECT_NE(result, match_result::FAILED) << pattern.failure().message();
         return result == match_result::MATCH;
     }
@@ -52,7 +53,7 @@ class tree {
 
 // 0 when the pattern matches the text, 1 when not, as the oracle below says it.
 int match_code(const search_pattern& pattern, const std::string& text) {
-    return pattern.match_text(text) == match_result::MATCH ? 0 : 1;
+    return search_pattern_probe::match_text(pattern, text) == match_result::MATCH ? 0 : 1;
 }
 
 using paths_list = std::vector<std::string>;

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "lines.hpp"
 #include "paths.hpp"
+#include "plain_load.hpp"
 
 // Lines handed over as they are, in this order, in storage a tree can own.
 inline input_lines lines_of(const std::vector<std::string>& texts) {
@@ -49,7 +49,7 @@ inline input_lines sorted_lines_of(const std::string& input, char separator = '/
 inline path_tree tree_of(const std::string& input, char separator = '/', bool fold = false) {
     path_tree tree;
     const outcome built =
-        path_tree::build(sorted_lines_of(input, separator), separator, fold, tree);
+        build_path_tree(sorted_lines_of(input, separator), separator, fold, tree);
     EXPECT_TRUE(built.ok()) << built.message();
     return tree;
 }
