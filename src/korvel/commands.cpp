@@ -212,5 +212,8 @@ outcome run_command(viewer& v, session& s, const command& cmd) {
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
         report_failure(v, cmd, WEXITSTATUS(status), output);
     }
+    // Asked to quit while the command ran: the screen is not drawn again
+    // only to be put away, and a terminal that hung up could not take it.
+    if (s.requested_stop() == STOP_QUIT) return {};
     return s.reopen_terminal();
 }

@@ -371,6 +371,7 @@ TEST(MappedCommand, QuitSignalWhileACommandRunsEndsTheViewerWhenItReturns) {
         SCOPED_TRACE(strsignal(sig));
         e2e::session s(viewer("map r echo started; read line; exit 0\n"));
         start(s);
+        const size_t before = screens_entered(s);
         s.send("r");
         ASSERT_TRUE(s.wait_for_text("started")) << s.dump();
         s.send_signal(sig);
@@ -384,6 +385,8 @@ TEST(MappedCommand, QuitSignalWhileACommandRunsEndsTheViewerWhenItReturns) {
         EXPECT_EQ(s.stderr_data(), "");
         EXPECT_FALSE(s.alt_screen());
         EXPECT_TRUE(s.cursor_visible());
+        // Ended without taking the screen again first.
+        EXPECT_EQ(screens_entered(s), before) << s.dump();
     }
 }
 
