@@ -4,12 +4,14 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "korvel/help.hpp"
 #include "korvel/narrow.hpp"
 #include "korvel/numbers.hpp"
 #include "korvel/view.hpp"
 #include "term.hpp"
+#include "utf8.hpp"
 
 namespace {
 
@@ -265,12 +267,17 @@ class frame_painter {
             row = v_.status;
             const int64_t room = (shown.empty() ? counter_x : shown_x - 2) - 1;
             const int64_t columns = tb_text_columns(row.text());
-            if (row.is_path() && room > 1 && columns > room) {
+            const std::string& path = row.text();
+            if (row.is_path() && room > 1 && (columns > room || path.size() > status_line::TEXT_MAX)) {
                 // A path too long for the row keeps its end, the name, and
-                // says that its start is cut.
+                // says that its start is cut. The row holds TEXT_MAX bytes
+                // at most, which a wide terminal can pass before its columns.
+                const std::string_view ellipsis = "…";
                 int64_t skipped = 0;
-                const size_t cut = tb_skip_columns(row.text(), columns - (room - 1), &skipped);
-                row.show_path("…" + row.text().substr(cut));
+                size_t cut = columns > room ? tb_skip_columns(path, columns - (room - 1), &skipped) : 0;
+                while (path.size() - cut > status_line::TEXT_MAX - ellipsis.size())
+                    cut += utf8_at(path, cut).length;
+                row.show_path(std::string(ellipsis).append(path, cut));
             }
             // A failure is not covered by the indicators: they give way.
             if (row.style() == status_style::ERROR) text_end = 1 + tb_text_columns(row.text());

@@ -188,4 +188,20 @@ TEST(StatusRow, APathTooLongForTheRowKeepsItsName) {
     quit(s);
 }
 
+TEST(StatusRow, APathLongerThanTheRowsBytesKeepsItsNameOnAWideTerminal) {
+    std::string deep;
+    for (int i = 0; i < 29; ++i) deep += "directory/";
+    deep += "file-name.txt";
+    e2e::session s(korvel(deep + "\n", 4, 320));
+    ASSERT_TRUE(ready(s));
+    s.send("G");
+    ASSERT_TRUE(s.wait_for([&] {
+        const std::string row = status_row(s);
+        // Cut at the row's byte limit, the start goes and the name stays.
+        return row.rfind(" …rectory/directory/", 0) == 0 && row.find("/file-name.txt ") != std::string::npos &&
+               row.size() > 5 && row.substr(row.size() - 5) == "30/30";
+    })) << s.dump();
+    quit(s);
+}
+
 } // namespace
