@@ -168,7 +168,11 @@ void submit_prompt(viewer& v) {
             finish_filter_preview(v);
         }
         if (text.empty()) remove_filter(v);
+        const std::string problem = v.prompt.problem;
         close_prompt(v);
+        // The filter shown stays, and the bottom row says why the typed one
+        // did not take its place.
+        if (!problem.empty()) v.status.show_error(problem);
     }
     v.prompt.editor.edit(rl_edit{RL_SUBMIT, 0});
 }
