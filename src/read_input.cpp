@@ -10,9 +10,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 #include "helper_threads.hpp"
 
@@ -66,16 +66,33 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
     if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode)) fcntl(fd, F_SETPIPE_SZ, PIPE_BUFFER);
 
     // The helper counts the lines of what has come in so far; the reader
-    // moves the end forward.
-    std::atomic<size_t> filled{0};
-    std::atomic<bool> finished{false};
+    // moves the end forward. The helper sleeps until it does, however long
+    // the producer stalls.
+    struct fill_mark {
+        std::atomic<size_t> filled{0};
+        std::atomic<bool> finished{false};
+        // Bumped on every change of the two above, for the helper to wait on.
+        std::atomic<uint32_t> changes{0};
+
+        void publish(size_t size) {
+            filled.store(size, std::memory_order_release);
+            changes.fetch_add(1, std::memory_order_release);
+            changes.notify_one();
+        }
+        void finish() {
+            finished.store(true, std::memory_order_release);
+            changes.fetch_add(1, std::memory_order_release);
+            changes.notify_one();
+        }
+    } mark;
     helper_threads counter(1, [&](unsigned) {
         std::unique_ptr<char[]> buffer(new char[MOVE_MAX]);
         size_t counted = 0;
         char end_byte = '\n';
         for (;;) {
-            const bool last = finished.load(std::memory_order_acquire);
-            const size_t end = filled.load(std::memory_order_acquire);
+            const uint32_t seen = mark.changes.load(std::memory_order_acquire);
+            const bool last = mark.finished.load(std::memory_order_acquire);
+            const size_t end = mark.filled.load(std::memory_order_acquire);
             if (end > counted) {
                 // Read back rather than mapped: see memory_file_input.
                 const size_t n = std::min(MOVE_MAX, end - counted);
@@ -87,7 +104,7 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
             } else if (last) {
                 break;
             } else {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                mark.changes.wait(seen, std::memory_order_acquire);
             }
         }
         // Text after the last line end is one more line.
@@ -95,9 +112,9 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
             progress.lines.fetch_add(1, std::memory_order_relaxed);
     });
     struct finisher {
-        std::atomic<bool>& finished;
-        ~finisher() { finished.store(true, std::memory_order_release); }
-    } finish_counting{finished};
+        fill_mark& mark;
+        ~finisher() { mark.finish(); }
+    } finish_counting{mark};
 
     // Where splice cannot take the input (it is not a pipe), it is read
     // through a buffer and written on.
@@ -136,9 +153,9 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
         if (n == 0) break;
         size += static_cast<size_t>(n);
         progress.bytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
-        filled.store(size, std::memory_order_release);
+        mark.publish(size);
     }
-    finished.store(true, std::memory_order_release);
+    mark.finish();
     counter.join();
     out.size = size;
     return {};
