@@ -96,7 +96,11 @@ int korvel_main(int argc, char** argv) {
         if (opts.input_path == nullptr && isatty(STDIN_FILENO)) {
             // Nothing to read but the keyboard: list the working directory.
             default_list own;
-            if (outcome made = make_default_list(opts.read0, s, line, own); !made) return fail(made);
+            if (outcome made = make_default_list(opts.read0, s, line, own); !made) {
+                // The message goes on a line of its own, not after the loading line.
+                line.erase();
+                return fail(made);
+            }
             if (own.cancelled) return cancelled;
             source = own.source;
             v.start_notice = std::move(own.notice);
