@@ -20,7 +20,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/korvel-fuzz.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT INT TERM
 
 # target:max_len. A list of a few kilobytes already makes deep trees and
-# many operations; a configuration line is read in pieces of 191 bytes; the
+# many operations; configuration lines of any length cross the old piece size; the
 # editor holds 63 bytes, so a kilobyte of keys walks a long history; two
 # kilobytes of events move, fold, search and resize a small tree many times.
 targets="lines_paths:2048 config:2048 readline:1024 viewer:2048"

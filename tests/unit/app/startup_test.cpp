@@ -26,7 +26,8 @@ TEST(Startup, WithoutArgumentsTheProgramCallsItselfKorvel) {
 
     dup2(saved_stdin, STDIN_FILENO);
     close(saved_stdin);
-    for (int sig : {SIGABRT, SIGSEGV, SIGINT, SIGTERM, SIGTSTP, SIGHUP, SIGCHLD}) signal(sig, SIG_DFL);
+    for (int sig : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGQUIT, SIGINT, SIGTERM, SIGTSTP, SIGHUP, SIGCHLD})
+        signal(sig, SIG_DFL);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(err, "korvel: input seems to be empty\n");
 }
