@@ -141,6 +141,22 @@ TEST_P(ShellBindings, InsertKeyPutsEachPickedPathQuotedAtTheCursor) {
     EXPECT_EQ(escaped(wait_file(s, args, expected)), escaped(expected)) << s.dump();
 }
 
+TEST_P(ShellBindings, InsertKeyPutsEveryMarkedPathAtOnce) {
+    e2e::session s(shell());
+    ASSERT_TRUE(wait_prompt(s)) << s.dump();
+    s.send("/usr/bin/printf '%s\\0' ");
+    s.send(ALT_I);
+    ASSERT_TRUE(ready(s)) << "no korvel after the key";
+    // Marked from the bottom up, they come in tree order all the same.
+    s.send("/^main" + KEY_ENTER + "\t" + "?red$" + KEY_ENTER + "\t" + "o");
+    ASSERT_TRUE(s.wait_for([&] { return !s.alt_screen(); })) << s.dump();
+    const std::string args = s.home() + "/args";
+    s.send("> " + args + KEY_ENTER);
+    using namespace std::string_literals;
+    const std::string expected = "esc\x1b[31mred\0src/main.c\0"s;
+    EXPECT_EQ(escaped(wait_file(s, args, expected)), escaped(expected)) << s.dump();
+}
+
 TEST_P(ShellBindings, CdKeyGoesToThePickedDirectoryAndKeepsTheLine) {
     e2e::session s(shell());
     ASSERT_TRUE(wait_prompt(s)) << s.dump();
