@@ -40,10 +40,6 @@ template <typename T> struct raw_array {
     void grow_for(size_t extra) {
         if (size + extra > capacity) reserve(std::max(size + extra, capacity * 2));
     }
-    void shrink_to_fit() {
-        if (size == capacity || size == 0) return;
-        resize_storage(size);
-    }
     // The slot is left for the caller to fill.
     T& push_back_slot() {
         if (size == capacity) resize_storage(std::max<size_t>(16, capacity * 2));

@@ -126,8 +126,9 @@ outcome get_lines(FILE* input, char separator, input_lines& lines, bool nul_only
     if (reader.arena.size > reader.line_start) reader.finish_line();
     if (reader.starts.size == 0) return {};
 
-    reader.arena.shrink_to_fit();
-    reader.starts.shrink_to_fit();
+    // The one-thread path gives back the room it reserved, as it always did.
+    if (reader.arena.size != reader.arena.capacity) reader.arena.resize_storage(reader.arena.size);
+    if (reader.starts.size != reader.starts.capacity) reader.starts.resize_storage(reader.starts.size);
     char* arena = reader.arena.data;
     char** items = reader.starts.data;
     for (size_t i = 0; i < reader.starts.size; i++)
