@@ -148,9 +148,70 @@ splitter_set::splitter_set(std::vector<std::string> texts) : texts_(std::move(te
             if (key_ends_text(key)) break;
         }
     }
+    if (!texts_.empty()) root_ = add_node(0, texts_.size(), 0);
+}
+
+splitter_set::node splitter_set::add_node(size_t lo, size_t hi, size_t level) {
+    // The splitters are sorted by their keys, so those with one key at this
+    // level lie together: the node's entries first, then their children.
+    std::vector<size_t> begins;
+    for (size_t i = lo; i < hi; i++)
+        if (i == lo || word(i, level) != word(i - 1, level)) begins.push_back(i);
+    const node added{static_cast<uint32_t>(keys_.size()), static_cast<uint32_t>(begins.size())};
+    for (size_t begin : begins) {
+        keys_.push_back(word(begin, level));
+        group_begin_.push_back(static_cast<uint32_t>(begin));
+        child_.emplace_back();
+    }
+    keys_.push_back(0);
+    group_begin_.push_back(static_cast<uint32_t>(hi));
+    child_.emplace_back();
+    for (size_t g = 0; g < begins.size(); g++) {
+        const size_t end = g + 1 < begins.size() ? begins[g + 1] : hi;
+        if (end - begins[g] > 1 && !key_ends_text(word(begins[g], level))) {
+            const node child = add_node(begins[g], end, level + 1);
+            child_[added.first + g] = child;
+        }
+    }
+    return added;
 }
 
 size_t splitter_set::bucket_of(const char* line, size_t length, char separator) const {
+    if (root_.count == 0) return 0;
+    const bool add_separator = length == 0 || line[length - 1] != separator;
+    size_t start = 0;
+    if (length > 0 && is_blank(line[0]))
+        start = compared_start(line, length, add_separator, separator);
+    const uint64_t* keys = keys_.data();
+    node here = root_;
+    for (size_t level = 0;; level++) {
+        const uint64_t key = line_key(line, length, start + 8 * level, add_separator, separator);
+        // The first of the node's keys not below the line's, or the entry
+        // after them: halving with a conditional move, so that the branch
+        // predictor has nothing to guess but the node's size.
+        const uint64_t* base = keys + here.first;
+        for (uint32_t count = here.count; count > 1;) {
+            const uint32_t half = count / 2;
+            base = base[half] < key ? base + half : base;
+            count -= half;
+        }
+        base += *base < key;
+        const auto entry = static_cast<size_t>(base - keys);
+        // Most lines fall between two groups of splitters at the first key
+        // that differs.
+        if (entry == here.first + here.count || *base != key) return group_begin_[entry];
+        const size_t group = group_begin_[entry];
+        if (key_ends_text(key))
+            return count_ties(line, length, separator, group, group_begin_[entry + 1]);
+        here = child_[entry];
+        // A group of one splitter: nothing left to search.
+        if (here.count == 0)
+            return group + at_or_below_from(group, level + 1, line, length, separator,
+                                            add_separator, start);
+    }
+}
+
+size_t splitter_set::bucket_by_levels(const char* line, size_t length, char separator) const {
     const size_t n = texts_.size();
     if (n == 0) return 0;
     const bool add_separator = length == 0 || line[length - 1] != separator;
@@ -196,7 +257,12 @@ bool splitter_set::at_or_below(size_t splitter, const char* line, size_t length,
     size_t start = 0;
     if (length > 0 && is_blank(line[0]))
         start = compared_start(line, length, add_separator, separator);
-    for (size_t level = 0;; level++) {
+    return at_or_below_from(splitter, 0, line, length, separator, add_separator, start);
+}
+
+bool splitter_set::at_or_below_from(size_t splitter, size_t level, const char* line, size_t length,
+                                    char separator, bool add_separator, size_t start) const {
+    for (;; level++) {
         const uint64_t key = line_key(line, length, start + 8 * level, add_separator, separator);
         const uint64_t bound = word(splitter, level);
         if (key != bound) return bound < key;

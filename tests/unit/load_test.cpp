@@ -493,6 +493,74 @@ TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
     }
 }
 
+// The tree of keys finds the same bucket as the search by levels and as
+// comparing with every splitter, for splitters that share long prefixes
+// (several levels of the tree, groups of one splitter, duplicates) and lines
+// made from them: cut at and around every eighth byte, with a byte raised or
+// lowered, with leading blanks, ending in the separator, empty, and with a
+// blank separator, for which an all-blank line compares whole.
+TEST(Splitters, TreeAgreesWithTheSearchByLevels) {
+    std::mt19937 random(31);
+    const std::vector<std::string> parts = {"m0005", "usr", "share", "locale", "pl", "LC_MESSAGES",
+                                            "a",     "ab",  " ",     "\t",     "",   "\xff\x01"};
+    const std::string alphabet = "ab/ \t\n\x01\xff"s;
+    for (char separator : {'/', ' '}) {
+        for (int round = 0; round < 30; round++) {
+            std::vector<std::string> texts;
+            const size_t count = 1 + random() % 40;
+            for (size_t i = 0; i < count; i++) {
+                std::string text = i > 0 && random() % 4 == 0 ? texts[random() % i] : "";
+                if (random() % 3 == 0) text.insert(0, random() % 3, random() % 2 ? ' ' : '\t');
+                const size_t depth = random() % 7;
+                for (size_t d = 0; d < depth; d++)
+                    text += parts[random() % parts.size()] + separator;
+                if (random() % 2 == 0) text += parts[random() % parts.size()];
+                texts.push_back(text.substr(0, 80));
+            }
+            std::vector<std::string> lines = {"", " ", "\t \t", std::string(1, separator),
+                                              std::string(9, separator)};
+            for (const std::string& text : texts) {
+                for (size_t cut = 0; cut <= text.size(); cut++) {
+                    // Every cut of a short splitter; of a long one, those that
+                    // end a key or come close.
+                    if (text.size() > 24 && cut % 8 > 1 && cut % 8 < 7) continue;
+                    const std::string line = text.substr(0, cut);
+                    lines.push_back(line);
+                    lines.push_back(line + separator);
+                    lines.push_back("  " + line);
+                    lines.push_back(line + alphabet[random() % alphabet.size()]);
+                    if (cut < text.size()) {
+                        std::string near = text;
+                        near[cut] = static_cast<char>(near[cut] + 1);
+                        lines.push_back(near);
+                        near[cut] = static_cast<char>(near[cut] - 2);
+                        lines.push_back(near);
+                    }
+                }
+            }
+            for (int k = 0; k < 200; k++) {
+                std::string line;
+                for (size_t j = random() % 30; j > 0; j--)
+                    line += alphabet[random() % alphabet.size()];
+                lines.push_back(line);
+            }
+            const splitter_set splitters(texts);
+            for (const std::string& line : lines) {
+                if (line.find('\0') != std::string::npos) continue;
+                const std::string text =
+                    line.empty() || line.back() != separator ? line + separator : line;
+                size_t expected = 0;
+                for (const std::string& splitter : texts)
+                    expected += compare_line_order(splitter.c_str(), text.c_str()) <= 0;
+                ASSERT_EQ(splitters.bucket_of(line.data(), line.size(), separator), expected)
+                    << "[" << line << "] round " << round;
+                ASSERT_EQ(splitters.bucket_by_levels(line.data(), line.size(), separator), expected)
+                    << "[" << line << "] round " << round;
+            }
+        }
+    }
+}
+
 // Where there are no memory files, a pipe is read into blocks of whole
 // lines, a block growing for a line longer than itself.
 TEST(ReadInput, BlocksHoldWholeLines) {
