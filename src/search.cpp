@@ -2,9 +2,12 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <vector>
 #include <locale.h>
 
 #include "check.hpp"
@@ -160,6 +163,119 @@ std::string required_text(std::string_view pattern) {
     return best;
 }
 
+// The C library compiles a repeated part by copying it, and each '+' doubles
+// what it follows, so a short pattern can ask for millions of copies:
+// `a{1,30000}` or `a` and twenty '+' take seconds to compile, typed at a
+// prompt that compiles on every key. This counts the pieces the expression
+// stands for once its repetitions are written out, closely enough to turn
+// such patterns away before they reach regcomp.
+constexpr uint64_t EXPANDED_MAX = 2000;
+
+uint64_t saturated(uint64_t a, uint64_t b, bool multiply) {
+    constexpr uint64_t cap = uint64_t{1} << 40;
+    const uint64_t r = multiply ? (a != 0 && b > cap / a ? cap : a * b) : a + b;
+    return std::min(r, cap);
+}
+
+// Where a bracket expression that starts at pattern[at] ends, one past ']';
+// the pattern's size when it never ends (regcomp says what is wrong).
+size_t bracket_end(std::string_view pattern, size_t at) {
+    size_t i = at + 1;
+    if (i < pattern.size() && pattern[i] == '^') ++i;
+    if (i < pattern.size() && pattern[i] == ']') ++i;
+    while (i < pattern.size() && pattern[i] != ']') {
+        if (pattern[i] == '[' && i + 1 < pattern.size() &&
+            (pattern[i + 1] == ':' || pattern[i + 1] == '=' || pattern[i + 1] == '.')) {
+            const char closing[] = {pattern[i + 1], ']', '\0'};
+            const size_t end = pattern.find(closing, i + 2);
+            if (end == std::string_view::npos) return pattern.size();
+            i = end + 2;
+        } else {
+            ++i;
+        }
+    }
+    return std::min(i + 1, pattern.size());
+}
+
+// How many times an interval {m}, {m,}, {m,n} or {,n} at pattern[at] copies
+// what it follows, and where it ends; false when it is not an interval.
+bool interval_at(std::string_view pattern, size_t at, uint64_t& copies, size_t& end) {
+    size_t i = at + 1;
+    auto number = [&](uint64_t& value) {
+        const size_t start = i;
+        value = 0;
+        while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9' && i - start < 9)
+            value = value * 10 + static_cast<uint64_t>(pattern[i++] - '0');
+        return i > start;
+    };
+    uint64_t low = 0, high = 0;
+    // The C library takes a missing lower bound as 0.
+    if (!number(low) && (i >= pattern.size() || pattern[i] != ',')) return false;
+    high = low;
+    if (i < pattern.size() && pattern[i] == ',') {
+        ++i;
+        if (!number(high)) high = low + 1;
+    }
+    if (i >= pattern.size() || pattern[i] != '}') return false;
+    copies = std::max<uint64_t>({low, high, 1});
+    end = i + 1;
+    return true;
+}
+
+// The pieces of the expression with every repetition written out.
+uint64_t expanded_size(std::string_view pattern) {
+    struct group {
+        uint64_t before_last = 0; // what the group holds before its last item
+        uint64_t last = 0;        // the last item, which a repetition copies
+    };
+    std::vector<group> open{group{}};
+    auto add_item = [&](uint64_t size) {
+        group& g = open.back();
+        g.before_last = saturated(g.before_last, g.last, false);
+        g.last = size;
+    };
+    for (size_t i = 0; i < pattern.size();) {
+        const char c = pattern[i];
+        uint64_t copies = 0;
+        size_t end = 0;
+        if (c == '\\') {
+            add_item(1);
+            i += 2;
+        } else if (c == '[') {
+            add_item(1);
+            i = bracket_end(pattern, i);
+        } else if (c == '(') {
+            open.emplace_back();
+            ++i;
+        } else if (c == ')' && open.size() > 1) {
+            const group inner = open.back();
+            open.pop_back();
+            add_item(saturated(saturated(inner.before_last, inner.last, false), 1, false));
+            ++i;
+        } else if (c == '|') {
+            group& g = open.back();
+            g.before_last = saturated(saturated(g.before_last, g.last, false), 1, false);
+            g.last = 0;
+            ++i;
+        } else if (c == '+') {
+            open.back().last = saturated(open.back().last, 2, true);
+            ++i;
+        } else if (c == '*' || c == '?') {
+            open.back().last = saturated(open.back().last, 1, false);
+            ++i;
+        } else if (c == '{' && interval_at(pattern, i, copies, end)) {
+            open.back().last = saturated(open.back().last, copies, true);
+            i = end;
+        } else {
+            add_item(1);
+            ++i;
+        }
+    }
+    uint64_t total = 0;
+    for (const group& g : open) total = saturated(total, saturated(g.before_last, g.last, false), false);
+    return total;
+}
+
 // Patterns are compiled and run in the C locale, so that they match bytes
 // the same way whatever locale the terminal needs.
 locale_t c_locale() {
@@ -223,6 +339,11 @@ outcome search_pattern::compile(const char* query, int direction, char separator
     clear();
     query_ = query;
     ignore_case_ = mode == case_mode::IGNORE || (mode == case_mode::SMART && !has_upper_case(query_));
+    if (expanded_size(query_) > EXPANDED_MAX) {
+        query_.clear();
+        // The C library's own words for a pattern too big to compile.
+        return outcome::failure("regex failed: Regular expression too big");
+    }
     c_locale_scope in_c_locale;
     const int result = regcomp(&regex_, query_.c_str(), REG_EXTENDED | (ignore_case_ ? REG_ICASE : 0));
     if (result != 0) {

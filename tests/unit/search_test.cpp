@@ -161,6 +161,28 @@ TEST(SearchContext, BadPatternRemovesTheOldOne) {
     t.pattern.clear(); // clearing twice is harmless
 }
 
+// A pattern whose repetitions would be written out into too many pieces is
+// turned away before the C library spends seconds compiling it; patterns
+// people type, repetitions included, compile as before.
+TEST(SearchContext, PatternTooBigToCompileIsRefusedAtOnce) {
+    tree t(slash_list);
+    const std::string doubled_twenty_times = "b" + std::string(20, '+');
+    for (const std::string& big : {std::string("a{1,30000}"), std::string("a{,30000}"), doubled_twenty_times,
+                                   std::string("(a{1,255}){1,255}"), std::string("((x{9}){99}){9}"),
+                                   std::string("(a|[0-9]){1,1999}"), std::string("(ab){1000,}")}) {
+        SCOPED_TRACE(big);
+        ASSERT_TRUE(t.compile("x", 1).ok());
+        EXPECT_EQ(t.compile(big.c_str(), 1).message(), "regex failed: Regular expression too big");
+        EXPECT_FALSE(t.pattern.active());
+    }
+    for (const char* fine : {"c++", "b+", "box{1,2}", "[0-9]{1,4}", "a{1,1000}", "(ab|cd){2,3}",
+                             "x{,3}", "x{,}", "\\{1,99999}", "[{]{1,9}", "[[:digit:]]+", "(b(o(x)))+"}) {
+        SCOPED_TRACE(fine);
+        EXPECT_TRUE(t.compile(fine, 1).ok());
+    }
+    EXPECT_EQ(t.matching(), (paths_list{"b/box"}));
+}
+
 TEST(FindMatch, NoPatternIsReported) {
     tree t(slash_list);
     EXPECT_FALSE(t.pattern.active());
