@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
+#include "korvel/actions.hpp"
 #include "screen.hpp"
 
 namespace {
@@ -38,6 +39,29 @@ TEST(Help, ListsTheKeysAndTheMappedOnesAndAnyOtherKeyCloses) {
         EXPECT_FALSE(s.exited());
         quit(s);
     }
+}
+
+TEST(Help, ShowsEveryActionOfTheTableWithItsKeys) {
+    e2e::session s(korvel(TREE, 100, 100));
+    ASSERT_TRUE(ready(s));
+    s.send("\x1bOP"); // F1
+    // Every action has its one-line description and the name of each of its
+    // keys on the screen, tall enough here for all of them at once.
+    const auto everything_shown = [&] {
+        const std::string shown = s.screen_text();
+        for (const action& a : all_actions()) {
+            if (shown.find(a.description) == std::string::npos) return false;
+            for (const trigger& t : a.triggers)
+                if (t.kind != trigger::NONE && shown.find(trigger_name(t)) == std::string::npos)
+                    return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(s.wait_for(everything_shown)) << s.dump();
+    s.send("q"); // closes the help
+    ASSERT_TRUE(s.wait_for([&] { return s.screen_text().find("In the tree") == std::string::npos; }))
+        << s.dump();
+    quit(s);
 }
 
 TEST(Counts, EachDirectoryShowsHowManyEntriesLieBelowIt) {
