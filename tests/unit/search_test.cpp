@@ -166,7 +166,8 @@ TEST(SearchContext, BadPatternRemovesTheOldOne) {
 // people type, repetitions included, compile as before.
 TEST(SearchContext, PatternTooBigToCompileIsRefusedAtOnce) {
     tree t(slash_list);
-    const std::string doubled_twenty_times = "b" + std::string(20, '+');
+    std::string doubled_twenty_times(21, '+');
+    doubled_twenty_times[0] = 'b';
     for (const std::string& big : {std::string("a{1,30000}"), std::string("a{,30000}"), doubled_twenty_times,
                                    std::string("(a{1,255}){1,255}"), std::string("((x{9}){99}){9}"),
                                    std::string("(a|[0-9]){1,1999}"), std::string("(ab){1000,}")}) {
