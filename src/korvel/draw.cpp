@@ -15,6 +15,15 @@
 
 namespace {
 
+// Whether the character at text[at] is drawn in the cell of the one before
+// it (a combining mark), so that a cut before it would leave it on whatever
+// comes first.
+bool joins_previous(std::string_view text, size_t at) {
+    std::string probe = "x";
+    probe.append(text.substr(at, utf8_at(text, at).length));
+    return tb_text_columns(probe) == 1;
+}
+
 struct color_pair {
     uintattr_t fg;
     uintattr_t bg;
@@ -277,6 +286,7 @@ class frame_painter {
                 size_t cut = columns > room ? tb_skip_columns(path, columns - (room - 1), &skipped) : 0;
                 while (path.size() - cut > status_line::TEXT_MAX - ellipsis.size())
                     cut += utf8_at(path, cut).length;
+                while (cut < path.size() && joins_previous(path, cut)) cut += utf8_at(path, cut).length;
                 row.show_path(std::string(ellipsis).append(path, cut));
             }
             // A failure is not covered by the indicators: they give way.

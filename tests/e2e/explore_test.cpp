@@ -226,6 +226,19 @@ TEST(StatusRow, APathLongerThanTheRowsBytesKeepsItsNameOnAWideTerminal) {
                row.size() > 5 && row.substr(row.size() - 5) == "30/30";
     })) << s.dump();
     quit(s);
+
+    // Cut between a letter and its accent, the accent goes with the letter
+    // rather than onto the ellipsis.
+    std::string accented = "dir/";
+    for (int i = 0; i < 100; ++i) accented += "e\u0301";
+    e2e::session t(korvel(accented + "\n", 4, 320));
+    ASSERT_TRUE(ready(t));
+    t.send("G");
+    ASSERT_TRUE(t.wait_for([&] {
+        const std::string row = status_row(t);
+        return row.rfind(" …e\u0301e\u0301", 0) == 0 && row.substr(row.size() - 3) == "2/2";
+    })) << t.dump();
+    quit(t);
 }
 
 } // namespace
