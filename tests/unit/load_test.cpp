@@ -498,64 +498,79 @@ TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
 // (several levels of the tree, groups of one splitter, duplicates) and lines
 // made from them: cut at and around every eighth byte, with a byte raised or
 // lowered, with leading blanks, ending in the separator, empty, and with a
-// blank separator, for which an all-blank line compares whole.
+// blank separator, for which an all-blank line compares whole. Small sets
+// come many times; a few sets are as large as the loader makes them, with
+// nodes of many keys and samples as long as it takes.
 TEST(Splitters, TreeAgreesWithTheSearchByLevels) {
     std::mt19937 random(31);
     const std::vector<std::string> parts = {"m0005", "usr", "share", "locale", "pl", "LC_MESSAGES",
                                             "a",     "ab",  " ",     "\t",     "",   "\xff\x01"};
     const std::string alphabet = "ab/ \t\n\x01\xff"s;
-    for (char separator : {'/', ' '}) {
-        for (int round = 0; round < 30; round++) {
-            std::vector<std::string> texts;
-            const size_t count = 1 + random() % 40;
-            for (size_t i = 0; i < count; i++) {
-                std::string text = i > 0 && random() % 4 == 0 ? texts[random() % i] : "";
-                if (random() % 3 == 0) text.insert(0, random() % 3, random() % 2 ? ' ' : '\t');
-                const size_t depth = random() % 7;
-                for (size_t d = 0; d < depth; d++)
-                    text += parts[random() % parts.size()] + separator;
-                if (random() % 2 == 0) text += parts[random() % parts.size()];
-                texts.push_back(text.substr(0, 80));
-            }
-            std::vector<std::string> lines = {"", " ", "\t \t", std::string(1, separator),
-                                              std::string(9, separator)};
-            for (const std::string& text : texts) {
-                for (size_t cut = 0; cut <= text.size(); cut++) {
-                    // Every cut of a short splitter; of a long one, those that
-                    // end a key or come close.
-                    if (text.size() > 24 && cut % 8 > 1 && cut % 8 < 7) continue;
-                    const std::string line = text.substr(0, cut);
-                    lines.push_back(line);
-                    lines.push_back(line + separator);
-                    lines.push_back("  " + line);
-                    lines.push_back(line + alphabet[random() % alphabet.size()]);
-                    if (cut < text.size()) {
-                        std::string near = text;
-                        near[cut] = static_cast<char>(near[cut] + 1);
-                        lines.push_back(near);
-                        near[cut] = static_cast<char>(near[cut] - 2);
-                        lines.push_back(near);
+    struct shape {
+        int rounds;
+        size_t most_splitters, most_parts, longest;
+        size_t cut_splitters; // how many splitters lines are cut from
+    };
+    for (const shape& sh : {shape{30, 40, 7, 80, 40}, shape{2, 3000, 40, 256, 120}}) {
+        for (char separator : {'/', ' '}) {
+            for (int round = 0; round < sh.rounds; round++) {
+                std::vector<std::string> texts;
+                const size_t count = 1 + random() % sh.most_splitters;
+                for (size_t i = 0; i < count; i++) {
+                    std::string text = i > 0 && random() % 4 == 0 ? texts[random() % i] : "";
+                    if (random() % 3 == 0) text.insert(0, random() % 3, random() % 2 ? ' ' : '\t');
+                    const size_t depth = random() % sh.most_parts;
+                    for (size_t d = 0; d < depth; d++)
+                        text += parts[random() % parts.size()] + separator;
+                    if (random() % 2 == 0) text += parts[random() % parts.size()];
+                    texts.push_back(text.substr(0, sh.longest));
+                }
+                std::vector<std::string> lines = {"", " ", "\t \t", std::string(1, separator),
+                                                  std::string(9, separator)};
+                for (size_t n = 0; n < sh.cut_splitters; n++) {
+                    const std::string& text = texts[random() % texts.size()];
+                    for (size_t cut = 0; cut <= text.size(); cut++) {
+                        // Every cut of a short splitter; of a long one, those
+                        // that end a key or come close.
+                        if (text.size() > 24 && cut % 8 > 1 && cut % 8 < 7) continue;
+                        const std::string line = text.substr(0, cut);
+                        lines.push_back(line);
+                        lines.push_back(line + separator);
+                        lines.push_back("  " + line);
+                        lines.push_back(line + alphabet[random() % alphabet.size()]);
+                        if (cut < text.size()) {
+                            std::string near = text;
+                            near[cut] = static_cast<char>(near[cut] + 1);
+                            lines.push_back(near);
+                            near[cut] = static_cast<char>(near[cut] - 2);
+                            lines.push_back(near);
+                        }
                     }
                 }
-            }
-            for (int k = 0; k < 200; k++) {
-                std::string line;
-                for (size_t j = random() % 30; j > 0; j--)
-                    line += alphabet[random() % alphabet.size()];
-                lines.push_back(line);
-            }
-            const splitter_set splitters(texts);
-            for (const std::string& line : lines) {
-                if (line.find('\0') != std::string::npos) continue;
-                const std::string text =
-                    line.empty() || line.back() != separator ? line + separator : line;
-                size_t expected = 0;
-                for (const std::string& splitter : texts)
-                    expected += compare_line_order(splitter.c_str(), text.c_str()) <= 0;
-                ASSERT_EQ(splitters.bucket_of(line.data(), line.size(), separator), expected)
-                    << "[" << line << "] round " << round;
-                ASSERT_EQ(splitters.bucket_by_levels(line.data(), line.size(), separator), expected)
-                    << "[" << line << "] round " << round;
+                for (int k = 0; k < 200; k++) {
+                    std::string line;
+                    for (size_t j = random() % 30; j > 0; j--)
+                        line += alphabet[random() % alphabet.size()];
+                    lines.push_back(line);
+                }
+                const splitter_set splitters(texts);
+                // The splitters in order, to count those at or below a line.
+                std::vector<std::string> sorted = texts;
+                const auto before = [](const std::string& a, const std::string& b) {
+                    return compare_line_order(a.c_str(), b.c_str()) < 0;
+                };
+                std::sort(sorted.begin(), sorted.end(), before);
+                for (const std::string& line : lines) {
+                    if (line.find('\0') != std::string::npos) continue;
+                    const std::string text =
+                        line.empty() || line.back() != separator ? line + separator : line;
+                    const auto expected = static_cast<size_t>(
+                        std::upper_bound(sorted.begin(), sorted.end(), text, before) - sorted.begin());
+                    ASSERT_EQ(splitters.bucket_of(line.data(), line.size(), separator), expected)
+                        << "[" << line << "] round " << round;
+                    ASSERT_EQ(splitters.bucket_by_levels(line.data(), line.size(), separator), expected)
+                        << "[" << line << "] round " << round;
+                }
             }
         }
     }
