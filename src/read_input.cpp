@@ -155,6 +155,7 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
         progress.bytes.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
         mark.publish(size);
     }
+    // Told before it is joined, or it would wait for more.
     mark.finish();
     counter.join();
     out.size = size;

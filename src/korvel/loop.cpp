@@ -48,9 +48,9 @@ outcome handle_events(viewer& v, session& s) {
         const dispatch_result result = dispatch_event(v, event);
         if (result.mapped != nullptr) {
             if (outcome back = run_command(v, s, *result.mapped); !back) return back;
+            // A quit asked for while the command ran is the viewer's to act
+            // on now, with the terminal not taken back; a suspend is not.
             if (s.requested_stop() == STOP_QUIT) return {};
-            // A suspend asked for while the command ran is not the viewer's
-            // to act on; a quit is, once the command is over.
             if (s.requested_stop() == STOP_SUSPEND) s.clear_stop_request();
         }
         if (result.redraw || result.mapped != nullptr) {
