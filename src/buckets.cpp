@@ -211,46 +211,6 @@ size_t splitter_set::bucket_of(const char* line, size_t length, char separator) 
     }
 }
 
-size_t splitter_set::bucket_by_levels(const char* line, size_t length, char separator) const {
-    const size_t n = texts_.size();
-    if (n == 0) return 0;
-    const bool add_separator = length == 0 || line[length - 1] != separator;
-    size_t start = 0;
-    if (length > 0 && is_blank(line[0]))
-        start = compared_start(line, length, add_separator, separator);
-    // The splitters in [lo, hi) share their first `level` keys with the line.
-    size_t lo = 0, hi = n;
-    for (size_t level = 0;; level++) {
-        const uint64_t key = line_key(line, length, start + 8 * level, add_separator, separator);
-        size_t below = lo;
-        for (size_t count = hi - lo; count > 0;) {
-            size_t half = count / 2;
-            if (word(below + half, level) < key) {
-                below += half + 1;
-                count -= half + 1;
-            } else {
-                count = half;
-            }
-        }
-        // Most lines fall between two splitters: none ties with them here.
-        if (below == hi || word(below, level) != key) return below;
-        size_t upto = below;
-        for (size_t count = hi - below; count > 0;) {
-            size_t half = count / 2;
-            if (word(upto + half, level) <= key) {
-                upto += half + 1;
-                count -= half + 1;
-            } else {
-                count = half;
-            }
-        }
-        if (below == upto) return below;
-        if (key_ends_text(key)) return count_ties(line, length, separator, below, upto);
-        lo = below;
-        hi = upto;
-    }
-}
-
 bool splitter_set::at_or_below(size_t splitter, const char* line, size_t length,
                                char separator) const {
     const bool add_separator = length == 0 || line[length - 1] != separator;

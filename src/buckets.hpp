@@ -69,10 +69,6 @@ class splitter_set {
     // The bucket of an input line: its bytes without the line end, as the
     // text it becomes once the separator is appended.
     size_t bucket_of(const char* line, size_t length, char separator) const;
-    // The same bucket found without the tree, by searching the splitters'
-    // keys level by level: the plain form of the search, which the tree's
-    // must agree with.
-    size_t bucket_by_levels(const char* line, size_t length, char separator) const;
     // Whether the line belongs in the bucket: two comparisons, cheaper than
     // a search when lines come in order.
     bool holds(size_t bucket, const char* line, size_t length, char separator) const;

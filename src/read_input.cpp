@@ -76,11 +76,13 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
 
         void publish(size_t size) {
             filled.store(size, std::memory_order_release);
-            changes.fetch_add(1, std::memory_order_release);
-            changes.notify_one();
+            wake();
         }
         void finish() {
             finished.store(true, std::memory_order_release);
+            wake();
+        }
+        void wake() {
             changes.fetch_add(1, std::memory_order_release);
             changes.notify_one();
         }
