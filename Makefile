@@ -9,9 +9,10 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
 FUZZ_DIR := build/fuzz
+TSAN_DIR := build/tsan
 DEB_DIR := build/deb
 
-.PHONY: all bootstrap build run test install deb bench fuzz clean
+.PHONY: all bootstrap build run test tsan install deb bench fuzz clean
 
 all: build
 
@@ -33,6 +34,13 @@ test: bootstrap
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEL_SANITIZE=ON -DKORVEL_TESTS=ON -DKORVEL_WERROR=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+
+# The tests of the code that runs threads (loading, matching, previews) under
+# ThreadSanitizer.
+tsan: bootstrap
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVEL_TSAN=ON -DKORVEL_TESTS=ON -DKORVEL_WERROR=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target thread_tests
+	ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -L threads
 
 install: bootstrap
 	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVEL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)

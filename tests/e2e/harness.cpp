@@ -368,6 +368,32 @@ void session::start(const launch& how) {
     for (const auto& [relative, content] : how.home_files)
         write_file(fs::path(d->home) / relative, content);
     const bool change_user = how.user && geteuid() == 0;
+    // The other user may not reach the build tree (a clone in a private
+    // folder, root's home of mode 0700), so they run a copy of the program
+    // and of the leak suppressions from the temporary folder they own.
+    std::string program = how.program;
+    std::optional<std::string> lsan_options;
+    if (change_user) {
+        const fs::path bin = d->temp_dir / "bin";
+        fs::create_directories(bin);
+        program = (bin / fs::path(how.program).filename()).string();
+        fs::copy_file(how.program, program);
+        fs::permissions(program, fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+        if (const char* options = getenv("LSAN_OPTIONS")) {
+            std::string text = options;
+            const std::string key = "suppressions=";
+            if (const size_t at = text.find(key); at != std::string::npos) {
+                const size_t begin = at + key.size();
+                const size_t end = std::min(text.find(':', begin), text.size());
+                const std::string copy = (d->temp_dir / "lsan.supp").string();
+                fs::copy_file(text.substr(begin, end - begin), copy);
+                text.replace(begin, end - begin, copy);
+            }
+            lsan_options = text;
+        }
+    }
     if (change_user) {
         for (const auto& entry : fs::recursive_directory_iterator(d->temp_dir))
             if (lchown(entry.path().c_str(), *how.user, *how.user) != 0) fail("lchown");
@@ -383,6 +409,7 @@ void session::start(const launch& how) {
     env["XDG_CONFIG_PATH"] = d->home + "/.config";
     for (const char* name : {"LSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char* value = getenv(name)) env[name] = value;
+    if (lsan_options) env["LSAN_OPTIONS"] = *lsan_options;
     for (const auto& [name, value] : how.env)
         env[name] = value;
     for (const std::string& name : how.unset_env)
@@ -450,7 +477,7 @@ void session::start(const launch& how) {
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
-        execve(how.program.c_str(), argv.data(), envp.data());
+        execve(program.c_str(), argv.data(), envp.data());
         const char message[] = "harness: exec failed\n";
         [[maybe_unused]] ssize_t n = write(2, message, sizeof message - 1);
         _exit(127);
