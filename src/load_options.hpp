@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,7 @@ struct load_tuning {
     size_t bucket_bytes = size_t{1} << 20; // input per bucket
     size_t thread_bytes = size_t{1} << 20; // the least input worth one more thread
     size_t read_block = size_t{64} << 20;  // blocks a pipe is read into without memory files
+    std::chrono::milliseconds tick_period{50}; // between ticks when nothing wakes the loader
 };
 
 struct load_options {
@@ -35,7 +37,7 @@ struct load_options {
     // Readable when the main thread should call tick at once (the signal
     // handlers write to it); tick is expected to drain it.
     int wake_fd = -1;
-    // Called on the main thread at least every 50 ms or so while loading
+    // Called on the main thread at least every tick period while loading
     // (also while waiting for a slow pipe or a terminal) and soon after
     // wake_fd becomes readable; false cancels: the helpers stop soon and the
     // load returns with `cancelled`.

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 tick_pacer::tick_pacer(const load_options& options, const load_progress& progress)
-    : options_(options), progress_(progress), next_tick_(clock::now() + PERIOD),
+    : options_(options), progress_(progress), next_tick_(clock::now() + options.tuning.tick_period),
       next_wake_check_(clock::now() + WAKE_CHECK) {}
 
 bool tick_pacer::check() {
@@ -25,12 +25,13 @@ bool tick_pacer::check() {
 
 bool tick_pacer::tick_now() {
     if (cancelled_) return false;
-    next_tick_ = clock::now() + PERIOD;
+    next_tick_ = clock::now() + options_.tuning.tick_period;
     if (options_.tick && !options_.tick(progress_)) cancelled_ = true;
     return !cancelled_;
 }
 
 std::chrono::milliseconds tick_pacer::until_due() const {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(next_tick_ - clock::now());
-    return std::clamp(left, std::chrono::milliseconds{0}, PERIOD);
+    return std::clamp(left, std::chrono::milliseconds{0},
+                      options_.tuning.tick_period);
 }

@@ -8,7 +8,6 @@
 class tick_pacer {
   public:
     using clock = std::chrono::steady_clock;
-    static constexpr std::chrono::milliseconds PERIOD{50};
     // How often work on the main thread looks at the wake descriptor.
     static constexpr std::chrono::milliseconds WAKE_CHECK{2};
 
