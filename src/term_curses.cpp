@@ -674,8 +674,8 @@ void terminal::set_input_mode(int mode) {
 bool restore_from_signal() {
     if (!crash.armed) return false;
     crash.armed = 0;
-    ssize_t ignored = write(crash.fd, crash.reset, crash.reset_length);
-    (void)ignored;
+    // write_all only calls write(), so it is safe here.
+    (void)write_all(crash.fd, crash.reset, crash.reset_length);
     tcsetattr(crash.fd, TCSANOW, &crash.modes);
     return true;
 }
