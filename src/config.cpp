@@ -9,17 +9,13 @@
 #include <memory>
 
 #include "check.hpp"
+#include "unique_fd.hpp"
 
 namespace {
 
 // The longest path read_config opens, as the buffer it was once formed in
 // allowed; a longer one fails with ENAMETOOLONG rather than being cut.
 constexpr size_t PATH_MAX_LENGTH = 1023;
-
-struct file_closer {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using file_handle = std::unique_ptr<FILE, file_closer>;
 
 constexpr std::string_view BLANKS = " \t\n";
 
@@ -165,7 +161,7 @@ outcome read_config(key_map& map) {
     if (path.size() > PATH_MAX_LENGTH) {
         return outcome::failuref("Failed to read config: %s", strerror(ENAMETOOLONG));
     }
-    file_handle file(fopen(path.c_str(), "r"));
+    unique_file file(fopen(path.c_str(), "r"));
     if (file == nullptr) {
         if (errno == ENOENT) return {};
         return outcome::failuref("Failed to read config: %s", strerror(errno));

@@ -23,6 +23,9 @@
 #define NCURSES_NOMACROS 1
 #include <curses.h>
 
+#include "unique_fd.hpp"
+#include "write_all.hpp"
+
 static_assert(term_cells::MAX_MARKS < CCHARW_MAX, "a cell and its marks fit one cchar_t");
 
 namespace term_curses {
@@ -30,11 +33,6 @@ namespace term_curses {
 namespace {
 
 using term_cells::cell;
-
-struct file_closer {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // SIGWINCH only writes a byte to a pipe; the poll in next_event wakes on it.
 volatile sig_atomic_t resize_pipe_write_end = -1;
@@ -249,8 +247,8 @@ crash_restore crash;
 } // namespace
 
 struct terminal::state {
-    file_ptr out;
-    file_ptr in;
+    unique_file out;
+    unique_file in;
     resize_watch resize;
     SCREEN* screen = nullptr;
 
@@ -288,13 +286,7 @@ struct terminal::state {
         endwin();
         if (!clear_screen.empty()) {
             fflush(out.get());
-            std::string_view bytes = clear_screen;
-            while (!bytes.empty()) {
-                const ssize_t n = write(fileno(out.get()), bytes.data(), bytes.size());
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                bytes.remove_prefix(static_cast<size_t>(n));
-            }
+            write_all(fileno(out.get()), clear_screen);
         }
         delscreen(screen);
     }
@@ -349,14 +341,7 @@ struct terminal::state {
     // not all of it could be written.
     bool write_raw(std::string_view bytes) {
         doupdate(); // flushes ncurses' own output first
-        const int fd = fileno(out.get());
-        while (!bytes.empty()) {
-            const ssize_t n = write(fd, bytes.data(), bytes.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            bytes.remove_prefix(static_cast<size_t>(n));
-        }
-        return true;
+        return write_all(fileno(out.get()), bytes);
     }
 
     void set_mouse(bool on) {
@@ -689,8 +674,8 @@ void terminal::set_input_mode(int mode) {
 bool restore_from_signal() {
     if (!crash.armed) return false;
     crash.armed = 0;
-    ssize_t ignored = write(crash.fd, crash.reset, crash.reset_length);
-    (void)ignored;
+    // write_all only calls write(), so it is safe here.
+    (void)write_all(crash.fd, crash.reset, crash.reset_length);
     tcsetattr(crash.fd, TCSANOW, &crash.modes);
     return true;
 }

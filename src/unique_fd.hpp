@@ -1,8 +1,10 @@
-// A file descriptor that closes itself.
+// A file descriptor, and a FILE stream, that close themselves.
 #pragma once
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <memory>
 #include <utility>
 
 class unique_fd {
@@ -36,3 +38,8 @@ struct pipe_pair {
 
 // 0 and the pair, or -1 with errno set.
 int open_pipe(pipe_pair* pair);
+
+struct file_closer {
+    void operator()(FILE* file) const { fclose(file); }
+};
+using unique_file = std::unique_ptr<FILE, file_closer>;

@@ -11,6 +11,8 @@
 #include <memory>
 #include <utility>
 
+#include "unique_fd.hpp"
+
 std::string walk_problem::message() const {
     return path + ": " + (error != 0 ? strerror(error) : "moved during the walk");
 }
@@ -28,30 +30,6 @@ constexpr size_t DIRENT_BUFFER_BYTES = 64 * 1024;
 constexpr size_t MAX_OPEN_DIRECTORIES = 32;
 
 constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
-
-class directory_fd {
-  public:
-    directory_fd() = default;
-    explicit directory_fd(int fd) : fd_(fd) {}
-    directory_fd(directory_fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    directory_fd& operator=(directory_fd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
-    directory_fd(const directory_fd&) = delete;
-    directory_fd& operator=(const directory_fd&) = delete;
-    ~directory_fd() { reset(); }
-
-    int get() const { return fd_; }
-    bool is_open() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 bool is_version_control_folder(const char* name, size_t length) {
     switch (length) {
@@ -84,7 +62,7 @@ class walker {
           next_progress_(progress_interval_),
           buffer_(new uint64_t[DIRENT_BUFFER_BYTES / sizeof(uint64_t)]) {}
 
-    void run(directory_fd root) {
+    void run(unique_fd root) {
         frames_.push_back({std::move(root), 0, 0, 0, 0});
         if (!read_directory(frames_.back())) return;
         while (!frames_.empty()) {
@@ -103,7 +81,7 @@ class walker {
   private:
     // A directory on the way down from the root.
     struct frame {
-        directory_fd fd;      // closed while the walk is too deep below it
+        unique_fd fd;         // closed while the walk is too deep below it
         size_t path_length;   // of its path in path_
         size_t pending_begin; // its subdirectories are pending_[pending_begin..]
         dev_t device;         // identity, taken when the descriptor is closed
@@ -133,8 +111,8 @@ class walker {
         const size_t name_start = path_.size();
         path_.append(list_->data + next.name_offset, next.name_length);
 
-        directory_fd fd(openat(parent.fd.get(), path_.c_str() + name_start, DIRECTORY_FLAGS));
-        if (!fd.is_open()) {
+        unique_fd fd(openat(parent.fd.get(), path_.c_str() + name_start, DIRECTORY_FLAGS));
+        if (fd.get() < 0) {
             // Gone or replaced since it was listed: the list already shows it
             // as it was, and there is nothing below it to report.
             if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) add_problem(errno);
@@ -144,7 +122,7 @@ class walker {
         if (frames_.size() > MAX_OPEN_DIRECTORIES + 1) {
             frame& oldest = frames_[frames_.size() - 1 - MAX_OPEN_DIRECTORIES];
             struct stat st;
-            if (oldest.fd.is_open() && fstat(oldest.fd.get(), &st) == 0) {
+            if (oldest.fd.get() >= 0 && fstat(oldest.fd.get(), &st) == 0) {
                 oldest.device = st.st_dev;
                 oldest.inode = st.st_ino;
                 oldest.fd.reset();
@@ -158,16 +136,16 @@ class walker {
     // moved while it was walked; then the parent's remaining subdirectories
     // are dropped with a problem, as they may not be where they were.
     void leave_directory() {
-        directory_fd child = std::move(frames_.back().fd);
+        unique_fd child = std::move(frames_.back().fd);
         frames_.pop_back();
         if (frames_.empty()) return;
         frame& parent = frames_.back();
         path_.resize(parent.path_length);
-        if (parent.fd.is_open()) return;
+        if (parent.fd.get() >= 0) return;
 
-        directory_fd fd(openat(child.get(), "..", DIRECTORY_FLAGS));
+        unique_fd fd(openat(child.get(), "..", DIRECTORY_FLAGS));
         struct stat st;
-        if (fd.is_open() && fstat(fd.get(), &st) == 0 && st.st_dev == parent.device &&
+        if (fd.get() >= 0 && fstat(fd.get(), &st) == 0 && st.st_dev == parent.device &&
             st.st_ino == parent.inode) {
             parent.fd = std::move(fd);
             return;
@@ -247,8 +225,8 @@ outcome walk_tree(const char* root, const walk_options& options, raw_array<char>
                   walk_report* report) {
     *report = walk_report();
     // The root may itself be a symbolic link: it is what the caller named.
-    directory_fd fd(open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
-    if (!fd.is_open()) return outcome::failuref("%s: %s", root, strerror(errno));
+    unique_fd fd(open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) return outcome::failuref("%s: %s", root, strerror(errno));
     walker(options, list, report).run(std::move(fd));
     return outcome();
 }

@@ -6,23 +6,18 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "child_process.hpp"
 #include "korvel/osc52.hpp"
 #include "korvel/picked.hpp"
 #include "term.hpp"
 #include "unique_fd.hpp"
 
 namespace {
-
-// What the child reports when none of the programs could be started.
-constexpr int NOT_FOUND = 127;
 
 struct clipboard_program {
     const char* name;
@@ -77,79 +72,6 @@ std::vector<found_program> find_programs() {
     return found;
 }
 
-// The argument vectors are built before fork: the child only execs.
-struct prepared_exec {
-    std::string path;
-    std::vector<char*> argv;
-};
-
-std::vector<prepared_exec> prepare(const std::vector<found_program>& found) {
-    std::vector<prepared_exec> execs;
-    for (const found_program& f : found) {
-        prepared_exec e{f.path, {const_cast<char*>(f.program->name)}};
-        for (const char* arg : f.program->args)
-            e.argv.push_back(const_cast<char*>(arg));
-        e.argv.push_back(nullptr);
-        execs.push_back(std::move(e));
-    }
-    return execs;
-}
-
-// A program that vanished since it was found is passed over, as one never
-// found is; one that exists and cannot start ends the copy.
-[[noreturn]] void exec_clipboard_program(pipe_pair& pipe, const std::vector<prepared_exec>& execs) {
-    pipe.write_end.reset();
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        close(null);
-    }
-    dup2(pipe.read_end.get(), STDIN_FILENO);
-    for (const prepared_exec& e : execs) {
-        execv(e.path.c_str(), e.argv.data());
-        if (errno != ENOENT) _exit(1);
-    }
-    _exit(NOT_FOUND);
-}
-
-// Writes every byte, and turns a reader that has gone away into an error
-// rather than a SIGPIPE that would end the viewer.
-bool write_all(int fd, const std::string& data) {
-    sigset_t pipe_signal;
-    sigset_t old_mask;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
-
-    bool ok = true;
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (!ok && errno == EPIPE) {
-        // Take the pending signal away before unblocking it.
-        const timespec no_wait{0, 0};
-        sigtimedwait(&pipe_signal, nullptr, &no_wait);
-    }
-    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
-    return ok;
-}
-
-pid_t wait_for(pid_t pid, int* status) {
-    pid_t done;
-    do {
-        done = waitpid(pid, status, 0);
-    } while (done < 0 && errno == EINTR);
-    return done;
-}
-
 // OSC 52 travels inside the passthrough of the multiplexer the viewer runs
 // in, if any; tmux is taken to be the inner one when both are named.
 osc52_wrap terminal_wrap() {
@@ -179,54 +101,77 @@ void copy_through_terminal(viewer& v, const std::string& path) {
     }
 }
 
-// False when none of the programs could be started after all, so that the
+// Tries the programs in order: one that vanished since it was found is
+// passed over, as one never found is; one that exists and cannot start ends
+// the copy. False when none of them could be started after all, so that the
 // terminal can take the path instead.
 bool copy_through_program(viewer& v, const std::string& path,
                           const std::vector<found_program>& found) {
-    const std::vector<prepared_exec> execs = prepare(found);
-    pipe_pair pipe;
-    if (open_pipe(&pipe) != 0) {
-        v.status.show_error("Failed to copy: pipe() failed");
-        return true;
+    // Its output goes nowhere: the screen is the viewer's.
+    const unique_fd null(open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const child_stream dropped =
+        null.get() >= 0 ? child_stream::descriptor(null.get()) : child_stream::inherit();
+    child_process child;
+    bool started = false;
+    for (const found_program& f : found) {
+        child_spec spec;
+        spec.path = f.path;
+        spec.argv = {f.program->name};
+        spec.argv.insert(spec.argv.end(), f.program->args.begin(), f.program->args.end());
+        spec.input = child_stream::pipe();
+        spec.output = dropped;
+        spec.errors = dropped;
+        const start_failure failure = child.start(spec);
+        if (failure == start_failure::NONE) {
+            started = true;
+            break;
+        }
+        if (failure == start_failure::PIPE) {
+            v.status.show_error("Failed to copy: pipe() failed");
+            return true;
+        }
+        if (failure == start_failure::FORK) {
+            v.status.show_error("Failed to copy: fork() failed");
+            return true;
+        }
+        if (errno != ENOENT) {
+            // As a program that started and failed at once.
+            v.status.show_error("Failed to copy: exited with code 1");
+            return true;
+        }
     }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        v.status.show_error("Failed to copy: fork() failed");
-        return true;
-    }
-    if (pid == 0) exec_clipboard_program(pipe, execs);
-    pipe.read_end.reset();
+    if (!started) return false;
 
     // Exactly the bytes of the paths: no terminator, nothing cut short.
-    int status = 0;
-    if (!write_all(pipe.write_end.get(), path)) {
-        pipe.write_end.reset();
-        // A child that could start no program has usually gone before the
-        // write; that is the more useful thing to know.
-        if (wait_for(pid, &status) == pid && WIFEXITED(status) && WEXITSTATUS(status) == NOT_FOUND)
-            return false;
+    const bool written = write_to_child(child.input().get(), path);
+    child.input().reset();
+    const child_end end = child.wait({});
+    // The status of a shell that could not find what it was to run: a
+    // wrapper whose program is missing leaves the copy to the terminal, as a
+    // program not found at all does.
+    if (end.state == child_end::ENDED && WIFEXITED(end.status) && WEXITSTATUS(end.status) == 127)
+        return false;
+    const bool failed = end.state == child_end::ENDED &&
+                        (!WIFEXITED(end.status) || WEXITSTATUS(end.status) != 0);
+    // A program that failed before it took all of the text broke the pipe
+    // too; how it ended says more than the write.
+    if (!written && !failed) {
         v.status.show_error("Failed to copy: write() failed");
         return true;
     }
-    pipe.write_end.reset();
-    if (wait_for(pid, &status) < 0) {
+    if (end.state != child_end::ENDED) {
         v.status.show_error("Failed to copy: waitpid() failed");
         return true;
     }
-    if (WIFSIGNALED(status)) {
-        // Killed before it could take the text: nothing was copied.
-        const char* name = sigabbrev_np(WTERMSIG(status));
-        v.status.showf(status_style::ERROR, "Failed to copy: killed by SIG%s",
-                       name != nullptr ? name : "?");
-    } else if (WEXITSTATUS(status) == 0 && v.marks.count() > 1) {
-        v.status.showf(status_style::MESSAGE, "Copied %" PRIu64 " paths", v.marks.count());
-    } else if (WEXITSTATUS(status) == 0) {
-        v.status.showf(status_style::MESSAGE, "Copied: %s", path.c_str());
-    } else if (WEXITSTATUS(status) == NOT_FOUND) {
-        return false;
+    if (WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) {
+        if (v.marks.count() > 1) {
+            v.status.showf(status_style::MESSAGE, "Copied %" PRIu64 " paths", v.marks.count());
+        } else {
+            v.status.showf(status_style::MESSAGE, "Copied: %s", path.c_str());
+        }
     } else {
-        v.status.showf(status_style::ERROR, "Failed to copy: exited with code %d",
-                       WEXITSTATUS(status));
+        // Killed before it could take the text, too: nothing was copied.
+        v.status.show_error("Failed to copy: " + describe_end(end.status));
     }
     return true;
 }

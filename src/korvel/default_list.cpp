@@ -1,18 +1,15 @@
 #include "korvel/default_list.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
+#include <span>
 #include <vector>
 
+#include "child_process.hpp"
 #include "korvel/status.hpp"
 #include "raw_array.hpp"
 #include "unique_fd.hpp"
@@ -56,92 +53,75 @@ outcome walk_working_directory(session& s, loading_line& line, default_list& out
     return {};
 }
 
-[[noreturn]] void exec_default_command(const char* command, const pipe_pair& pipe) {
-    const int null = open("/dev/null", O_RDONLY);
-    if (null >= 0) {
-        dup2(null, STDIN_FILENO);
-        close(null);
-    } else {
-        close(STDIN_FILENO);
+// The whole of the command's output, read straight into the list.
+class list_sink : public output_sink {
+  public:
+    explicit list_sink(raw_array<char>& list) : list_(list) {}
+    std::span<char> room() override {
+        list_.grow_for(READ_BLOCK);
+        return {list_.data + list_.size, READ_BLOCK};
     }
-    dup2(pipe.write_end.get(), STDOUT_FILENO);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    execl("/bin/sh", "/bin/sh", "-c", command, static_cast<char*>(nullptr));
-    _exit(127);
-}
+    void took(size_t n) override { list_.size += n; }
 
-// "exited with code 2", "killed by SIGSEGV".
-std::string describe_end(int status) {
-    if (WIFSIGNALED(status)) {
-        const char* name = sigabbrev_np(WTERMSIG(status));
-        return std::string("killed by SIG") + (name != nullptr ? name : "?");
-    }
-    return "exited with code " + std::to_string(WEXITSTATUS(status));
-}
-
-// Reads the command's output to its end and waits for the command, or stops
-// at a quit request. The wake-up pipe (written on every request and on
-// SIGCHLD) is watched alongside the output, so neither a silent command nor
-// one that closes its output and lingers can hold a quit up.
-outcome collect_output(pid_t pid, int fd, session& s, raw_array<char>& output, int& status,
-                       bool& cancelled) {
-    bool reading = true;
-    for (;;) {
-        if (s.requested_stop() == STOP_QUIT) {
-            kill(pid, SIGTERM);
-            cancelled = true;
-            return {};
-        }
-        if (!reading) {
-            const pid_t done = waitpid(pid, &status, WNOHANG);
-            if (done == pid) return {};
-            if (done < 0 && errno != EINTR)
-                return outcome::failuref("failed to wait for %s: %s", DEFAULT_COMMAND,
-                                         strerror(errno));
-        }
-        std::array<pollfd, 2> watch{pollfd{reading ? fd : -1, POLLIN, 0},
-                                    pollfd{s.wake_fd(), POLLIN, 0}};
-        if (poll(watch.data(), watch.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            return outcome::failuref("failed to read %s output: %s", DEFAULT_COMMAND,
-                                     strerror(errno));
-        }
-        if (watch[1].revents != 0) s.drain_wakeups();
-        if (watch[0].revents == 0) continue;
-        output.grow_for(READ_BLOCK);
-        const ssize_t n = read(fd, output.data + output.size, READ_BLOCK);
-        if (n > 0) {
-            output.size += static_cast<size_t>(n);
-        } else if (n == 0) {
-            reading = false;
-        } else if (errno != EINTR) {
-            return outcome::failuref("failed to read %s output: %s", DEFAULT_COMMAND,
-                                     strerror(errno));
-        }
-    }
-}
+  private:
+    raw_array<char>& list_;
+};
 
 outcome run_default_command(const char* command, bool read0, session& s, default_list& out) {
     out.source = "command output";
-    pipe_pair pipe;
-    if (open_pipe(&pipe) != 0)
-        return outcome::failuref("failed to run %s: %s", DEFAULT_COMMAND, strerror(errno));
-    const pid_t pid = fork();
-    if (pid < 0) return outcome::failuref("failed to run %s: %s", DEFAULT_COMMAND, strerror(errno));
-    if (pid == 0) exec_default_command(command, pipe);
-    pipe.write_end.reset();
-
+    // The terminal belongs to the viewer; the command's errors may still go
+    // there.
+    const unique_fd null(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    child_spec spec;
+    spec.path = "/bin/sh";
+    spec.argv = {"/bin/sh", "-c", command};
+    spec.input = null.get() >= 0 ? child_stream::descriptor(null.get()) : child_stream::closed();
+    spec.output = child_stream::pipe();
+    child_process child;
     raw_array<char> output;
-    int status = 0;
-    if (outcome read = collect_output(pid, pipe.read_end.get(), s, output, status, out.cancelled);
-        !read || out.cancelled)
-        return read;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    child_end end;
+    switch (child.start(spec)) {
+    case start_failure::PIPE:
+    case start_failure::FORK:
+        return outcome::failuref("failed to run %s: %s", DEFAULT_COMMAND, strerror(errno));
+    case start_failure::EXEC:
+        // As the shell says when it cannot run a command.
+        end.status = 127 << 8;
+        break;
+    case start_failure::NONE: {
+        // Read to its end, the command waited for, or stopped at a quit
+        // request. The wake-up pipe (written on every request and on
+        // SIGCHLD) is watched alongside the output, so neither a silent
+        // command nor one that closes its output and lingers can hold a
+        // quit up.
+        list_sink sink(output);
+        wait_hooks hooks;
+        hooks.wake_fd = s.wake_fd();
+        hooks.on_wake = [&s] {
+            s.drain_wakeups();
+            return s.requested_stop() != STOP_QUIT;
+        };
+        hooks.sink = &sink;
+        hooks.read_to_end = true;
+        end = s.requested_stop() == STOP_QUIT ? child_end{child_end::GAVE_UP} : child.wait(hooks);
+        if (end.state == child_end::GAVE_UP) {
+            child.signal(SIGTERM);
+            out.cancelled = true;
+            return {};
+        }
+        if (end.state == child_end::FAILED)
+            return outcome::failuref("failed to wait for %s: %s", DEFAULT_COMMAND,
+                                     strerror(end.error));
+        if (end.read_error != 0)
+            return outcome::failuref("failed to read %s output: %s", DEFAULT_COMMAND,
+                                     strerror(end.read_error));
+        break;
+    }
+    }
+    if (!WIFEXITED(end.status) || WEXITSTATUS(end.status) != 0) {
         // What it listed is still worth showing; with nothing listed, its own
         // error output on the terminal says the rest.
-        const std::string failure = std::string(DEFAULT_COMMAND) + " " + describe_end(status);
+        const std::string failure = std::string(DEFAULT_COMMAND) + " " + describe_end(end.status);
         if (output.size == 0) return outcome::failure(failure);
         out.notice = failure;
     }

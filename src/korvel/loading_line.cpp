@@ -8,6 +8,7 @@
 
 #include "korvel/numbers.hpp"
 #include "korvel/session.hpp"
+#include "write_all.hpp"
 
 namespace {
 
@@ -35,19 +36,13 @@ std::string amount(uint64_t bytes) {
     return text;
 }
 
-void write_all(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
-
 } // namespace
 
 loading_line::loading_line() : start_(clock::now()) {}
 
-loading_line::~loading_line() { erase(); }
+loading_line::~loading_line() {
+    erase();
+}
 
 void loading_line::update(const char* doing, uint64_t paths, uint64_t bytes) {
     const clock::time_point now = clock::now();
@@ -59,15 +54,15 @@ void loading_line::update(const char* doing, uint64_t paths, uint64_t bytes) {
         set_loading_line_fd(tty_.get());
     }
     if (tty_.get() < 0) return;
-    std::string text = std::string("korvel: ") + doing + " " + grouped(paths) +
-                       (paths == 1 ? " path" : " paths");
+    std::string text =
+        std::string("korvel: ") + doing + " " + grouped(paths) + (paths == 1 ? " path" : " paths");
     if (bytes != 0) text += ", " + amount(bytes);
     // Kept to one row: a line that wrapped could not be erased.
     winsize size{};
-    if (ioctl(tty_.get(), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
-        text.size() >= size.ws_col)
+    if (ioctl(tty_.get(), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && text.size() >= size.ws_col)
         text.resize(size.ws_col - 1u);
-    write_all(tty_.get(), ERASE + text);
+    // A line that could not be written is only a line not shown.
+    (void)write_all(tty_.get(), ERASE + text);
     shown_ = true;
     shown_at_ = now;
 }
@@ -88,7 +83,7 @@ void loading_line::update(const load_progress& progress) {
 }
 
 void loading_line::erase() {
-    if (shown_) write_all(tty_.get(), ERASE);
+    if (shown_) (void)write_all(tty_.get(), ERASE);
     shown_ = false;
     if (opened_) set_loading_line_fd(-1);
 }

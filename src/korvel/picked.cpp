@@ -1,28 +1,16 @@
 #include "korvel/picked.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "write_all.hpp"
+
 namespace {
 
 // Large enough that a million paths take a few hundred writes.
 constexpr size_t WRITE_BLOCK = size_t{1} << 20;
-
-// Every byte, or false with errno set.
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
