@@ -70,6 +70,7 @@ bool toggle_counts(viewer& v, const tb_event&) { return v.show_counts = !v.show_
 bool toggle_compact(viewer& v, const tb_event&) {
     v.tree.set_compact(!v.tree.compact());
     keep_cursor_visible(v);
+    recount_rows(v);
     show_current_path(v);
     return true;
 }

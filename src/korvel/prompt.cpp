@@ -20,6 +20,13 @@ std::unique_ptr<search_pattern> compile_typed(viewer& v, int direction) {
     return pattern;
 }
 
+// Where a search in the direction `step` starts, leaving out the cursor's
+// row: backwards, that is before the first directory of a compact chain,
+// which shares the row of the last.
+uint64_t search_origin(const viewer& v, int step) {
+    return step < 0 ? v.tree.chain_start(v.view.cursor) : v.view.cursor;
+}
+
 // Folds back what the search preview opened and puts the cursor and the
 // window back where the prompt found them.
 void undo_search_preview(viewer& v) {
@@ -50,8 +57,9 @@ void preview_search(viewer& v) {
     if (v.prompt.editor.text().empty()) return;
     v.preview.pattern = compile_typed(v, v.prompt.direction());
     if (!v.preview.pattern) return;
-    v.preview.find = std::make_unique<find_scan>(v.tree, *v.preview.pattern, v.view.cursor, false,
-                                                 searched_entries(v));
+    v.preview.find = std::make_unique<find_scan>(
+        v.tree, *v.preview.pattern, search_origin(v, v.prompt.direction()), false,
+        searched_entries(v));
 }
 
 // A longer plain word matches only what the shorter one matched: the scan
@@ -198,7 +206,9 @@ void cancel_prompt(viewer& v) {
 
 void search_next(viewer& v, bool reverse) {
     int64_t match = -1;
-    if (outcome found = v.search.find(v.tree, v.view.cursor, reverse, match, searched_entries(v));
+    const uint64_t from = search_origin(v, reverse ? -v.search.direction() : v.search.direction());
+    if (outcome found = v.search.find(v.tree, static_cast<int64_t>(from), reverse, match,
+                                      searched_entries(v));
         !found) {
         v.status.show_error(found.message());
         return;

@@ -82,11 +82,15 @@ struct prompt_preview {
     bool narrowing = false;
 };
 
-// How many entries the active search matches, and which: counted a slice at
-// a time after each new search, so that the rank of a match can be shown.
+// How many rows the active search matches, and which entries: counted a
+// slice at a time after each new search, so that the rank of a match can be
+// shown. A compact chain's row counts once however many of its directories
+// match, as n and N stop on it once.
 struct match_count {
     std::unique_ptr<match_scan> scan;
     bit_set matches;
+    // The first match of each row: what the rank counts.
+    bit_set row_firsts;
     uint64_t total = 0;
     bool done = false;
 };
