@@ -62,7 +62,10 @@ outcome handle_events(viewer& v, session& s) {
 } // namespace
 
 dispatch_result dispatch_event(viewer& v, const tb_event& event) {
-    if (event.type == TB_EVENT_RESIZE) return {true, nullptr};
+    if (event.type == TB_EVENT_RESIZE) {
+        fit_to_screen(v);
+        return {true, nullptr};
+    }
     if (v.help.open) {
         const action* a = action_for(v, event);
         return {a != nullptr && a->run(v, event), nullptr};
@@ -82,6 +85,8 @@ dispatch_result dispatch_event(viewer& v, const tb_event& event) {
 outcome run_viewer(viewer& v, session& s) {
     if (outcome opened = s.open_terminal(); !opened) return opened;
     for (;;) {
+        // The terminal may have changed size while the viewer was stopped.
+        fit_to_screen(v);
         show_current_path(v);
         if (!v.start_notice.empty()) v.status.show_error(std::exchange(v.start_notice, {}));
         outcome result = redraw(v);

@@ -62,9 +62,11 @@ struct prompt_state {
 };
 
 // What the viewer looked like when the prompt opened, for Escape to go back
-// to: the cursor, the window, every fold, and the filter.
+// to: the cursor, the window (and the tree rows it was for), every fold, and
+// the filter.
 struct prompt_origin {
     view_state view;
+    int32_t rows = 0;
     bit_set folded;
     filter_state filter;
 };

@@ -130,17 +130,39 @@ TEST_F(dispatch, MouseSelectsFoldsAndScrolls) {
     EXPECT_EQ(cursor(), 0);
 }
 
-TEST_F(dispatch, ResizeRedrawsAtTheNewSizeWithTheSameWindow) {
-    send(character('G'));
+TEST_F(dispatch, ResizeKeepsTheCursorOnTheScreenAndFillsTheRows) {
+    send(character('G')); // the window from a/2 down to e
+    // Shrunk below the cursor's row: the window follows it.
     EXPECT_TRUE(send(resize(12, 3)));
     EXPECT_EQ(tb_width(), 12);
-    EXPECT_EQ(tree_area(), (std::vector<std::string>{"  • 2", "▼ b"}));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"    • d", "• e"}));
     EXPECT_EQ(status_row(), status_of("e", "7/7"));
-    send(character('k')); // the cursor comes back into the window
+    // Grown with entries above the window: it comes up to show them.
+    EXPECT_TRUE(send(resize(30, 10)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c",
+                                                     "    • d", "• e", "", ""}));
+    send(character('k'));
+    EXPECT_TRUE(send(resize(12, 3)));
     EXPECT_EQ(tree_area(), (std::vector<std::string>{"  ▼ c", "    • d"}));
     EXPECT_TRUE(send(resize(1, 1)));
     EXPECT_TRUE(send(character('g')));
     EXPECT_EQ(status_row(), "");
+}
+
+TEST_F(dispatch, WindowThePromptGoesBackToFitsTheScreenResizedMeanwhile) {
+    send(character('G'));
+    for (const tb_event& back : {character('x'), key(TB_KEY_ESC)}) {
+        send(resize(30, 6));
+        send(character('/'));
+        type("q"); // found nowhere: the cursor stays on e
+        EXPECT_TRUE(send(resize(12, 3)));
+        EXPECT_EQ(tree_area(), (std::vector<std::string>{"    • d", "• e"}));
+        // Typing goes back to the window the prompt opened on, and so does
+        // Escape: as it would show on this screen.
+        send(back);
+        EXPECT_EQ(tree_area(), (std::vector<std::string>{"    • d", "• e"}));
+        if (back.key != TB_KEY_ESC) send(key(TB_KEY_ESC));
+    }
 }
 
 TEST_F(dispatch, SearchFollowsTheTypedTextAndEnterConfirmsIt) {
