@@ -120,6 +120,13 @@ struct viewer {
     bool no_color = false;
     // The number of entries below each directory, after its name.
     bool show_counts = false;
+    // The left button held down: the screen row of its press or of its drag's
+    // last step, and whether the press was the tree's (not one that closed
+    // the help).
+    struct {
+        int32_t row = -1;
+        bool on_tree = false;
+    } pointer;
     // The help screen over the tree, and its first line shown.
     struct {
         bool open = false;

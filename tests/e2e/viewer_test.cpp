@@ -718,7 +718,7 @@ TEST(ViewerMouse, ClicksWheelAndDrag) {
         {mouse::left_release, 3, 25, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3},
         {mouse::left_press, 3, 0, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 3},
         {mouse::left_press, 2, 3, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 2},
-        // Each step of a drag acts as a click on the row under the pointer.
+        // A drag acts as a click on each row it reaches.
         {mouse::left_press, 0, 1, {"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}, 0},
         {mouse::left_drag, 1, 1, {"▶ a", "▶ b", "• e"}, 1},
         {mouse::left_drag, 0, 1, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 0},
@@ -749,6 +749,19 @@ TEST(ViewerMouse, ClicksWheelAndDrag) {
     // The rows below still count from the shifted top.
     s.send_mouse(mouse::left_press, 3, 2);
     ASSERT_TRUE(shows(s, {"", "", "▶ a", "▼ b", "  ▼ c"}, 3, " b "));
+}
+
+TEST(ViewerMouse, ClickWhosePointerSlipsAlongTheRowTogglesOnce) {
+    using e2e::mouse;
+    e2e::session s(korvel(TREE, 6, 30));
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(s.wait_for([&] { return s.mouse_drag_reporting(); })) << s.dump();
+    s.send(s.encode_mouse(mouse::left_press, 3, 2) + s.encode_mouse(mouse::left_drag, 3, 3) +
+           s.encode_mouse(mouse::left_release, 3, 3));
+    ASSERT_TRUE(shows(s, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3, " b ")) << s.dump();
+    // Nothing more comes of it: b stays folded.
+    s.settle();
+    EXPECT_TRUE(shows(s, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3, " b ")) << s.dump();
 }
 
 TEST(ViewerMouse, ActsWhileThePromptIsOpen) {

@@ -14,6 +14,9 @@ namespace {
 tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }
 tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0}; }
 tb_event mouse(uint16_t button, int y) { return tb_event{TB_EVENT_MOUSE, 0, button, 0, 0, 0, 0, y}; }
+tb_event drag(int x, int y) {
+    return tb_event{TB_EVENT_MOUSE, TB_MOD_MOTION, TB_KEY_MOUSE_LEFT, 0, 0, 0, x, y};
+}
 tb_event resize(int w, int h) { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, w, h, 0, 0}; }
 
 // Sorted, this is: a, a/1, a/2, b, b/c, b/c/d, e.
@@ -127,6 +130,30 @@ TEST_F(dispatch, MouseSelectsFoldsAndScrolls) {
     EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_WHEEL_DOWN, 0)));
     EXPECT_EQ(cursor(), 1);
     EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_WHEEL_UP, 0)));
+    EXPECT_EQ(cursor(), 0);
+}
+
+TEST_F(dispatch, DragActsOnlyWhereItReachesAnotherRowAndOnlyForTheTreesPress) {
+    const std::vector<std::string> a_folded{"▶ a", "▼ b", "  ▼ c", "    • d", "• e"};
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_LEFT, 0)));
+    EXPECT_EQ(tree_area(), a_folded);
+    // The pointer slips along the row: the press has acted already.
+    EXPECT_FALSE(send(drag(1, 0)));
+    EXPECT_FALSE(send(drag(7, 0)));
+    EXPECT_EQ(tree_area(), a_folded);
+    // On to the next row, and back: each a click.
+    EXPECT_TRUE(send(drag(7, 1)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▶ a", "▶ b", "• e", "", ""}));
+    EXPECT_FALSE(send(drag(2, 1)));
+    EXPECT_TRUE(send(drag(2, 0)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▶ b", "• e"}));
+    // A press that closes the help begins no drag in the tree.
+    send(character('H'));
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_LEFT, 1)));
+    EXPECT_FALSE(v().help.open);
+    EXPECT_FALSE(send(drag(0, 2)));
+    EXPECT_FALSE(send(drag(0, 3)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▶ b", "• e"}));
     EXPECT_EQ(cursor(), 0);
 }
 
