@@ -196,10 +196,12 @@ void check_frame(const viewer& v) {
         const int64_t column = 2 * depth - v.view.hscroll;
         if (column >= 0 && column < width - 1)
             FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(v, index));
-        // The blank after the marker holds the sign of a marked row, unless
-        // the right indicator covers it.
+        // The blank after the marker holds the sign of a marked row (a
+        // compact chain's row is marked when any of its directories is),
+        // unless the right indicator covers it.
         if (column >= 0 && column + 1 < width - 1) {
-            const bool marked = v.marks.contains(index);
+            bool marked = false;
+            for (uint64_t e = start; e <= index; ++e) marked = marked || v.marks.contains(e);
             FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column) + 1, y) == (marked ? "✓" : " "));
         }
     }
@@ -229,7 +231,13 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
     std::vector<bool> expected = before;
     const bool tree_key = event.type == TB_EVENT_KEY && !(event.mod & TB_MOD_ALT) && in_tree;
     if (tree_key && (event.key == TB_KEY_TAB || event.key == TB_KEY_BACK_TAB)) {
-        expected[cursor_before] = !expected[cursor_before];
+        // A row that shows a mark loses every mark of its compact chain;
+        // one that shows none gets its own entry's.
+        const uint64_t start = v.tree.chain_start(cursor_before);
+        bool marked = false;
+        for (uint64_t e = start; e <= cursor_before; ++e) marked = marked || before[e];
+        for (uint64_t e = start; e <= cursor_before; ++e) expected[e] = false;
+        expected[cursor_before] = !marked;
     } else if (tree_key && event.key == 0 && event.ch == 'u') {
         expected.assign(expected.size(), false);
     } else if (tree_key && event.key == 0 && event.ch == 'v') {

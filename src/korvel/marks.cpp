@@ -21,7 +21,17 @@ const char* entries_word(uint64_t n) {
 } // namespace
 
 void toggle_mark_and_move(viewer& v, int32_t step) {
-    sized_marks(v).flip(v.view.cursor);
+    mark_set& marks = sized_marks(v);
+    // A compact chain's row shows the marks of all its directories (some may
+    // have been marked while it was not compact): Tab takes its sign off, or
+    // marks the row's own entry, the one the cursor stands on.
+    const uint64_t start = v.tree.chain_start(v.view.cursor);
+    if (marks.next(start) <= v.view.cursor) {
+        for (uint64_t e = start; e <= v.view.cursor; ++e)
+            if (marks.contains(e)) marks.flip(e);
+    } else {
+        marks.flip(v.view.cursor);
+    }
     move_cursor(v, step);
 }
 

@@ -9,8 +9,9 @@
 #include "korvel/viewer.hpp"
 #include "outcome.hpp"
 
-// Marks or unmarks the entry under the cursor, then moves one row by `step`
-// (+1 down, -1 up), a move that is refused at either end like any other.
+// Marks or unmarks the entry under the cursor (unmarking a compact chain's
+// row unmarks each of its directories), then moves one row by `step` (+1
+// down, -1 up), a move that is refused at either end like any other.
 void toggle_mark_and_move(viewer& v, int32_t step);
 
 // The entries that marking them all acts on, shown or folded away: those the

@@ -1,5 +1,6 @@
 #include "korvel/work.hpp"
 
+#include "korvel/narrow.hpp"
 #include "korvel/prompt.hpp"
 
 namespace {
@@ -31,10 +32,7 @@ bool run_work(viewer& v, std::chrono::milliseconds budget) {
                 finished = true;
             }
         } else if (v.counted.scan->step(SLICE)) {
-            v.counted.done = v.counted.scan->failure().ok();
-            v.counted.total = v.counted.scan->count();
-            v.counted.matches = v.counted.scan->take_matches();
-            v.counted.scan.reset();
+            finish_count(v);
             finished = true;
         }
     }

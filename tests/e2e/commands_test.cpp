@@ -513,6 +513,19 @@ TEST(MappedCommand, LongConfigurationLinesAreOneLineEach) {
                                      ": Failed to read config: line 2: unknown command nmap\n");
 }
 
+TEST(MappedCommand, CrLfConfigurationRunsTheCommandWithoutTheCr) {
+    // As a Windows editor saves it: every line, the blank one too, ends in CR LF.
+    temp_dir dir;
+    e2e::launch how = viewer("# made elsewhere\r\n\r\nmap e touch x\r\n");
+    how.cwd = dir.path();
+    e2e::session s(how);
+    start(s);
+    run_mapped(s, "e");
+    quit(s);
+    EXPECT_TRUE(fs::exists(fs::path(dir.path()) / "x"));
+    EXPECT_FALSE(fs::exists(fs::path(dir.path()) / "x\r"));
+}
+
 // Started by a parent that ignores SIGCHLD, which exec passes on: the
 // kernel would reap the children before the viewer could wait for them.
 e2e::launch with_child_signal_ignored(e2e::launch how) {

@@ -718,7 +718,7 @@ TEST(ViewerMouse, ClicksWheelAndDrag) {
         {mouse::left_release, 3, 25, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3},
         {mouse::left_press, 3, 0, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 3},
         {mouse::left_press, 2, 3, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 2},
-        // Each step of a drag acts as a click on the row under the pointer.
+        // A drag acts as a click on each row it reaches.
         {mouse::left_press, 0, 1, {"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}, 0},
         {mouse::left_drag, 1, 1, {"▶ a", "▶ b", "• e"}, 1},
         {mouse::left_drag, 0, 1, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 0},
@@ -751,6 +751,19 @@ TEST(ViewerMouse, ClicksWheelAndDrag) {
     ASSERT_TRUE(shows(s, {"", "", "▶ a", "▼ b", "  ▼ c"}, 3, " b "));
 }
 
+TEST(ViewerMouse, ClickWhosePointerSlipsAlongTheRowTogglesOnce) {
+    using e2e::mouse;
+    e2e::session s(korvel(TREE, 6, 30));
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(s.wait_for([&] { return s.mouse_drag_reporting(); })) << s.dump();
+    s.send(s.encode_mouse(mouse::left_press, 3, 2) + s.encode_mouse(mouse::left_drag, 3, 3) +
+           s.encode_mouse(mouse::left_release, 3, 3));
+    ASSERT_TRUE(shows(s, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3, " b ")) << s.dump();
+    // Nothing more comes of it: b stays folded.
+    s.settle();
+    EXPECT_TRUE(shows(s, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3, " b ")) << s.dump();
+}
+
 TEST(ViewerMouse, ActsWhileThePromptIsOpen) {
     using e2e::mouse;
     e2e::session s(korvel(TREE, 6, 30));
@@ -777,7 +790,7 @@ TEST(ViewerMouse, ActsWhileThePromptIsOpen) {
     ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" e ", 0) == 0; })) << s.dump();
 }
 
-TEST(ViewerResize, RedrawsAsItWasAndMovesScrollBack) {
+TEST(ViewerResize, KeepsTheCursorOnTheScreenAndFillsTheRows) {
     e2e::session s(korvel(numbered(100), 24, 40));
     ASSERT_TRUE(ready(s));
     s.send(std::string(15, 'j'));
@@ -789,14 +802,27 @@ TEST(ViewerResize, RedrawsAsItWasAndMovesScrollBack) {
                status_row(s) == " f15" + std::string(46, ' ') + "   16/100";
     })) << s.dump();
 
-    // Shrunk below the cursor's row: it is off the screen until it moves.
+    // Shrunk below the cursor's row: the window follows it at once.
     s.resize(10, 20);
-    ASSERT_TRUE(shows(s, {"• f00", "• f01", "• f02", "• f03", "• f04", "• f05", "• f06", "• f07",
-                          "• f08"},
-                      -1, " f15" + std::string(9, ' ') + "16/100"));
-
+    ASSERT_TRUE(shows(s, {"• f07", "• f08", "• f09", "• f10", "• f11", "• f12", "• f13", "• f14",
+                          "• f15"},
+                      8, " f15" + std::string(9, ' ') + "16/100"));
     s.send("k");
-    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 6, 14); })) << s.dump();
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 7, 14); })) << s.dump();
+
+    // Grown at the end of the list: the window comes up to fill the screen
+    // rather than leave rows blank below the last entry.
+    s.send("G");
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 91, 99); })) << s.dump();
+    s.resize(24, 40);
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(24, 77, 99); })) << s.dump();
+    // Near the top, a window centred above the first row stays as it is.
+    s.send("gjz");
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(11) == "• f01"; })) << s.dump();
+    s.resize(12, 40);
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(10) == "• f01" && s.row_text(9) == "• f00"; }))
+        << s.dump();
+    EXPECT_EQ(bold_row(s), 10) << s.dump();
 }
 
 TEST(ViewerResize, OneRowAndBackTheCursorComesIntoView) {
@@ -810,10 +836,13 @@ TEST(ViewerResize, OneRowAndBackTheCursorComesIntoView) {
     s.send("k");
     ASSERT_TRUE(s.wait_for([&] { return s.row_text(0).rfind(" src/util ", 0) == 0; }))
         << s.dump();
-    // Back to six rows, a move brings the cursor onto the screen.
+    // Back to six rows, the window comes back to the list, the cursor on it.
     s.resize(6, 30);
+    EXPECT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 3,
+                      " src/util "));
     s.send("k");
-    EXPECT_TRUE(shows(s, {"  • main.c", "  ▼ util", "    • str.c"}, 0, " src/main.c "));
+    EXPECT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 2,
+                      " src/main.c "));
     s.send("g");
     EXPECT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 0,
                       " README "));
@@ -1001,9 +1030,9 @@ TEST(ViewerSuspend, ResizedWhileStoppedComesBackAtTheNewSize) {
         << s.dump();
     s.resize(14, 40);
     kill(j.pid(), SIGCONT);
-    // Same top and cursor, drawn on the larger screen.
+    // The same cursor, the window come up to fill the larger screen.
     ASSERT_TRUE(s.wait_for([&] {
-        return s.alt_screen() && flat_view(s) == flat_view(14, 31, 39) &&
+        return s.alt_screen() && flat_view(s) == flat_view(14, 27, 39) &&
                status_row(s) == " f39" + std::string(27, ' ') + "   40/40";
     })) << s.dump();
     s.send("q");
