@@ -301,7 +301,7 @@ bool pipeline::sort_bucket(size_t bucket, const std::function<bool()>& keep_goin
         part.resize_storage(0);
         part.size = 0;
     }
-    if (!sort_lines(lines.data, lines.size, keep_going)) return false;
+    if (!sort_lines(lines.data, lines.size, format_.separator, keep_going)) return false;
     {
         std::lock_guard<std::mutex> lock(sorted_mutex_);
         sorted_[bucket].store(true, std::memory_order_release);
@@ -443,7 +443,7 @@ load_result pipeline::run(path_tree& out) {
         sampled_bytes += sample.size();
     const size_t line_bytes =
         samples.empty() ? 48 : std::max<size_t>(2, sampled_bytes / samples.size());
-    splitters_ = choose_splitters(std::move(samples), buckets);
+    splitters_ = choose_splitters(std::move(samples), buckets, format_.separator);
     buckets = splitters_.bucket_count();
 
     arena_ = std::make_unique<bucket_arena>(total, buckets, threads);
