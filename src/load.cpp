@@ -270,11 +270,16 @@ bool pipeline::write_file_piece(unsigned thread, size_t at, size_t size) {
 }
 
 bool pipeline::in_shares(unsigned threads, const std::function<bool(unsigned)>& share) {
-    helper_threads helpers(threads - 1, [&](unsigned helper) { share(helper); });
+    helper_threads helpers(threads - 1, [&](unsigned helper) { share(helper); },
+                           options_.start_thread);
     // Should the main thread's share throw, the helpers stop before they
     // are joined.
     helper_stopper stop_helpers{stop_};
-    if (share(0)) {
+    // The shares of helpers that could not start are the main thread's.
+    bool went_on = share(0);
+    for (unsigned t = helpers.started() + 1; went_on && t < threads; t++)
+        went_on = share(t);
+    if (went_on) {
         while (!helpers.wait_for(HELPER_WAIT))
             if (!go_on()) break;
     }
@@ -374,7 +379,7 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
             stop_.store(true, std::memory_order_relaxed);
             throw;
         }
-    });
+    }, options_.start_thread);
     helper_stopper stop_helpers{stop_};
 
     const std::function<bool()> keep_going = [this] { return go_on(); };

@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <system_error>
 #include <string>
 #include <thread>
 #include <vector>
@@ -493,6 +495,65 @@ TEST(HelperThreads, BlockEverySignalAndPassOnWhatTheyThrow) {
     sigset_t mask;
     pthread_sigmask(SIG_BLOCK, nullptr, &mask);
     EXPECT_FALSE(sigismember(&mask, SIGINT));
+}
+
+// A starter that lets `allowed` threads start, then fails as a process
+// limit (RLIMIT_NPROC, a container's pids limit) makes std::thread fail.
+thread_starter failing_after(unsigned allowed) {
+    auto started = std::make_shared<std::atomic<unsigned>>(0);
+    return [started, allowed](std::function<void()> body) {
+        if (started->fetch_add(1) >= allowed)
+            throw std::system_error(EAGAIN, std::generic_category(), "thread limit");
+        return std::thread(std::move(body));
+    };
+}
+
+// Helpers that cannot start leave their work to the others and the main
+// thread: the load ends, with the same tree, whatever the threads asked for.
+TEST(Load, HelpersThatCannotStartLeaveTheirWork) {
+    std::mt19937 random(41);
+    const std::string input = random_list(random, 3000, "ab/ .\n"s);
+    const std::string expected = reference(input, {});
+    for (unsigned threads : {2u, 3u, 4u}) {
+        for (unsigned allowed = 0; allowed + 1 < threads; allowed++) {
+            SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(allowed) +
+                         " could start");
+            load_options options = options_for({}, threads, tiny(input.size()));
+            options.start_thread = failing_after(allowed);
+            for (way w : {way::FILE, way::PIPE, way::BUFFER}) {
+                SCOPED_TRACE(name_of(w));
+                options.start_thread = failing_after(allowed);
+                load_progress progress;
+                path_tree tree;
+                load_result result;
+                if (w == way::FILE) {
+                    input_file file(input);
+                    result = load_fd(file.fd(), options, progress, tree);
+                } else if (w == way::BUFFER) {
+                    result = load_buffer(std::string(input), options, progress, tree);
+                } else {
+                    result = load_through_pipe(input, 4099, options, progress, tree);
+                }
+                ASSERT_TRUE(result.status.ok()) << result.status.message();
+                EXPECT_EQ(dump(tree), expected);
+                EXPECT_EQ(progress.lines.load(), count_lines(input, false));
+            }
+        }
+    }
+}
+
+TEST(HelperThreads, RunAsManyAsCanStart) {
+    for (unsigned allowed : {0u, 1u, 2u}) {
+        std::atomic<unsigned> ran{0};
+        helper_threads helpers(3, [&](unsigned helper) {
+            EXPECT_LE(helper, allowed);
+            ran++;
+        }, failing_after(allowed));
+        EXPECT_EQ(helpers.started(), allowed);
+        EXPECT_TRUE(helpers.wait_for(std::chrono::seconds(10)));
+        helpers.join();
+        EXPECT_EQ(ran.load(), allowed);
+    }
 }
 
 // A text as the loader makes it: runs of separators collapsed, the
