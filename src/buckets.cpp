@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "check.hpp"
 #include "lines.hpp"
@@ -312,16 +313,32 @@ bucket_arena::bucket_arena(size_t input_bytes, size_t buckets, unsigned writers)
     // the chunks waste less than they hold.
     const size_t page = page_size();
     size_t share = input_bytes / (buckets * writers) + 1;
-    home_size_ = (4 * share + CHUNK + page - 1) / page * page;
-    overflow_begin_ = buckets * writers * home_size_;
-    size_t texts = 2 * input_bytes + 2;
-    memory_ = mapping::anonymous(overflow_begin_ + 3 * texts + (buckets * writers + 1) * CHUNK);
+    const size_t texts = 2 * input_bytes + 2;
+    const size_t chunks = (buckets * writers + 1) * CHUNK;
+    // Under an address-space limit (ulimit -v) so large a reservation may be
+    // refused though little of it is ever touched: smaller homes and less
+    // room for overflow then, down to about the texts' worst case, and a
+    // load that outgrows that fails cleanly in take().
+    struct sizes {
+        size_t home_shares, overflow_halves;
+    };
+    for (const sizes& tried : {sizes{4, 6}, sizes{2, 2}, sizes{1, 1}}) {
+        home_size_ = (tried.home_shares * share + CHUNK + page - 1) / page * page;
+        overflow_begin_ = buckets * writers * home_size_;
+        try {
+            memory_ = mapping::anonymous(overflow_begin_ + tried.overflow_halves * texts / 2 + chunks);
+            return;
+        } catch (const std::bad_alloc&) {
+            if (tried.home_shares == 1) throw;
+        }
+    }
 }
 
 char* bucket_arena::take(size_t bytes) {
     size_t size = (bytes + CHUNK - 1) / CHUNK * CHUNK;
     size_t at = overflow_begin_ + overflow_used_.fetch_add(size, std::memory_order_relaxed);
-    KORVEL_CHECK(at + size <= memory_.size());
+    // Only with the smallest reservation can the overflow run out.
+    if (at + size > memory_.size()) throw std::bad_alloc();
     char* chunk = memory_.data() + at;
     populate_pages(chunk, chunk + size);
     return chunk;

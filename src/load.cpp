@@ -205,6 +205,7 @@ class pipeline {
     bool memory_file_;
     bool reader_counted_;
     std::atomic<int> read_error_{0};
+    size_t total_bytes_ = 0;
     // Each thread's buffer for the pieces of a file it reads.
     std::vector<mapping> piece_buffers_;
     line_format format_;
@@ -346,8 +347,10 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
     uint64_t total_lines = 0;
     for (auto& writer : writers_)
         total_lines += writer->lines();
+    // The names take no more than the texts, which take at most twice the
+    // input: less than the arena's bound when its homes are far from full.
     path_tree::builder builder(format_.separator, options_.fold_by_default, total_lines,
-                               arena_->used());
+                               std::min(arena_->used(), 2 * total_bytes_ + 2));
     sorted_lines_ = std::vector<raw_array<char*>>(buckets);
     sorted_.reset(new std::atomic<bool>[buckets]);
     for (size_t b = 0; b < buckets; b++)
@@ -451,6 +454,7 @@ load_result pipeline::run(path_tree& out) {
     splitters_ = choose_splitters(std::move(samples), buckets, format_.separator);
     buckets = splitters_.bucket_count();
 
+    total_bytes_ = total;
     arena_ = std::make_unique<bucket_arena>(total, buckets, threads);
     released_homes_ = arena_->homes_end(0);
     const size_t expected = total / line_bytes / (buckets * threads) * 9 / 8 + 16;
