@@ -167,7 +167,7 @@ void expect_same_tables(const std::string& input, const reading& how, unsigned t
         ASSERT_TRUE(result.status.ok()) << result.status.message();
         ASSERT_FALSE(result.cancelled);
         ASSERT_EQ(dump(tree), expected);
-        if (w == way::FILE) {
+        if (w == way::FILE && input.size() < (size_t{1} << 20)) {
             ASSERT_EQ(tree_fault(tree, split_lines(input, how.nul_only), how.separator), "");
         }
         EXPECT_EQ(tree.separator(), how.separator);
