@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     fclose(input);
     viewer v;
     if (loaded) {
-        sort_lines(lines.items, lines.count);
+        sort_lines(lines.items, lines.count, '/');
         loaded = build_path_tree(std::move(lines), '/', false, v.tree);
     }
     if (!loaded || v.tree.size() == 0) {

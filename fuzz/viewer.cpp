@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "plain_load.hpp"
 #include "search_probe.hpp"
 #include "term.hpp"
+#include "tree_oracle.hpp"
 
 namespace {
 
@@ -216,7 +218,7 @@ std::vector<bool> marks_of(const viewer& v) {
 // The marks after an event: changed only by the marking keys in the tree,
 // and exactly as they say; the count and the walk agree with the members.
 void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>& before,
-                 entry_index cursor_before, bool in_tree) {
+                 entry_index cursor_before, bool in_tree, const std::set<std::string>& given) {
     const std::vector<bool> after = marks_of(v);
     uint64_t members = 0;
     for (const bool marked : after) members += marked;
@@ -242,7 +244,7 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
         expected.assign(expected.size(), false);
     } else if (tree_key && event.key == 0 && event.ch == 'v') {
         // The filter's matches; without one the search's; with neither,
-        // every entry.
+        // every entry; of those, only the lines of the input.
         std::vector<bool> shown(before.size());
         bool failed = false;
         for (uint64_t e = 0; e < shown.size(); ++e) {
@@ -255,6 +257,7 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
                 shown[e] = result == match_result::MATCH;
                 failed = failed || result == match_result::FAILED;
             }
+            shown[e] = shown[e] && given.count(v.tree.full_path(e)) != 0;
         }
         bool any = false, all_marked = true;
         for (uint64_t e = 0; e < shown.size(); ++e) {
@@ -289,9 +292,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const outcome read = get_lines(stream, '/', lines, list.nul_only);
     fclose(stream);
     FUZZ_CHECK(read.ok());
-    sort_lines(lines.items, lines.count);
+    sort_lines(lines.items, lines.count, '/');
     viewer v;
     FUZZ_CHECK(build_path_tree(std::move(lines), '/', (size % 3) == 0, v.tree).ok());
+    const std::vector<std::string> given_lines = split_lines(list.text, list.nul_only);
+    FUZZ_CHECK(tree_fault(v.tree, given_lines, '/').empty());
+    const std::set<std::string> given = given_paths(given_lines, '/');
     FUZZ_CHECK(v.tree.size() > 0);
     v.view.cursor = v.tree.row_entry(0);
 
@@ -324,7 +330,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         v.stop = STOP_NONE;
         check(v);
-        check_marks(v, event, marks_before, cursor_before, in_tree);
+        check_marks(v, event, marks_before, cursor_before, in_tree, given);
         FUZZ_CHECK(redraw(v).ok());
         check_frame(v);
     }

@@ -157,7 +157,7 @@ const action ACTIONS[] = {
      mark_down},
     {"mark-up", NORMAL, {T::key(TB_KEY_BACK_TAB)}, "mark or unmark the entry and move up", mark_up},
     {"mark-shown", NORMAL, {T::character('v')},
-     "mark or unmark what the filter or the search matches, or all", mark_shown},
+     "mark or unmark the lines the filter or search matches, or all", mark_shown},
     {"unmark-all", NORMAL, {T::character('u')}, "unmark every entry", unmark_all},
     {"copy", NORMAL, {T::character('y')}, "copy the marked paths or the full path", copy_path},
     {"choose", NORMAL, {T::character('o')}, "print the marked paths or the full path, and quit",

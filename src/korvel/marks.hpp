@@ -16,8 +16,10 @@ void toggle_mark_and_move(viewer& v, int32_t step);
 
 // The entries that marking them all acts on, shown or folded away: those the
 // filter picks out (not the directories shown only to hold them); without a
-// filter, the active search's matches; with neither, every entry. This is
-// the one place that decides it. Fails when matching fails.
+// filter, the active search's matches; with neither, every entry; and of
+// those only the lines of the input, never a directory the tree made up to
+// hold them. This is the one place that decides it. Fails when matching
+// fails.
 outcome shown_entries(const viewer& v, bit_set& shown);
 
 // Marks every shown entry, or unmarks them all when each is marked already,
