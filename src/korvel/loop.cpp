@@ -25,6 +25,8 @@ void forget_stop(viewer& v, session& s) {
 // A slice of pending work between two looks for input: short enough that a
 // key typed meanwhile is taken at once.
 constexpr std::chrono::milliseconds WORK_SLICE{8};
+// What a key typed ahead waits at most for a jump before it to arrive.
+constexpr std::chrono::milliseconds JUMP_GRACE{40};
 
 // Waits for and handles events until a stop is asked for or drawing fails.
 // With work pending it only looks for events, and works while there are none.
@@ -63,6 +65,7 @@ outcome handle_events(viewer& v, session& s) {
 
 dispatch_result dispatch_event(viewer& v, const tb_event& event) {
     if (event.type == TB_EVENT_RESIZE) return {true, nullptr};
+    settle_jump(v, JUMP_GRACE);
     if (v.help.open) {
         const action* a = action_for(v, event);
         return {a != nullptr && a->run(v, event), nullptr};
