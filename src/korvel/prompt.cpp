@@ -209,17 +209,18 @@ void cancel_prompt(viewer& v) {
 }
 
 void search_next(viewer& v, bool reverse) {
-    int64_t match = -1;
     const uint64_t from = search_origin(v, reverse ? -v.search.direction() : v.search.direction());
-    if (outcome found = v.search.find(v.tree, static_cast<int64_t>(from), reverse, match,
-                                      searched_entries(v));
-        !found) {
-        v.status.show_error(found.message());
-        return;
-    }
-    if (match == -1) {
+    v.jump = std::make_unique<find_scan>(v.tree, v.search, static_cast<int64_t>(from), reverse,
+                                         searched_entries(v));
+}
+
+void finish_jump(viewer& v) {
+    const std::unique_ptr<find_scan> scan = std::move(v.jump);
+    if (!scan->failure().ok()) {
+        v.status.show_error(scan->failure().message());
+    } else if (scan->found() < 0) {
         v.status.show_error("Pattern not found");
-        return;
+    } else {
+        move_cursor_to(v, static_cast<int64_t>(v.tree.reveal(static_cast<uint64_t>(scan->found()))));
     }
-    move_cursor_to(v, static_cast<int64_t>(v.tree.reveal(static_cast<uint64_t>(match))));
 }

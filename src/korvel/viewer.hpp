@@ -106,6 +106,9 @@ struct viewer {
     prompt_state prompt;
     std::optional<prompt_origin> origin;
     prompt_preview preview;
+    // The walk of a jump to the next match (n, N, a search's Enter), done a
+    // slice at a time; the next key or click abandons it.
+    std::unique_ptr<find_scan> jump;
     match_count counted;
     key_map keys;
     case_mode letter_case = case_mode::SENSITIVE;

@@ -869,8 +869,10 @@ TEST(ViewerResize, PromptCursorFollowsTheBottomRow) {
 // Suspension needs a parent that does job control; see programs/jobshell.cpp.
 class job {
   public:
-    job(const std::string& list, int rows, int cols, const std::string& stdin_file = "")
-        : log_(""), s_(launch(list, rows, cols, stdin_file)) {}
+    // With a `reader`, the job is the pipeline `korvel | reader`.
+    job(const std::string& list, int rows, int cols, const std::string& stdin_file = "",
+        const std::string& reader = "")
+        : log_(""), s_(launch(list, rows, cols, stdin_file, reader)) {}
 
     e2e::session& session() { return s_; }
 
@@ -896,8 +898,8 @@ class job {
     char state() { return process_state(pid()); }
 
   private:
-    e2e::launch launch(const std::string& list, int rows, int cols,
-                       const std::string& stdin_file) {
+    e2e::launch launch(const std::string& list, int rows, int cols, const std::string& stdin_file,
+                       const std::string& reader) {
         e2e::launch how = korvel(list, rows, cols);
         if (!stdin_file.empty()) {
             how.stdin_data.reset();
@@ -906,6 +908,7 @@ class job {
         how.program = JOBSHELL;
         how.args = {KORVEL};
         how.env["JOBSHELL_LOG"] = log_.path();
+        if (!reader.empty()) how.env["JOBSHELL_PIPE_TO"] = reader;
         return how;
     }
     e2e::temp_file log_;
@@ -990,6 +993,70 @@ TEST(ViewerSuspend, StopsWithTheTerminalRestoredAndComesBackDrawn) {
     EXPECT_EQ(s.exit_status(), 0);
     EXPECT_EQ(j.count("exited 0"), 1);
     EXPECT_TRUE(restored(s));
+}
+
+// `korvel | cat`: Ctrl-Z stops the whole pipeline, so the shell sees the job
+// stopped and gets its prompt back; `fg` continues the group and the screen
+// comes back.
+TEST(ViewerSuspend, CtrlZStopsTheWholePipeline) {
+    job j(TREE, 10, 30, "", "/bin/cat");
+    e2e::session& s = j.session();
+    ASSERT_TRUE(ready(s));
+    ASSERT_GT(j.pid(), 0) << s.dump();
+    const std::string stopped = "stopped " + std::to_string(SIGTSTP);
+    for (int cycle = 1; cycle <= 2; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        s.send("\x1a");
+        ASSERT_TRUE(s.wait_for([&] { return j.count(stopped) == cycle && j.count("reader " + stopped) == cycle; }))
+            << s.dump();
+        EXPECT_TRUE(s.wait_for([&] { return restored(s); })) << s.dump();
+        // What `fg` does: SIGCONT to the job's group.
+        kill(-j.pid(), SIGCONT);
+        ASSERT_TRUE(shows(s, TREE_ROWS, 0));
+        EXPECT_TRUE(s.wait_for([&] { return j.count("reader continued") == cycle; })) << s.dump();
+    }
+    // The pick still goes through the pipe.
+    s.send("jo");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(s.stdout_data(), "a/1\n");
+    EXPECT_EQ(j.count("exited 0"), 1);
+    EXPECT_EQ(j.count("reader exited 0"), 1);
+}
+
+// Under a parent without job control (the harness starts korvel in a session
+// of its own, as `tmux new-session korvel` does) nobody could continue a
+// stopped korvel: Ctrl-Z and SIGTSTP are ignored, while the list loads as in
+// the viewer.
+TEST(ViewerSuspend, IgnoredWhereNobodyCouldContinueIt) {
+    char fifo_dir[] = "/tmp/korvel-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(fifo_dir), nullptr);
+    const std::string fifo = std::string(fifo_dir) + "/list";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int producer = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(producer, 0);
+    e2e::launch how = korvel("", 10, 30);
+    how.stdin_data.reset();
+    how.stdin_file = fifo;
+    e2e::session s(how);
+    ASSERT_EQ(write(producer, "a/1\n", 4), 4);
+    ASSERT_TRUE(s.wait_for([&] { return catches(s.pid(), SIGTSTP); })) << s.dump();
+    ASSERT_TRUE(s.wait_for_text("korvel: reading 1 path")) << s.dump();
+
+    s.send("\x1a");
+    kill(s.pid(), SIGTSTP);
+    ASSERT_EQ(write(producer, "a/2\nb/c/d\ne\n", 12), 12);
+    close(producer);
+    ASSERT_TRUE(shows(s, TREE_ROWS, 0));
+    s.send("\x1a");
+    kill(s.pid(), SIGTSTP);
+    s.send("j");
+    ASSERT_TRUE(shows(s, TREE_ROWS, 1));
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    unlink(fifo.c_str());
+    rmdir(fifo_dir);
 }
 
 TEST(ViewerSuspend, QuitSignalWhileStoppedEndsItWhenContinued) {

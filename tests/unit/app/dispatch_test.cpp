@@ -238,6 +238,31 @@ TEST_F(dispatch, SearchFollowsTheTypedTextAndEnterConfirmsIt) {
     EXPECT_EQ(status_row(), status_of("b/c/d", "6/7", "match 1/1"));
 }
 
+// A jump walks between events, not inside its key: the key returns at once
+// and the loop's slices bring the cursor to the match. A key typed ahead
+// lets it arrive first, for a while; after that the walk is abandoned.
+TEST_F(dispatch, JumpsWalkBetweenEventsAndGiveWayToTheNextKey) {
+    ASSERT_TRUE(v().search.compile("d", 1, '/').ok());
+    const dispatch_result result = dispatch_event(v(), character('n'));
+    EXPECT_TRUE(result.redraw);
+    EXPECT_TRUE(work_pending(v()));
+    EXPECT_EQ(cursor(), 0);
+    // Typed ahead: the jump arrives, then 'k' moves up from there.
+    EXPECT_TRUE(send(character('k')));
+    EXPECT_FALSE(work_pending(v()));
+    EXPECT_EQ(cursor(), 4);
+    // Out of time: nothing more comes of the jump.
+    send(character('g'));
+    dispatch_event(v(), character('n'));
+    settle_jump(v(), std::chrono::milliseconds(0));
+    EXPECT_FALSE(work_pending(v()));
+    EXPECT_EQ(cursor(), 0);
+    send(character('n'));
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+    send(character('N'));
+    EXPECT_EQ(status_row(), status_of("Pattern not found", "6/7"));
+}
+
 TEST_F(dispatch, FilterNarrowsAsItIsTypedAndEscapeRestores) {
     send(key(TB_KEY_ENTER)); // a folded: the filter opens what it must
     EXPECT_TRUE(send(character('&')));
