@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "base/splitmix.hpp"
 #include "fuzz_check.hpp"
-#include "load.hpp"
-#include "paths.hpp"
+#include "load/load.hpp"
 #include "plain_load.hpp"
-#include "splitmix.hpp"
+#include "tree/path_tree.hpp"
 
 namespace {
 
