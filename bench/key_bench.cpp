@@ -21,17 +21,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "korvel/draw.hpp"
-#include "korvel/loop.hpp"
-#include "korvel/marks.hpp"
-#include "korvel/picked.hpp"
-#include "korvel/view.hpp"
-#include "korvel/viewer.hpp"
-#include "korvel/work.hpp"
-#include "paths.hpp"
+#include "app/draw.hpp"
+#include "app/loop.hpp"
+#include "app/marks.hpp"
+#include "app/picked.hpp"
+#include "app/view.hpp"
+#include "app/viewer.hpp"
+#include "app/sliced_scans.hpp"
+#include "tree/path_tree.hpp"
 #include "plain_load.hpp"
-#include "search.hpp"
-#include "term.hpp"
+#include "match/search.hpp"
+#include "term/term.hpp"
 
 namespace {
 

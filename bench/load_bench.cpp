@@ -33,9 +33,9 @@
 #include <thread>
 #include <utility>
 
-#include "load.hpp"
-#include "paths.hpp"
+#include "load/load.hpp"
 #include "plain_load.hpp"
+#include "tree/path_tree.hpp"
 
 namespace {
 

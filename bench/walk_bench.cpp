@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "walk.hpp"
+#include "load/walk.hpp"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-#include "config.hpp"
+#include "config/config.hpp"
 #include "fuzz_check.hpp"
 
 namespace {

@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "load.hpp"
-#include "paths.hpp"
+#include "load/load.hpp"
+#include "tree/path_tree.hpp"
 #include "plain_load.hpp"
-#include "splitmix.hpp"
+#include "base/splitmix.hpp"
 #include "tree_oracle.hpp"
 
 namespace {

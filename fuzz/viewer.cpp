@@ -21,15 +21,15 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "korvel/draw.hpp"
-#include "korvel/loop.hpp"
-#include "korvel/view.hpp"
-#include "korvel/viewer.hpp"
-#include "korvel/work.hpp"
-#include "paths.hpp"
+#include "app/draw.hpp"
+#include "app/loop.hpp"
+#include "app/view.hpp"
+#include "app/viewer.hpp"
+#include "app/sliced_scans.hpp"
+#include "tree/path_tree.hpp"
 #include "plain_load.hpp"
 #include "search_probe.hpp"
-#include "term.hpp"
+#include "term/term.hpp"
 #include "tree_oracle.hpp"
 
 namespace {

@@ -23,7 +23,7 @@ trap 'rm -rf "$work"' EXIT INT TERM
 # many operations; configuration lines of any length cross the old piece size; the
 # editor holds 63 bytes, so a kilobyte of keys walks a long history; two
 # kilobytes of events move, fold, search and resize a small tree many times.
-targets="lines_paths:2048 config:2048 readline:1024 viewer:2048"
+targets="lines_paths:2048 config:2048 line_editor:1024 viewer:2048"
 
 failed=0
 for entry in $targets; do

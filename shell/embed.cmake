@@ -4,7 +4,7 @@
 # Every byte is written as a hex escape, so no text in a script can end the
 # literal; each line of a script stays a line of the source.
 set(text "// Generated from shell/korvel.* at build time; edit those instead.\n")
-string(APPEND text "#include \"korvel/shell_scripts.hpp\"\n\nnamespace {\n")
+string(APPEND text "#include \"app/shell_scripts.hpp\"\n\nnamespace {\n")
 foreach(shell IN LISTS SHELLS)
     file(READ "${SOURCE_DIR}/korvel.${shell}" hex HEX)
     string(REGEX REPLACE "(..)" "\\\\x\\1" escaped "${hex}")

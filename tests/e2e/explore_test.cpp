@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/actions.hpp"
 #include "harness.hpp"
-#include "korvel/actions.hpp"
 #include "screen.hpp"
 
 namespace {

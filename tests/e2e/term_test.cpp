@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../../src/term.hpp"
 #include "harness.hpp"
+#include "term/term.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "readline.hpp"
+#include "app/line_editor.hpp"
 
 struct line_editor_probe {
     // The shown line becomes bytes (no NUL, at most RL_LINE_MAX of them),

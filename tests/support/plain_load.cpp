@@ -11,7 +11,7 @@
 #include <memory>
 #include <utility>
 
-#include "raw_array.hpp"
+#include "base/raw_array.hpp"
 
 namespace {
 

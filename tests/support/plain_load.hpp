@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "lines.hpp"
-#include "outcome.hpp"
-#include "paths.hpp"
+#include "base/outcome.hpp"
+#include "load/sort_lines.hpp"
+#include "tree/path_tree.hpp"
 
 // The lines of the input. Each item points at one NUL-terminated text that
 // ends with the separator; the texts live in one arena owned by the record.

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "paths.hpp"
-#include "search.hpp"
+#include "match/search.hpp"
+#include "tree/path_tree.hpp"
 
 // The entry's name or full path, as search_pattern::match gives it, with a
 // walker of its own.

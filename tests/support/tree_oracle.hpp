@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "paths.hpp"
+#include "tree/path_tree.hpp"
 
 // The lines of an input: a newline or a NUL byte ends one (with nul_only, a
 // NUL byte only); text after the last line end is one more line.

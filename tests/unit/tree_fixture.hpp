@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "paths.hpp"
 #include "plain_load.hpp"
+#include "tree/path_tree.hpp"
 
 // Lines handed over as they are, in this order, in storage a tree can own.
 inline input_lines lines_of(const std::vector<std::string>& texts) {

@@ -9,10 +9,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "check.hpp"
-#include "korvel/session.hpp"
-#include "korvel/startup.hpp"
-#include "term.hpp"
+#include "base/check.hpp"
+#include "app/session.hpp"
+#include "app/startup.hpp"
+#include "term/term.hpp"
 
 int main(int argc, char** argv) {
     const std::string how = argc > 1 ? argv[1] : "";

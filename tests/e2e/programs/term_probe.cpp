@@ -22,7 +22,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "term.hpp"
+#include "term/term.hpp"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "korvel/view.hpp"
-#include "korvel/viewer.hpp"
-#include "term.hpp"
+#include "app/view.hpp"
+#include "app/viewer.hpp"
+#include "term/term.hpp"
 #include "tree_fixture.hpp"
 
 class app_fixture : public ::testing::Test {

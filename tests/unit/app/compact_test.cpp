@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "app_fixture.hpp"
-#include "korvel/draw.hpp"
-#include "korvel/loop.hpp"
-#include "korvel/narrow.hpp"
-#include "korvel/work.hpp"
+#include "app/draw.hpp"
+#include "app/loop.hpp"
+#include "app/narrow.hpp"
+#include "app/sliced_scans.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <string>
 
+#include "app/draw.hpp"
 #include "app_fixture.hpp"
-#include "korvel/draw.hpp"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "app/actions.hpp"
+#include "app/draw.hpp"
+#include "app/help.hpp"
+#include "app/loop.hpp"
 #include "app_fixture.hpp"
-#include "korvel/actions.hpp"
-#include "korvel/draw.hpp"
-#include "korvel/help.hpp"
-#include "korvel/loop.hpp"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app_fixture.hpp"
-#include "korvel/draw.hpp"
-#include "korvel/loop.hpp"
-#include "korvel/marks.hpp"
-#include "korvel/work.hpp"
-#include "korvel/picked.hpp"
+#include "app/draw.hpp"
+#include "app/loop.hpp"
+#include "app/marks.hpp"
+#include "app/sliced_scans.hpp"
+#include "app/picked.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "korvel/osc52.hpp"
+#include "app/osc52.hpp"
 
 #include <gtest/gtest.h>
 

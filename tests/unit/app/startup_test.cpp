@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "korvel/startup.hpp"
+#include "app/startup.hpp"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "korvel/status.hpp"
-#include "outcome.hpp"
+#include "app/status.hpp"
+#include "base/outcome.hpp"
 
 namespace {
 

@@ -1,0 +1,35 @@
+// The command line.
+#pragma once
+
+#include "base/outcome.hpp"
+#include "match/search.hpp"
+
+struct options {
+    // The first operand; further operands are ignored.
+    const char* input_path = nullptr;
+    bool fold_by_default = false;
+    char separator = '/';
+    case_mode letter_case = case_mode::SENSITIVE;
+    bool counts = false;
+    bool compact = false;
+    // Only a NUL byte ends an input line, so names may hold newlines.
+    bool read0 = false;
+    // Printed paths end with a NUL byte instead of a newline.
+    bool print0 = false;
+    // Quitting without picking exits with CANCEL_STATUS instead of 0.
+    bool cancel_status = false;
+};
+
+// The status of a quit without a pick under --cancel-status, as fzf and a
+// shell's Ctrl-C give.
+inline constexpr int CANCEL_STATUS = 130;
+
+enum class parse_result {
+    RUN,        // go on with these options
+    DONE,       // the help or version text was printed: exit 0
+    REPORTED,   // getopt_long has reported a bad option: exit 1
+    FAILED,     // exit 1 after printing the failure
+};
+
+// Options act in the order given, and the first -h or -v ends the parsing.
+parse_result parse_args(options& opts, int argc, char** argv, outcome& failure);

@@ -1,0 +1,122 @@
+#include "app/loop.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "app/actions.hpp"
+#include "app/commands.hpp"
+#include "app/draw.hpp"
+#include "app/sliced_scans.hpp"
+#include "app/view.hpp"
+
+namespace {
+
+// A key and a signal may both have asked; quitting outweighs suspending.
+stop_kind pending_stop(const viewer& v, const session& s) {
+    return std::max(v.stop, s.requested_stop());
+}
+
+void forget_stop(viewer& v, session& s) {
+    v.stop = STOP_NONE;
+    s.clear_stop_request();
+}
+
+// A drag belongs to the press that began it, and the terminal reports every
+// cell it crosses: it acts like a click only where it reaches another row,
+// so a pointer that slips sideways before the release does not click again.
+bool drag_step_ignored(viewer& v, const tb_event& event) {
+    if (event.type != TB_EVENT_MOUSE || event.key != TB_KEY_MOUSE_LEFT) return false;
+    if (event.mod & TB_MOD_MOTION) {
+        if (!v.pointer.on_tree || event.y == v.pointer.row) return true;
+    } else {
+        v.pointer.on_tree = !v.help.open;
+    }
+    v.pointer.row = event.y;
+    return false;
+}
+
+// A slice of pending work between two looks for input: short enough that a
+// key typed meanwhile is taken at once.
+constexpr std::chrono::milliseconds WORK_SLICE{8};
+// What a key typed ahead waits at most for a jump before it to arrive.
+constexpr std::chrono::milliseconds JUMP_GRACE{40};
+
+// Waits for and handles events until a stop is asked for or drawing fails.
+// With work pending it only looks for events, and works while there are none.
+outcome handle_events(viewer& v, session& s) {
+    for (;;) {
+        if (pending_stop(v, s) != STOP_NONE) return {};
+        const bool busy = work_pending(v);
+        tb_event event{};
+        const int rc = tb_peek_event(&event, busy ? 0 : -1);
+        if (rc == TB_ERR_POLL && tb_last_errno() == EINTR) continue;
+        if (rc == TB_ERR_NO_EVENT) {
+            // Woken by a signal: its request, if any, is seen above.
+            s.drain_wakeups();
+            if (busy && run_work(v, WORK_SLICE)) {
+                if (outcome drawn = redraw(v); !drawn) return drawn;
+            }
+            continue;
+        }
+        if (rc != 0) return outcome::failuref("failed to poll termbox event: %s", tb_strerror(rc));
+
+        const dispatch_result result = dispatch_event(v, event);
+        if (result.mapped != nullptr) {
+            if (outcome back = run_command(v, s, *result.mapped); !back) return back;
+            // A quit asked for while the command ran is the viewer's to act
+            // on now, with the terminal not taken back; a suspend is not.
+            if (s.requested_stop() == STOP_QUIT) return {};
+            if (s.requested_stop() == STOP_SUSPEND) s.clear_stop_request();
+        }
+        if (result.redraw || result.mapped != nullptr) {
+            if (outcome drawn = redraw(v); !drawn) return drawn;
+        }
+    }
+}
+
+} // namespace
+
+dispatch_result dispatch_event(viewer& v, const tb_event& event) {
+    if (event.type == TB_EVENT_RESIZE) {
+        fit_to_screen(v);
+        return {true, nullptr};
+    }
+    if (drag_step_ignored(v, event)) return {false, nullptr};
+    settle_jump(v, JUMP_GRACE);
+    if (v.help.open) {
+        const action* a = action_for(v, event);
+        return {a != nullptr && a->run(v, event), nullptr};
+    }
+    // Nothing is bound to an Alt-key: it is ignored, at the prompt too
+    // (which still redraws, as after every key there).
+    if (event.type == TB_EVENT_KEY && (event.mod & TB_MOD_ALT)) return {v.prompt.open, nullptr};
+    // A mapping replaces the built-in meaning of its character.
+    if (event.type == TB_EVENT_KEY && !v.prompt.open) {
+        if (const command* mapped = v.keys.find(event.ch)) return {true, mapped};
+    }
+    if (const action* a = action_for(v, event)) return {a->run(v, event), nullptr};
+    // Every key at the prompt redraws, whether or not it did anything.
+    return {event.type == TB_EVENT_KEY && v.prompt.open, nullptr};
+}
+
+outcome run_viewer(viewer& v, session& s) {
+    if (outcome opened = s.open_terminal(); !opened) return opened;
+    for (;;) {
+        // The terminal may have changed size while the viewer was stopped.
+        fit_to_screen(v);
+        show_current_path(v);
+        if (!v.start_notice.empty()) v.status.show_error(std::exchange(v.start_notice, {}));
+        outcome result = redraw(v);
+        if (result) result = handle_events(v, s);
+        if (pending_stop(v, s) != STOP_SUSPEND) return result;
+
+        (void)s.close_terminal();
+        s.stop_process();
+        // A quit that came while stopped (`kill %1` sends SIGTERM and then
+        // SIGCONT to a stopped job) ends the run now.
+        if (s.requested_stop() == STOP_QUIT) return result;
+        forget_stop(v, s);
+        if (outcome back = s.reopen_terminal(); !back) return back;
+    }
+}

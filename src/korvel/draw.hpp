@@ -1,9 +1,0 @@
-// Repainting the whole screen from the viewer's state.
-#pragma once
-
-#include "korvel/viewer.hpp"
-#include "outcome.hpp"
-
-// Clears, draws the tree rows, the status row and the position counter, and
-// presents the frame. A failure stops the frame ("failed to print path: ...").
-outcome redraw(const viewer& v);

@@ -1,0 +1,717 @@
+#include "config/config.hpp"
+#include "thread_state.hpp"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using binding = std::pair<char, std::string>;
+
+// The bindings in force, in key order.
+std::vector<binding> bindings_of(const key_map& map) {
+    std::vector<binding> out;
+    for (const command* c : map.bindings())
+        out.emplace_back(c->key, c->text);
+    return out;
+}
+
+struct file_closer {
+    void operator()(FILE* file) const { fclose(file); }
+};
+using file_handle = std::unique_ptr<FILE, file_closer>;
+
+struct parse_result {
+    int status; // 0 read, 1 failed
+    std::string error;
+    std::vector<binding> bindings;
+};
+
+parse_result parse_text(const std::string& text) {
+    key_map map;
+    file_handle file(text.empty() ? fopen("/dev/null", "r")
+                                  : fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
+    EXPECT_NE(file, nullptr);
+    const outcome result = read_config_stream(file.get(), map);
+    return {result ? 0 : 1, result.message(), bindings_of(map)};
+}
+
+struct config_case {
+    const char* name;
+    std::string text;
+    int expected_status;
+    std::string expected_error; // only checked on failure
+    std::vector<binding> expected_bindings;
+};
+
+// Listed by name: the default printer would dump the object's bytes, heap
+// addresses included.
+void PrintTo(const config_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConfigTextTest : public testing::TestWithParam<config_case> {};
+
+TEST_P(ConfigTextTest, ParsesLikeTheFile) {
+    const config_case& c = GetParam();
+    parse_result result = parse_text(c.text);
+    EXPECT_EQ(result.status, c.expected_status);
+    EXPECT_EQ(result.error, c.expected_error);
+    EXPECT_EQ(result.bindings, c.expected_bindings);
+}
+
+const std::string prefix = "Failed to read config: ";
+
+// What a message becomes: cut to the bytes that an outcome keeps.
+std::string as_kept(const std::string& message) {
+    return message.substr(0, outcome::MESSAGE_MAX);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accepted, ConfigTextTest,
+    testing::Values(
+        config_case{"Empty", "", 0, "", {}},
+        config_case{"BlanksAndComments",
+                    "\n   \n\t\n# comment\n\"map x y\n  #indented\n#map x y\n",
+                    0,
+                    "",
+                    {}},
+        config_case{"OneBinding", "map x echo hi\n", 0, "", {{'x', "echo hi"}}},
+        config_case{
+            "BlanksInsideAndAtEndKept", "  map \t x   ls -l  \n", 0, "", {{'x', "ls -l  "}}},
+        config_case{"TabsSeparate", "map\tx\tls\n", 0, "", {{'x', "ls"}}},
+        config_case{
+            "LastLineWithoutNewline", "map x ls\nmap a one", 0, "", {{'a', "one"}, {'x', "ls"}}},
+        config_case{"LaterBindingWins", "map x one\nmap x two\n", 0, "", {{'x', "two"}}},
+        config_case{"LaterBindingWinsAmongOthers",
+                    "map x one\nmap a first\nmap x two\nmap b second\n",
+                    0,
+                    "",
+                    {{'a', "first"}, {'b', "second"}, {'x', "two"}}},
+        config_case{"HashAfterBindingIsCommand",
+                    "map x echo # not a comment\n",
+                    0,
+                    "",
+                    {{'x', "echo # not a comment"}}},
+        // A file saved with CR LF ends reads like one with LF ends.
+        config_case{"CarriageReturnBeforeNewlineEndsTheLine",
+                    "map x ls\r\n\r\n  \r\n# comment\r\nmap y echo a\r\n",
+                    0,
+                    "",
+                    {{'x', "ls"}, {'y', "echo a"}}},
+        config_case{"CarriageReturnElsewhereStays",
+                    "map x a\rb\r\r\nmap y ls\r",
+                    0,
+                    "",
+                    {{'x', "a\rb\r"}, {'y', "ls\r"}}},
+        config_case{"Command126BytesWithCrLf",
+                    "map x " + std::string(126, 'c') + "\r\n",
+                    0,
+                    "",
+                    {{'x', std::string(126, 'c')}}},
+        config_case{"Command126BytesWithNewline",
+                    "map x " + std::string(126, 'c') + "\n",
+                    0,
+                    "",
+                    {{'x', std::string(126, 'c')}}},
+        config_case{"Command127BytesAtEndOfFile",
+                    "map x " + std::string(127, 'c'),
+                    0,
+                    "",
+                    {{'x', std::string(127, 'c')}}},
+        // The line is taken as a C string: a NUL byte ends it there.
+        config_case{"NulEndsTheCommand",
+                    std::string("map x ls\0 junk\nmap y echo\n", 26),
+                    0,
+                    "",
+                    {{'x', "ls"}, {'y', "echo"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Blanks are the space, the tab and the newline, nothing else; only the
+// first byte of the first token makes a comment.
+INSTANTIATE_TEST_SUITE_P(
+    Tokens, ConfigTextTest,
+    testing::Values(
+        config_case{"KeyMayBePunctuation", "map # b\nmap \" c\n", 0, "", {{'"', "c"}, {'#', "b"}}},
+        config_case{"QuoteInsideATokenIsPartOfIt",
+                    "ma\"p x ls\n",
+                    1,
+                    prefix + "line 1: unknown command ma\"p",
+                    {}},
+        config_case{"VerticalTabIsNoBlank",
+                    "map\v x ls\n",
+                    1,
+                    prefix + "line 1: unknown command map\v",
+                    {}},
+        config_case{"FormFeedIsNoBlank",
+                    "map x\f ls\n",
+                    1,
+                    prefix + "line 1: mapping cannot consist of multiple characters: x\f",
+                    {}},
+        config_case{"ControlAndHighBytesMakeTokens",
+                    "\x01\xff x\n",
+                    1,
+                    prefix + "line 1: unknown command \x01\xff",
+                    {}},
+        config_case{"KeyThenNewlineOnly",
+                    "map x\n\n",
+                    1,
+                    prefix + "line 1: map requires two arguments",
+                    {}},
+        config_case{"NulBeforeTheCommand",
+                    std::string("map x\0 ls\n", 10),
+                    1,
+                    prefix + "line 1: map requires two arguments",
+                    {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Refused, ConfigTextTest,
+    testing::Values(
+        config_case{"KeyOfTwoBytes",
+                    "map xy ls\n",
+                    1,
+                    prefix + "line 1: mapping cannot consist of multiple characters: xy",
+                    {}},
+        config_case{"NoKey", "map\n", 1, prefix + "line 1: map requires two arguments", {}},
+        config_case{
+            "NoCommand", "map x   \n", 1, prefix + "line 1: map requires two arguments", {}},
+        config_case{
+            "NoCommandAtEndOfFile", "map x", 1, prefix + "line 1: map requires two arguments", {}},
+        config_case{"LongerWord", "maps x ls\n", 1, prefix + "line 1: unknown command maps", {}},
+        config_case{"OtherWord", "nmap x ls\n", 1, prefix + "line 1: unknown command nmap", {}},
+        config_case{"ShortenedWordM", "m x ls\n", 1, prefix + "line 1: unknown command m", {}},
+        config_case{"ShortenedWordMa", "ma x ls\n", 1, prefix + "line 1: unknown command ma", {}},
+        config_case{"CaseMatters", "MAP x ls\n", 1, prefix + "line 1: unknown command MAP", {}},
+        config_case{"LineOfCarriageReturnOnly", "\r", 1, prefix + "line 1: unknown command \r", {}},
+        config_case{"KeyThenCrLfOnly",
+                    "map x\r\n",
+                    1,
+                    prefix + "line 1: map requires two arguments",
+                    {}},
+        config_case{"Command127BytesWithNewline",
+                    "map x " + std::string(127, 'c') + "\n",
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"Command128BytesAtEndOfFile",
+                    "map x " + std::string(128, 'c'),
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"LineNumberCountsBlanksAndComments",
+                    "\n# comment\nmap xy z\n",
+                    1,
+                    prefix + "line 3: mapping cannot consist of multiple characters: xy",
+                    {}},
+        config_case{"EarlierBindingsStay",
+                    "map b two\nmap a one\nbad\nmap c three\n",
+                    1,
+                    prefix + "line 3: unknown command bad",
+                    {{'a', "one"}, {'b', "two"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A line is one line whatever its length. Several of these were read as two
+// or more lines once, in pieces of 191 bytes.
+const std::string long_comment =
+    ("# " + std::string(189, 'c') + " map y second " + std::string(300, 'c')).substr(0, 300);
+
+INSTANTIATE_TEST_SUITE_P(
+    LongLines, ConfigTextTest,
+    testing::Values(
+        config_case{"CommentBindsNothingAndCountsOnce",
+                    long_comment + "\n\nmap\n",
+                    1,
+                    prefix + "line 3: map requires two arguments",
+                    {}},
+        config_case{
+            "LongCommentsOnly", "#" + std::string(249, 'c') + "\n" + long_comment, 0, "", {}},
+        config_case{"LineNumbersAfterSeveralLongLines",
+                    long_comment + "\n" + long_comment + "\n" + long_comment + "\nbad\n",
+                    1,
+                    prefix + "line 4: unknown command bad",
+                    {}},
+        config_case{"MapLineFailsOnLength",
+                    "map x " + std::string(293, 'c') + "\n",
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"CommandPastByte191FailsOnLength",
+                    "map x" + std::string(150, ' ') + std::string(145, 'c') + "\n",
+                    1,
+                    prefix + "line 1: command length cannot be longer than or equal to 128",
+                    {}},
+        config_case{"ShortCommandAfterLongBlanks",
+                    "map x" + std::string(100, ' ') + std::string(120, 'c') + "\n",
+                    0,
+                    "",
+                    {{'x', std::string(120, 'c')}}},
+        config_case{"BlanksBeforeTheWord",
+                    std::string(5000, ' ') + "map x ls\nmap y \t" + std::string(3000, '\t') +
+                        "echo\n",
+                    0,
+                    "",
+                    {{'x', "ls"}, {'y', "echo"}}},
+        config_case{"LongWordCutInTheMessage",
+                    "n" + std::string(400, 'm') + " x ls\n",
+                    1,
+                    as_kept(prefix + "line 1: unknown command n" + std::string(400, 'm')),
+                    {}},
+        config_case{"LongKeyCutInTheMessage",
+                    "map " + std::string(300, 'k') + " ls\n",
+                    1,
+                    as_kept(prefix + "line 1: mapping cannot consist of multiple characters: " +
+                            std::string(300, 'k')),
+                    {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+std::atomic<int> signals_caught{0};
+void count_signal(int) {
+    ++signals_caught;
+}
+
+TEST(ConfigText, ReadInterruptedBySignalIsRepeated) {
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = count_signal; // no SA_RESTART: the blocked read fails with EINTR
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    file_handle reader(fdopen(fds[0], "r"));
+    ASSERT_NE(reader, nullptr);
+    pthread_t parser_thread = pthread_self();
+    pid_t parser_tid = gettid();
+    std::thread writer([&] {
+        EXPECT_EQ(write(fds[1], "map a one\nmap b", 15), 15);
+        for (int i = 0; i < 3; ++i) {
+            while (!thread_sleeping(parser_tid))
+                std::this_thread::yield();
+            int before = signals_caught;
+            pthread_kill(parser_thread, SIGUSR1);
+            while (signals_caught == before)
+                std::this_thread::yield();
+        }
+        EXPECT_EQ(write(fds[1], " two\nmap c three", 16), 16);
+        close(fds[1]);
+    });
+    key_map map;
+    const outcome result = read_config_stream(reader.get(), map);
+    writer.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+
+    EXPECT_TRUE(result.ok()) << result.message();
+    EXPECT_EQ(signals_caught, 3);
+    EXPECT_EQ(bindings_of(map), (std::vector<binding>{{'a', "one"}, {'b', "two"}, {'c', "three"}}));
+}
+
+// -- The key map ------------------------------------------------------------
+
+TEST(KeyMap, FindComparesTheKeyAsASignedByte) {
+    key_map map;
+    map.add('x', "one");
+    map.add('a', "first");
+    map.add('a', "second");
+    map.add('\x7f', "delete");
+    map.add('\xe9', "latin");
+    map.add('\0', "nul");
+    struct lookup {
+        uint32_t ch;
+        const char* expected; // nullptr: nothing found
+    };
+    const lookup lookups[] = {
+        {'x', "one"},          // bound once
+        {'a', "second"},       // the later binding
+        {0x7F, "delete"},      // the highest byte that can match
+        {'b', nullptr},        // never bound
+        {0, nullptr},          // special keys carry 0; a binding of byte 0 is no match
+        {0xE9, nullptr},       // é: the key byte 0xE9 is negative as a signed char
+        {0xFFFFFFE9, nullptr}, // nor does its negative value wrap around
+        {0x178, nullptr},      // Ÿ, whose low byte is 'x'
+        {0x161, nullptr},      // š, whose low byte is 'a'
+    };
+    for (const lookup& l : lookups) {
+        SCOPED_TRACE(testing::Message() << "ch " << std::hex << l.ch);
+        const command* found = map.find(l.ch);
+        if (l.expected == nullptr) {
+            EXPECT_EQ(found, nullptr);
+        } else {
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(found->text, l.expected);
+        }
+    }
+}
+
+TEST(KeyMap, BindingsAreWhatFindCanReturnInKeyOrder) {
+    key_map map;
+    EXPECT_TRUE(map.empty());
+    for (const binding& b : std::vector<binding>{{'z', "last"},
+                                                 {'a', "old"},
+                                                 {'\xe9', "never"},
+                                                 {'m', "middle"},
+                                                 {'a', "new"},
+                                                 {'\0', "never"},
+                                                 {'\x01', "first"}})
+        map.add(b.first, b.second);
+    EXPECT_FALSE(map.empty());
+    EXPECT_EQ(
+        bindings_of(map),
+        (std::vector<binding>{{'\x01', "first"}, {'a', "new"}, {'m', "middle"}, {'z', "last"}}));
+    for (const command* c : map.bindings())
+        EXPECT_EQ(map.find(static_cast<uint32_t>(c->key)), c);
+}
+
+// A binding that can never be typed is still a binding the file made.
+TEST(KeyMap, KeyFromByte0x80UpIsKeptButNeverFound) {
+    parse_result result = parse_text("map \xe9 echo latin\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.bindings, std::vector<binding>{});
+
+    std::string text = "map \xe9 echo latin\n";
+    key_map map;
+    file_handle file(fmemopen(text.data(), text.size(), "r"));
+    ASSERT_TRUE(read_config_stream(file.get(), map).ok());
+    EXPECT_FALSE(map.empty());
+    for (uint32_t ch = 0; ch <= 0x1FF; ++ch)
+        EXPECT_EQ(map.find(ch), nullptr) << ch;
+}
+
+TEST(KeyMap, TextIsCutAtNulAndAt127Bytes) {
+    key_map map;
+    map.add('a', std::string(200, 'c'));
+    map.add('b', std::string("ls\0rm", 5));
+    map.add('c', std::string(127, 'c'));
+    EXPECT_EQ(bindings_of(map),
+              (std::vector<binding>{
+                  {'a', std::string(127, 'c')}, {'b', "ls"}, {'c', std::string(127, 'c')}}));
+}
+
+// read_config as a user whom permission bits stop. Root passes every such
+// check, so a root test process runs it in a child that hands `dir` over to
+// nobody (uid and gid 65534) and then becomes nobody; any other user runs it
+// in a child too, as itself. The child sends back the status, a newline and
+// the error text; when it cannot, the status is -1 and the error says why.
+struct read_outcome {
+    int status;
+    std::string error;
+};
+
+read_outcome read_config_unprivileged(const std::string& dir) {
+    constexpr uid_t NOBODY = 65534;
+    int fds[2];
+    if (pipe(fds) != 0) return {-1, std::string("pipe: ") + strerror(errno)};
+    const pid_t child = fork();
+    if (child < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return {-1, std::string("fork: ") + strerror(errno)};
+    }
+    if (child == 0) {
+        close(fds[0]);
+        std::string report;
+        const auto fail = [&](const char* what) {
+            report = "-1\n" + std::string(what) + ": " + strerror(errno);
+        };
+        std::error_code error;
+        if (geteuid() == 0) {
+            if (lchown(dir.c_str(), NOBODY, NOBODY) != 0) fail("chown");
+            for (auto it = std::filesystem::recursive_directory_iterator(dir, error);
+                 report.empty() && !error && it != std::filesystem::recursive_directory_iterator();
+                 it.increment(error))
+                if (lchown(it->path().c_str(), NOBODY, NOBODY) != 0) fail("chown");
+            if (error) report = "-1\nlisting " + dir + ": " + error.message();
+            if (report.empty() && setgroups(0, nullptr) != 0) fail("setgroups");
+            if (report.empty() && setgid(NOBODY) != 0) fail("setgid");
+            if (report.empty() && setuid(NOBODY) != 0) fail("setuid");
+        }
+        if (report.empty()) {
+            key_map map;
+            const outcome result = read_config(map);
+            report = (result ? "0\n" : "1\n") + result.message();
+        }
+        const bool sent =
+            write(fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+        _exit(sent ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0) {
+            report.append(buffer, static_cast<size_t>(n));
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    close(fds[0]);
+    int wait_status = 0;
+    while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    const size_t newline = report.find('\n');
+    if (!WIFEXITED(wait_status) || WEXITSTATUS(wait_status) != 0 || newline == std::string::npos)
+        return {-1, "the child ended with wait status " + std::to_string(wait_status) +
+                        " after sending \"" + report + "\""};
+    return {std::stoi(report.substr(0, newline)), report.substr(newline + 1)};
+}
+
+// read_config finds its file through the environment; each test gets its own
+// directory and the variables are put back afterwards.
+class ConfigFileTest : public testing::Test {
+  protected:
+    static constexpr const char* VARIABLES[] = {"XDG_CONFIG_PATH", "XDG_CONFIG_HOME", "HOME"};
+
+    void SetUp() override {
+        for (const char* name : VARIABLES) {
+            const char* value = getenv(name);
+            saved.emplace_back(value ? std::optional<std::string>(value) : std::nullopt);
+            unsetenv(name);
+        }
+        char pattern[] = "/tmp/korvel-config-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        for (size_t k = 0; k < saved.size(); ++k)
+            set_variable(VARIABLES[k], saved[k]);
+        // Tests take permissions away from the directory and the one inside.
+        std::error_code ignored;
+        for (const std::string& path : {dir, dir + "/korvel"})
+            std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(dir);
+    }
+
+    static void set_variable(const char* name, const std::optional<std::string>& value) {
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+
+    // Writes text to dir/relative, creating the directories on the way.
+    std::string write_file(const std::string& relative, const std::string& text) {
+        std::filesystem::path path = dir + "/" + relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    std::string dir;
+    std::vector<std::optional<std::string>> saved;
+    key_map map;
+};
+
+// Which file is read, by the variables set. A value that does not start
+// with '/' names a directory inside the test's own; so does an expected path.
+struct location_case {
+    const char* name;
+    std::optional<std::string> xdg_config_path, xdg_config_home, home;
+    std::string expected_path; // "" when no file can be named
+    std::vector<binding> expected_bindings;
+};
+
+void PrintTo(const location_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConfigLocationTest : public ConfigFileTest,
+                           public testing::WithParamInterface<location_case> {
+  protected:
+    std::string in_dir(const std::string& value) const {
+        return value.empty() || value[0] == '/' ? value : dir + "/" + value;
+    }
+};
+
+TEST_P(ConfigLocationTest, ReadsTheFileTheVariablesName) {
+    const location_case& c = GetParam();
+    write_file("xdg/korvel/config", "map p xdg-config-path\n");
+    write_file("config/korvel/config", "map c xdg-config-home\n");
+    write_file("home/.config/korvel/config", "map h home\n");
+    const auto variable = [&](const std::optional<std::string>& value) {
+        return value ? std::optional<std::string>(in_dir(*value)) : std::nullopt;
+    };
+    set_variable("XDG_CONFIG_PATH", variable(c.xdg_config_path));
+    set_variable("XDG_CONFIG_HOME", variable(c.xdg_config_home));
+    set_variable("HOME", variable(c.home));
+    const std::string expected_path = in_dir(c.expected_path);
+    if (!expected_path.empty() && expected_path.rfind(dir, 0) != 0 &&
+        std::filesystem::exists(expected_path)) {
+        GTEST_SKIP() << expected_path << " exists here";
+    }
+    EXPECT_EQ(config_file_path(), expected_path);
+    const outcome result = read_config(map);
+    EXPECT_TRUE(result.ok()) << result.message();
+    EXPECT_EQ(bindings_of(map), c.expected_bindings);
+}
+
+using opt = std::optional<std::string>;
+const opt unset = std::nullopt;
+
+INSTANTIATE_TEST_SUITE_P(
+    Variables, ConfigLocationTest,
+    testing::Values(
+        location_case{"XdgConfigPathFirst",
+                      opt("xdg"),
+                      opt("config"),
+                      opt("home"),
+                      "xdg/korvel/config",
+                      {{'p', "xdg-config-path"}}},
+        location_case{"XdgConfigHomeBeforeHome",
+                      unset,
+                      opt("config"),
+                      opt("home"),
+                      "config/korvel/config",
+                      {{'c', "xdg-config-home"}}},
+        location_case{"XdgConfigHomeWithoutHome",
+                      unset,
+                      opt("config"),
+                      unset,
+                      "config/korvel/config",
+                      {{'c', "xdg-config-home"}}},
+        location_case{"EmptyXdgConfigHomeIsUnset",
+                      unset,
+                      opt(""),
+                      opt("home"),
+                      "home/.config/korvel/config",
+                      {{'h', "home"}}},
+        location_case{
+            "HomeAlone", unset, unset, opt("home"), "home/.config/korvel/config", {{'h', "home"}}},
+        location_case{"MissingFileUnderXdgConfigPathDoesNotFallBack",
+                      opt("absent"),
+                      opt("config"),
+                      opt("home"),
+                      "absent/korvel/config",
+                      {}},
+        location_case{"MissingFileUnderXdgConfigHomeDoesNotFallBack",
+                      unset,
+                      opt("absent"),
+                      opt("home"),
+                      "absent/korvel/config",
+                      {}},
+        location_case{"EmptyXdgConfigPathLooksAtTheRoot",
+                      opt(""),
+                      opt("config"),
+                      opt("home"),
+                      "/korvel/config",
+                      {}},
+        location_case{
+            "EmptyHomeLooksAtTheRoot", unset, unset, opt(""), "/.config/korvel/config", {}},
+        location_case{"NoneSet", unset, unset, unset, "", {}},
+        location_case{"OnlyAnEmptyXdgConfigHome", unset, opt(""), unset, "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConfigFileTest, PathMustFitTheBuffer) {
+    // "/korvel/config" adds 14 bytes; a path of 1023 bytes is opened.
+    std::string base = dir + "/absent";
+    while (base.size() < 1023 - 14)
+        base += "/d";
+    base.resize(1023 - 14);
+    setenv("XDG_CONFIG_PATH", base.c_str(), 1);
+    EXPECT_EQ(config_file_path().size(), 1023u);
+    outcome result = read_config(map);
+    EXPECT_TRUE(result.ok()) << result.message();
+
+    // One byte more is refused, under every variable, and still named whole.
+    const std::string too_long = base + "d";
+    setenv("XDG_CONFIG_PATH", too_long.c_str(), 1);
+    EXPECT_EQ(config_file_path(), too_long + "/korvel/config");
+    result = read_config(map);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
+
+    unsetenv("XDG_CONFIG_PATH");
+    setenv("XDG_CONFIG_HOME", too_long.c_str(), 1);
+    result = read_config(map);
+    EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
+
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", std::string(1024 - 22, 'h').c_str(), 1); // "/.config/korvel/config"
+    EXPECT_EQ(config_file_path().size(), 1024u);
+    result = read_config(map);
+    EXPECT_EQ(result.message(), prefix + strerror(ENAMETOOLONG));
+    EXPECT_TRUE(map.empty());
+}
+
+TEST_F(ConfigFileTest, DirectoryInPlaceOfFileFails) {
+    std::filesystem::create_directories(dir + "/korvel/config");
+    setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
+    const outcome result = read_config(map);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.message(), prefix + strerror(EISDIR));
+}
+
+TEST_F(ConfigFileTest, UnreadableFileFails) {
+    std::string path = write_file("korvel/config", "map x ls\n");
+    chmod(path.c_str(), 0);
+    setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
+    const read_outcome result = read_config_unprivileged(dir);
+    EXPECT_EQ(result.status, 1) << result.error;
+    EXPECT_EQ(result.error, prefix + strerror(EACCES));
+}
+
+TEST_F(ConfigFileTest, UntraversableDirectoryFails) {
+    write_file("korvel/config", "map x ls\n");
+    chmod((dir + "/korvel").c_str(), 0);
+    setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
+    const read_outcome result = read_config_unprivileged(dir);
+    EXPECT_EQ(result.status, 1) << result.error;
+    EXPECT_EQ(result.error, prefix + strerror(EACCES));
+}
+
+TEST_F(ConfigFileTest, ParseErrorNamesTheLine) {
+    write_file("korvel/config", "map a one\n\n# c\nmap\n");
+    setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
+    const outcome result = read_config(map);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.message(), prefix + "line 4: map requires two arguments");
+    EXPECT_EQ(bindings_of(map), (std::vector<binding>{{'a', "one"}}));
+}
+
+// The file's own line numbers, past a comment far longer than any buffer.
+TEST_F(ConfigFileTest, ParseErrorAfterLongCommentNamesTheLine) {
+    write_file("korvel/config", "#" + std::string(100000, 'c') + "\nmap a one\nmap ab\n");
+    setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
+    const outcome result = read_config(map);
+    EXPECT_EQ(result.message(),
+              prefix + "line 3: mapping cannot consist of multiple characters: ab");
+    EXPECT_EQ(bindings_of(map), (std::vector<binding>{{'a', "one"}}));
+}
+
+TEST_F(ConfigFileTest, BindingHoldsExactlyTheCommand) {
+    write_file("korvel/config", "map x ls");
+    setenv("XDG_CONFIG_PATH", dir.c_str(), 1);
+    ASSERT_TRUE(read_config(map).ok());
+    const command* found = map.find('x');
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->text.size(), 2u);
+    EXPECT_STREQ(found->text.c_str(), "ls");
+}
+
+using ConfigFileDeathTest = ConfigFileTest;
+
+TEST_F(ConfigFileDeathTest, MapMustBeEmptyOnEntry) {
+    map.add('x', "ls");
+    EXPECT_DEATH((void)read_config(map), "read_config: Assertion `map.empty\\(\\)' failed");
+}
+
+} // namespace
