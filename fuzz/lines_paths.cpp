@@ -27,6 +27,8 @@
 #include "plain_load.hpp"
 #include "tree/path_tree.hpp"
 
+using namespace korvel;
+
 namespace {
 
 constexpr char SEPARATORS[] = {'/', '.', ' ', ':'};

@@ -30,6 +30,8 @@
 #include "search_probe.hpp"
 #include "term/term.hpp"
 
+using namespace korvel;
+
 namespace {
 
 constexpr char ALPHABET[] = {'a', 'b', '/', 'c', '/', 'd', '.', '/'};

@@ -11,5 +11,5 @@ int main(int argc, char** argv) {
     if (setlocale(LC_CTYPE, "") == nullptr || strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
         setlocale(LC_CTYPE, "C.UTF-8");
     }
-    return korvel_main(argc, argv);
+    return korvel::korvel_main(argc, argv);
 }

@@ -18,6 +18,8 @@
 #include "base/unique_fd.hpp"
 #include "load/walk.hpp"
 
+namespace korvel {
+
 namespace {
 
 constexpr char DEFAULT_COMMAND[] = "KORVEL_DEFAULT_COMMAND";
@@ -157,3 +159,5 @@ outcome make_default_list(bool read0, session& s, loading_line& line, default_li
     if (command != nullptr && *command != '\0') return run_default_command(command, read0, s, out);
     return walk_working_directory(s, line, out);
 }
+
+} // namespace korvel

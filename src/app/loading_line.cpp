@@ -9,6 +9,8 @@
 #include "app/session.hpp"
 #include "base/digit_groups.hpp"
 
+namespace korvel {
+
 namespace {
 
 using clock = std::chrono::steady_clock;
@@ -92,3 +94,5 @@ void loading_line::erase() {
     shown_ = false;
     if (opened_) set_loading_line_fd(-1);
 }
+
+} // namespace korvel

@@ -9,6 +9,8 @@
 #include "base/bit_set.hpp"
 #include "base/outcome.hpp"
 
+namespace korvel {
+
 // Marks or unmarks the entry under the cursor, then moves one row by `step`
 // (+1 down, -1 up), a move that is refused at either end like any other.
 void toggle_mark_and_move(viewer& v, int32_t step);
@@ -24,3 +26,5 @@ outcome shown_entries(const viewer& v, bit_set& shown);
 void toggle_shown_marks(viewer& v);
 
 void clear_marks(viewer& v);
+
+} // namespace korvel

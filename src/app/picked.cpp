@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+namespace korvel {
+
 namespace {
 
 // Large enough that a million paths take a few hundred writes.
@@ -66,3 +68,5 @@ outcome write_picked(const viewer& v, int fd, char terminator) {
         return outcome::failuref("failed to write the chosen path: %s", strerror(error));
     return {};
 }
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 
 #include "app/viewer.hpp"
 
+namespace korvel {
+
 // Keys now edit the prompt's line; Escape will bring back the cursor, the
 // folds, the window and the filter as they are now.
 void open_prompt(viewer& v, prompt_kind kind);
@@ -23,3 +25,5 @@ void search_next(viewer& v, bool reverse);
 // The previews' scans have come to their end: their results are shown.
 void finish_search_preview(viewer& v);
 void finish_filter_preview(viewer& v);
+
+} // namespace korvel

@@ -8,6 +8,8 @@
 
 #include "term/term.hpp"
 
+namespace korvel {
+
 namespace {
 
 // What the signal handlers reach: the request they leave for the loop, the
@@ -170,3 +172,5 @@ void session::stop_process() {
     // Continued.
     sigaction(SIGTSTP, &own, nullptr);
 }
+
+} // namespace korvel

@@ -2,6 +2,8 @@
 
 #include "app/prompt.hpp"
 
+namespace korvel {
+
 namespace {
 
 // Entries tested between looks at the clock: well under a millisecond.
@@ -40,3 +42,5 @@ bool run_work(viewer& v, std::chrono::milliseconds budget) {
     }
     return finished;
 }
+
+} // namespace korvel

@@ -8,7 +8,11 @@
 
 #include "app/viewer.hpp"
 
+namespace korvel {
+
 bool work_pending(const viewer& v);
 // Runs pending work for about `budget`, or until some of it finishes: true
 // then, so that the screen must be drawn again at once.
 bool run_work(viewer& v, std::chrono::milliseconds budget);
+
+} // namespace korvel

@@ -22,6 +22,8 @@
 #include "base/unique_fd.hpp"
 #include "load/load.hpp"
 
+namespace korvel {
+
 namespace {
 
 outcome open_input(const char* path, unique_fd& file) {
@@ -132,3 +134,5 @@ int korvel_main(int argc, char** argv) {
         return fail(printed);
     return 0;
 }
+
+} // namespace korvel

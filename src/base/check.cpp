@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace korvel {
+
 void check_failed(const char* expression, const char* function, const char* file, int line) {
     // The name the program was started under, as the C library's own
     // assertions print it; a program started without one is korvel.
@@ -13,3 +15,5 @@ void check_failed(const char* expression, const char* function, const char* file
             expression);
     abort();
 }
+
+} // namespace korvel

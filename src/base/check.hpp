@@ -3,9 +3,13 @@
 // expression.
 #pragma once
 
+namespace korvel {
+
 [[noreturn]] void check_failed(const char* expression, const char* function, const char* file,
                                int line);
 
 #define KORVEL_CHECK(expression)                                                               \
     ((expression) ? static_cast<void>(0)                                                       \
-                  : check_failed(#expression, __func__, __FILE__, __LINE__))
+                  : ::korvel::check_failed(#expression, __func__, __FILE__, __LINE__))
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace korvel {
+
 helper_threads::helper_threads(unsigned count, const std::function<void(unsigned helper)>& work) {
     // New threads take the mask of the thread that creates them.
     sigset_t all, before;
@@ -61,3 +63,5 @@ void helper_threads::join_all() {
     for (std::thread& thread : threads_)
         if (thread.joinable()) thread.join();
 }
+
+} // namespace korvel

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace korvel {
+
 // Runs work(1) .. work(count) on threads of their own. They start with every
 // signal blocked, so that the handlers run on the main thread only, and they
 // are joined before the object goes away. What one of them throws is kept
@@ -34,3 +36,5 @@ class helper_threads {
     unsigned running_ = 0;
     std::exception_ptr failure_;
 };
+
+} // namespace korvel

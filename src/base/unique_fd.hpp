@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace korvel {
+
 class unique_fd {
   public:
     unique_fd() = default;
@@ -36,3 +38,5 @@ struct pipe_pair {
 
 // 0 and the pair, or -1 with errno set.
 int open_pipe(pipe_pair* pair);
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 
 #include "base/check.hpp"
 
+namespace korvel {
+
 namespace {
 
 // The longest path read_config opens, as the buffer it was once formed in
@@ -178,3 +180,5 @@ outcome read_config(key_map& map) {
     }
     return read_config_stream(file.get(), map);
 }
+
+} // namespace korvel

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace korvel {
+
 enum class load_phase { READING, SORTING, BUILDING };
 
 // How far the load has come: written by the loader, read by the main
@@ -42,3 +44,5 @@ struct load_options {
     std::function<bool(const load_progress&)> tick;
     load_tuning tuning;
 };
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 
 #include "load/sort_key.hpp"
 
+namespace korvel {
+
 uint64_t count_leading_blanks(const char* text) {
     uint64_t i = 0;
     while (text[i] == ' ' || text[i] == '\t') i++;
@@ -182,3 +184,5 @@ bool sort_lines(char** items, uint64_t count, const std::function<bool()>& keep_
     fill_keys<true>(items, keys.get(), count, 0);
     return multikey_sort<true>(items, keys.get(), count, keep_going);
 }
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace korvel {
+
 // Spaces and tabs before the first other byte; 0 when there is no other byte.
 uint64_t count_leading_blanks(const char* text);
 // The order the lines are put in: strcmp after the leading blanks, then, for
@@ -15,3 +17,5 @@ int compare_line_order(const char* a, const char* b);
 // during a long sort; when it answers false the sort stops at once, leaves
 // the lines in some order and returns false.
 bool sort_lines(char** items, uint64_t count, const std::function<bool()>& keep_going);
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace korvel {
+
 tick_pacer::tick_pacer(const load_options& options, const load_progress& progress)
     : options_(options), progress_(progress), next_tick_(clock::now() + PERIOD),
       next_wake_check_(clock::now() + WAKE_CHECK) {}
@@ -34,3 +36,5 @@ std::chrono::milliseconds tick_pacer::until_due() const {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(next_tick_ - clock::now());
     return std::clamp(left, std::chrono::milliseconds{0}, PERIOD);
 }
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace korvel {
+
 namespace {
 
 // What makes the compile slow, each with the limit that keeps it well under
@@ -215,3 +217,4 @@ bool too_costly_to_compile(std::string_view pattern) {
     return total.too_costly();
 }
 
+} // namespace korvel

@@ -23,6 +23,8 @@
 #define NCURSES_NOMACROS 1
 #include <curses.h>
 
+namespace korvel {
+
 static_assert(term_cells::MAX_MARKS < CCHARW_MAX, "a cell and its marks fit one cchar_t");
 
 namespace term_curses {
@@ -696,3 +698,5 @@ bool restore_from_signal() {
 }
 
 } // namespace term_curses
+
+} // namespace korvel

@@ -29,6 +29,8 @@
 #include "plain_load.hpp"
 #include "tree/path_tree.hpp"
 
+using namespace korvel;
+
 using namespace std::string_literals;
 using ::testing::HasSubstr;
 

@@ -24,6 +24,8 @@
 #include "base/unique_fd.hpp"
 #include "plain_load.hpp"
 
+using namespace korvel;
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 

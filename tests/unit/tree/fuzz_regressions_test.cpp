@@ -12,6 +12,8 @@
 #include "tree/path_tree.hpp"
 #include "tree_fixture.hpp"
 
+using namespace korvel;
+
 using ::testing::ElementsAre;
 
 namespace {

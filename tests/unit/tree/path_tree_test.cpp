@@ -11,6 +11,8 @@
 #include "plain_load.hpp"
 #include "tree_fixture.hpp"
 
+using namespace korvel;
+
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
