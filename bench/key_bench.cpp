@@ -33,6 +33,8 @@
 #include "match/search.hpp"
 #include "term/term.hpp"
 
+using namespace korvel;
+
 namespace {
 
 double cpu_ms() {

@@ -37,6 +37,8 @@
 #include "plain_load.hpp"
 #include "tree/path_tree.hpp"
 
+using namespace korvel;
+
 namespace {
 
 // Processor time of this process: less disturbed than the wall clock by

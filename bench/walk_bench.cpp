@@ -14,6 +14,8 @@
 
 #include "load/walk.hpp"
 
+using namespace korvel;
+
 namespace {
 
 bool write_all(const char* data, size_t size) {

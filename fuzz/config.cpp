@@ -19,6 +19,8 @@
 #include "config/config.hpp"
 #include "fuzz_check.hpp"
 
+using namespace korvel;
+
 namespace {
 
 struct expectation {

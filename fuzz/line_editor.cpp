@@ -19,6 +19,8 @@
 #include "fuzz_check.hpp"
 #include "line_editor_probe.hpp"
 
+using namespace korvel;
+
 constexpr int32_t OP_PLANT = RL_DELETE_TO_END + 1;
 constexpr int32_t OP_COUNT = OP_PLANT + 1;
 

@@ -29,6 +29,8 @@
 #include "base/splitmix.hpp"
 #include "tree_oracle.hpp"
 
+using namespace korvel;
+
 namespace {
 
 constexpr char SEPARATORS[] = {'/', '.', ' ', ':'};

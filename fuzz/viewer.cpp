@@ -32,6 +32,8 @@
 #include "term/term.hpp"
 #include "tree_oracle.hpp"
 
+using namespace korvel;
+
 namespace {
 
 constexpr char ALPHABET[] = {'a', 'b', '/', 'c', '/', 'd', '.', '/'};

@@ -4,7 +4,7 @@
 # Every byte is written as a hex escape, so no text in a script can end the
 # literal; each line of a script stays a line of the source.
 set(text "// Generated from shell/korvel.* at build time; edit those instead.\n")
-string(APPEND text "#include \"app/shell_scripts.hpp\"\n\nnamespace {\n")
+string(APPEND text "#include \"app/shell_scripts.hpp\"\n\nnamespace korvel {\n\nnamespace {\n")
 foreach(shell IN LISTS SHELLS)
     file(READ "${SOURCE_DIR}/korvel.${shell}" hex HEX)
     string(REGEX REPLACE "(..)" "\\\\x\\1" escaped "${hex}")
@@ -17,6 +17,6 @@ foreach(shell IN LISTS SHELLS)
     string(TOUPPER "${shell}" name)
     string(APPEND text "    if (shell == \"${shell}\") return {${name}, sizeof ${name} - 1};\n")
 endforeach()
-string(APPEND text "    return {};\n}\n")
+string(APPEND text "    return {};\n}\n\n} // namespace korvel\n")
 # Only a changed text touches the file, so an unchanged one compiles nothing.
 file(CONFIGURE OUTPUT "${OUTPUT}" CONTENT "${text}" @ONLY)

@@ -13,5 +13,5 @@ int main(int argc, char** argv) {
     }
     // What the core throws is reported by korvel_main, after the objects
     // that own the terminal have given it back.
-    return korvel_main(argc, argv);
+    return korvel::korvel_main(argc, argv);
 }

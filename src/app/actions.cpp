@@ -11,6 +11,8 @@
 #include "app/view.hpp"
 #include "base/utf8.hpp"
 
+namespace korvel {
+
 namespace {
 
 using T = trigger;
@@ -344,3 +346,5 @@ std::vector<std::string> help_listing(const viewer& v) {
     }
     return lines;
 }
+
+} // namespace korvel

@@ -12,6 +12,8 @@
 #include "app/viewer.hpp"
 #include "term/term.hpp"
 
+namespace korvel {
+
 // What makes an action run.
 struct trigger {
     enum kind_t : uint8_t { NONE, KEY, CHARACTER, MOUSE, ANY_CHARACTER, ANY_KEY };
@@ -51,3 +53,5 @@ std::string trigger_name(const trigger& t);
 // The help screen's lines: every action of the table with its keys, then
 // the keys the configuration maps.
 std::vector<std::string> help_listing(const viewer& v);
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 
 #include "app/shell_scripts.hpp"
 
+namespace korvel {
+
 namespace {
 
 const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
@@ -137,3 +139,5 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         }
     }
 }
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 #include "base/outcome.hpp"
 #include "match/search.hpp"
 
+namespace korvel {
+
 struct options {
     // The first operand; further operands are ignored.
     const char* input_path = nullptr;
@@ -33,3 +35,5 @@ enum class parse_result {
 
 // Options act in the order given, and the first -h or -v ends the parsing.
 parse_result parse_args(options& opts, int argc, char** argv, outcome& failure);
+
+} // namespace korvel

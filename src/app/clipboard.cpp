@@ -17,6 +17,8 @@
 #include "term/term.hpp"
 #include "base/unique_fd.hpp"
 
+namespace korvel {
+
 namespace {
 
 struct clipboard_program {
@@ -191,3 +193,5 @@ void copy_to_clipboard(viewer& v) {
     const std::vector<found_program> found = find_programs();
     if (found.empty() || !copy_through_program(v, path, found)) copy_through_terminal(v, path);
 }
+
+} // namespace korvel

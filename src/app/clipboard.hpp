@@ -5,4 +5,8 @@
 
 #include "app/viewer.hpp"
 
+namespace korvel {
+
 void copy_to_clipboard(viewer& v);
+
+} // namespace korvel

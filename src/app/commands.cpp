@@ -13,6 +13,8 @@
 #include "app/view.hpp"
 #include "base/unique_fd.hpp"
 
+namespace korvel {
+
 namespace {
 
 // The first bytes of the command's error output: all the status row can show.
@@ -111,3 +113,5 @@ outcome run_command(viewer& v, session& s, const command& cmd) {
     if (s.requested_stop() == STOP_QUIT) return {};
     return s.reopen_terminal();
 }
+
+} // namespace korvel

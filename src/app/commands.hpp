@@ -6,8 +6,12 @@
 #include "base/outcome.hpp"
 #include "config/config.hpp"
 
+namespace korvel {
+
 // Hands the terminal back, runs the command through /bin/sh with the path
 // under the cursor in $f, shows a failure in the status row, and takes the
 // terminal back. Only a failure to take it back is returned: the viewer
 // cannot go on without its screen.
 outcome run_command(viewer& v, session& s, const command& cmd);
+
+} // namespace korvel

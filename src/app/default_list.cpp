@@ -15,6 +15,8 @@
 #include "base/unique_fd.hpp"
 #include "load/walk.hpp"
 
+namespace korvel {
+
 namespace {
 
 constexpr char DEFAULT_COMMAND[] = "KORVEL_DEFAULT_COMMAND";
@@ -141,3 +143,5 @@ outcome make_default_list(bool read0, session& s, loading_line& line, default_li
     if (command != nullptr && *command != '\0') return run_default_command(command, read0, s, out);
     return walk_working_directory(s, line, out);
 }
+
+} // namespace korvel

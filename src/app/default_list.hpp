@@ -9,6 +9,8 @@
 #include "app/session.hpp"
 #include "base/outcome.hpp"
 
+namespace korvel {
+
 struct default_list {
     // The paths, each ended by a NUL byte (the walker's, which keeps names
     // whole whatever they hold) or by a newline or NUL (a command's).
@@ -33,3 +35,5 @@ struct default_list {
 // loading line how far it has come. Either way a quit request ends the
 // listing at once.
 outcome make_default_list(bool read0, session& s, loading_line& line, default_list& out);
+
+} // namespace korvel

@@ -13,6 +13,8 @@
 #include "term/term.hpp"
 #include "base/utf8.hpp"
 
+namespace korvel {
+
 namespace {
 
 // Whether the character at text[at] is drawn in the cell of the one before
@@ -343,3 +345,5 @@ outcome redraw(const viewer& v) {
     if (!drawn(rc)) return fail("failed to synchronize the internal buffer with the terminal", rc);
     return {};
 }
+
+} // namespace korvel

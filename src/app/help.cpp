@@ -4,6 +4,8 @@
 
 #include "app/view.hpp"
 
+namespace korvel {
+
 int64_t help_page() { return std::max(1, tree_rows()); }
 
 int64_t help_last_top(const viewer& v) {
@@ -27,3 +29,5 @@ outcome draw_help(const viewer& v) {
     }
     return {};
 }
+
+} // namespace korvel

@@ -10,9 +10,13 @@
 #include "base/outcome.hpp"
 #include "term/term.hpp"
 
+namespace korvel {
+
 // The help's rows on screen, its first line shown at the end, and scrolling
 // by a number of lines within them.
 int64_t help_page();
 int64_t help_last_top(const viewer& v);
 void scroll_help(viewer& v, int64_t delta);
 outcome draw_help(const viewer& v);
+
+} // namespace korvel

@@ -7,6 +7,8 @@
 #include "base/check.hpp"
 #include "base/utf8.hpp"
 
+namespace korvel {
+
 namespace {
 
 using line = std::array<char, RL_LINE_MAX + 1>;
@@ -178,3 +180,5 @@ void line_editor::edit(rl_edit edit) {
                      __LINE__);
     }
 }
+
+} // namespace korvel

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace korvel {
+
 // A line holds at most this many bytes of UTF-8 text.
 inline constexpr int32_t RL_LINE_MAX = 63;
 
@@ -70,3 +72,5 @@ class line_editor {
     // which the viewer never needs.
     friend struct line_editor_probe;
 };
+
+} // namespace korvel

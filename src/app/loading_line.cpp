@@ -10,6 +10,8 @@
 #include "app/session.hpp"
 #include "base/write_all.hpp"
 
+namespace korvel {
+
 namespace {
 
 using clock = std::chrono::steady_clock;
@@ -87,3 +89,5 @@ void loading_line::erase() {
     shown_ = false;
     if (opened_) set_loading_line_fd(-1);
 }
+
+} // namespace korvel

@@ -11,6 +11,8 @@
 #include "base/unique_fd.hpp"
 #include "load/load.hpp"
 
+namespace korvel {
+
 class loading_line {
   public:
     loading_line();
@@ -32,3 +34,5 @@ class loading_line {
     bool opened_ = false;
     bool shown_ = false;
 };
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 #include "app/sliced_scans.hpp"
 #include "app/view.hpp"
 
+namespace korvel {
+
 namespace {
 
 // A key and a signal may both have asked; quitting outweighs suspending.
@@ -120,3 +122,5 @@ outcome run_viewer(viewer& v, session& s) {
         if (outcome back = s.reopen_terminal(); !back) return back;
     }
 }
+
+} // namespace korvel

@@ -9,6 +9,8 @@
 #include "base/outcome.hpp"
 #include "term/term.hpp"
 
+namespace korvel {
+
 struct dispatch_result {
     bool redraw = false;
     // A mapped command the key runs; the loop runs it with the terminal
@@ -24,3 +26,5 @@ dispatch_result dispatch_event(viewer& v, const tb_event& event);
 // Takes the terminal over and runs until a quit is asked for or the
 // terminal fails; the terminal is still held when it returns.
 outcome run_viewer(viewer& v, session& s);
+
+} // namespace korvel

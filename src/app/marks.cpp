@@ -6,6 +6,8 @@
 #include "base/digit_groups.hpp"
 #include "match/search.hpp"
 
+namespace korvel {
+
 namespace {
 
 // The set takes its memory with the first mark, not for every run.
@@ -96,3 +98,5 @@ void toggle_shown_marks(viewer& v) {
 void clear_marks(viewer& v) {
     v.marks.clear();
 }
+
+} // namespace korvel

@@ -9,6 +9,8 @@
 #include "base/bit_set.hpp"
 #include "base/outcome.hpp"
 
+namespace korvel {
+
 // Marks or unmarks the entry under the cursor (unmarking a compact chain's
 // row unmarks each of its directories), then moves one row by `step` (+1
 // down, -1 up), a move that is refused at either end like any other.
@@ -27,3 +29,5 @@ outcome shown_entries(const viewer& v, bit_set& shown);
 void toggle_shown_marks(viewer& v);
 
 void clear_marks(viewer& v);
+
+} // namespace korvel

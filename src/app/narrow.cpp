@@ -4,6 +4,8 @@
 
 #include "app/view.hpp"
 
+namespace korvel {
+
 void keep_cursor_visible(viewer& v) {
     const path_tree& tree = v.tree;
     if (tree.row_of(v.view.cursor) >= 0) return;
@@ -109,3 +111,5 @@ void fold_everything(viewer& v, bool folded) {
     scroll_view(v, 0);
     show_current_path(v);
 }
+
+} // namespace korvel

@@ -6,6 +6,8 @@
 
 #include "app/viewer.hpp"
 
+namespace korvel {
+
 // Shows only the matches and their ancestors (`kept`), the directories on the
 // way that were folded opened; the cursor moves to a shown entry when its
 // own is not.
@@ -32,3 +34,5 @@ void fold_everything(viewer& v, bool folded);
 // Puts the cursor on a shown entry when its own no longer is: the nearest
 // ancestor that shows, else the next shown row, else the last.
 void keep_cursor_visible(viewer& v);
+
+} // namespace korvel

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace korvel {
+
 namespace {
 
 constexpr char BASE64_ALPHABET[] =
@@ -145,3 +147,5 @@ bool osc52_is_safe(std::string_view sequence, osc52_wrap wrap, osc52_end end) {
     }
     return false;
 }
+
+} // namespace korvel

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace korvel {
+
 // How the sequence travels to the terminal.
 enum class osc52_wrap {
     NONE,   // straight to the terminal
@@ -35,3 +37,5 @@ std::string osc52_sequence(std::string_view text, osc52_wrap wrap = osc52_wrap::
 // a control byte taken from a path.
 bool osc52_is_safe(std::string_view sequence, osc52_wrap wrap = osc52_wrap::NONE,
                    osc52_end end = osc52_end::BEL);
+
+} // namespace korvel

@@ -7,6 +7,9 @@
 
 #include "base/write_all.hpp"
 
+namespace korvel {
+
+
 namespace {
 
 // Large enough that a million paths take a few hundred writes.
@@ -54,3 +57,5 @@ outcome write_picked(const viewer& v, int fd, char terminator) {
         return outcome::failuref("failed to write the chosen path: %s", strerror(error));
     return {};
 }
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 #include "base/outcome.hpp"
 #include "match/search.hpp"
 
+namespace korvel {
+
 // Hands each picked path to take(std::string_view), valid for that call only.
 template <typename Take> void for_each_picked_path(const viewer& v, Take&& take) {
     if (v.marks.empty()) {
@@ -41,3 +43,5 @@ std::string picked_text(const viewer& v);
 // Writes every picked path followed by the terminator, in large writes.
 // Fails with "failed to write the chosen path: %s".
 outcome write_picked(const viewer& v, int fd, char terminator);
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 #include "app/narrow.hpp"
 #include "app/view.hpp"
 
+namespace korvel {
+
 namespace {
 
 bool is_search(const viewer& v) { return v.prompt.kind != prompt_kind::FILTER; }
@@ -224,3 +226,5 @@ void finish_jump(viewer& v) {
         move_cursor_to(v, static_cast<int64_t>(v.tree.reveal(static_cast<uint64_t>(scan->found()))));
     }
 }
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 
 #include "app/viewer.hpp"
 
+namespace korvel {
+
 // Keys now edit the prompt's line; Escape will bring back the cursor, the
 // folds, the window and the filter as they are now.
 void open_prompt(viewer& v, prompt_kind kind);
@@ -26,3 +28,5 @@ void finish_jump(viewer& v);
 // The previews' scans have come to their end: their results are shown.
 void finish_search_preview(viewer& v);
 void finish_filter_preview(viewer& v);
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 #include "base/check.hpp"
 #include "term/term.hpp"
 
+namespace korvel {
+
 namespace {
 
 // What the signal handlers reach: the request they leave for the loop, the
@@ -191,3 +193,5 @@ outcome session::close_terminal() {
 }
 
 void session::stop_process() { stop_job(); }
+
+} // namespace korvel

@@ -11,6 +11,8 @@
 #include "base/outcome.hpp"
 #include "base/unique_fd.hpp"
 
+namespace korvel {
+
 // The terminal descriptor a loading line is on, -1 when none shows: a
 // suspend while loading clears the line before the process stops.
 void set_loading_line_fd(int fd);
@@ -65,3 +67,5 @@ class session {
     bool open_ = false;
     pipe_pair wake_;
 };
+
+} // namespace korvel

@@ -4,6 +4,10 @@
 
 #include <string_view>
 
+namespace korvel {
+
 // The script for a shell by its name ("bash", "zsh", "fish"); empty for
 // any other name.
 std::string_view shell_script(std::string_view shell);
+
+} // namespace korvel

@@ -3,6 +3,8 @@
 #include "app/narrow.hpp"
 #include "app/prompt.hpp"
 
+namespace korvel {
+
 namespace {
 
 // Entries tested between looks at the clock: well under a millisecond for
@@ -54,3 +56,5 @@ bool run_work(viewer& v, std::chrono::milliseconds budget) {
     }
     return finished;
 }
+
+} // namespace korvel

@@ -8,6 +8,8 @@
 
 #include "app/viewer.hpp"
 
+namespace korvel {
+
 bool work_pending(const viewer& v);
 // Runs pending work for about `budget`, or until some of it finishes: true
 // then, so that the screen must be drawn again at once.
@@ -16,3 +18,5 @@ bool run_work(viewer& v, std::chrono::milliseconds budget);
 // arrive, so that keys typed ahead (`nnn`) keep their order, and is
 // abandoned after that, so that no key waits long for its frame.
 void settle_jump(viewer& v, std::chrono::milliseconds budget);
+
+} // namespace korvel

@@ -24,6 +24,8 @@
 #include "base/unique_fd.hpp"
 #include "load/load.hpp"
 
+namespace korvel {
+
 namespace {
 
 outcome open_input(const char* path, unique_fd& file) {
@@ -151,3 +153,5 @@ int korvel_main(int argc, char** argv) {
     const char* program = argc >= 1 ? argv[0] : "korvel";
     return reporting_exceptions(program, [&] { return run(program, argc, argv); });
 }
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 
+namespace korvel {
+
 void status_line::show(std::string_view text, status_style style) {
     text_.assign(text.substr(0, TEXT_MAX));
     style_ = style;
@@ -62,3 +64,5 @@ void print_error(std::string_view program, std::string_view text) {
     const std::string line = visible(program) + ": " + visible(text) + "\n";
     fputs(line.c_str(), stderr);
 }
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace korvel {
+
 enum class status_style { MESSAGE, ERROR, PROMPT };
 
 // What the bottom row says: the selected path, the prompt, a confirmation,
@@ -39,3 +41,5 @@ class status_line {
 // "program: text" and a newline on standard error, control characters
 // written as \xNN so that they cannot act on the terminal.
 void print_error(std::string_view program, std::string_view text);
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 #include "base/check.hpp"
 #include "term/term.hpp"
 
+namespace korvel {
+
 int32_t tree_rows() { return tb_height() - 1; }
 
 int64_t cursor_row(const viewer& v) {
@@ -95,3 +97,5 @@ void toggle_fold(viewer& v) {
         KORVEL_CHECK(fold(v));
     }
 }
+
+} // namespace korvel

@@ -6,6 +6,8 @@
 
 #include "app/viewer.hpp"
 
+namespace korvel {
+
 // Rows of the tree area: the screen less its status row, read afresh so that
 // a resize counts at once.
 int32_t tree_rows();
@@ -33,3 +35,5 @@ bool go_to_parent(viewer& v);
 bool fold(viewer& v);
 bool unfold(viewer& v);
 void toggle_fold(viewer& v);
+
+} // namespace korvel

@@ -19,6 +19,7 @@
 #include "tree/mark_set.hpp"
 #include "tree/path_tree.hpp"
 
+namespace korvel {
 
 // The window onto the visible rows. The cursor is held as an entry, so that
 // it stays on its entry whatever happens to the rows around it; it is always
@@ -141,3 +142,5 @@ struct viewer {
     // list), shown on the first frame in place of the path.
     std::string start_notice;
 };
+
+} // namespace korvel

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace korvel {
+
 class bit_set {
   public:
     bit_set() = default;
@@ -97,3 +99,5 @@ class bit_set {
     std::vector<uint64_t> words_;
     uint64_t size_ = 0;
 };
+
+} // namespace korvel

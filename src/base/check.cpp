@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace korvel {
+
 namespace {
 
 std::atomic<void (*)()> failure_hook{nullptr};
@@ -25,3 +27,5 @@ void check_failed(const char* expression, const char* function, const char* file
             expression);
     abort();
 }
+
+} // namespace korvel

@@ -3,6 +3,8 @@
 // expression.
 #pragma once
 
+namespace korvel {
+
 // Called by a failed check before it prints, with only async-signal-safe
 // calls: whoever holds the terminal hands it back here, or the message would
 // vanish with the viewer's screen. Null for none.
@@ -13,4 +15,6 @@ void set_check_failure_hook(void (*hook)());
 
 #define KORVEL_CHECK(expression)                                                               \
     ((expression) ? static_cast<void>(0)                                                       \
-                  : check_failed(#expression, __func__, __FILE__, __LINE__))
+                  : ::korvel::check_failed(#expression, __func__, __FILE__, __LINE__))
+
+} // namespace korvel

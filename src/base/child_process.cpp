@@ -14,6 +14,8 @@
 
 #include "base/write_all.hpp"
 
+namespace korvel {
+
 namespace {
 
 // What the child needs between fork and exec, made beforehand: after fork
@@ -328,3 +330,5 @@ bool write_to_child(int fd, std::string_view bytes) {
     errno = error;
     return ok;
 }
+
+} // namespace korvel

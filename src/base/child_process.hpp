@@ -17,6 +17,8 @@
 
 #include "base/unique_fd.hpp"
 
+namespace korvel {
+
 // Where one of a child's standard streams goes.
 struct child_stream {
     enum kind_t { INHERIT, CLOSED, DESCRIPTOR, PIPE };
@@ -153,3 +155,5 @@ std::string describe_end(int status);
 // Every byte to a child's input. A child that stopped reading makes this
 // fail with EPIPE instead of raising a SIGPIPE that would end korvel.
 bool write_to_child(int fd, std::string_view bytes);
+
+} // namespace korvel

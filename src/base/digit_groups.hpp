@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace korvel {
+
 // 1204 as "1,204": counts of millions read at a glance.
 inline std::string grouped(uint64_t n) {
     char digits[32];
@@ -20,3 +22,5 @@ inline std::string grouped(uint64_t n) {
     } while (n != 0);
     return std::string(digits + at, sizeof digits - static_cast<size_t>(at));
 }
+
+} // namespace korvel

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace korvel {
+
 helper_threads::helper_threads(unsigned count, const std::function<void(unsigned helper)>& work,
                                const thread_starter& start) {
     threads_.reserve(count);
@@ -64,3 +66,5 @@ void helper_threads::join_all() {
     for (std::thread& thread : threads_)
         if (thread.joinable()) thread.join();
 }
+
+} // namespace korvel

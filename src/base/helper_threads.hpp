@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace korvel {
+
 // Starts a thread running the function; throws std::system_error when the
 // system refuses one (a process or container limit), as std::thread does.
 // Tests put a starter of their own in its place.
@@ -44,3 +46,5 @@ class helper_threads {
     unsigned running_ = 0;
     std::exception_ptr failure_;
 };
+
+} // namespace korvel

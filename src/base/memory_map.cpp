@@ -9,6 +9,8 @@
 #include <new>
 #include <utility>
 
+namespace korvel {
+
 size_t page_size() {
     static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     return page;
@@ -81,3 +83,5 @@ void populate_pages(void* begin, void* end) {
     (void)end;
 #endif
 }
+
+} // namespace korvel

@@ -6,6 +6,8 @@
 
 #include "base/outcome.hpp"
 
+namespace korvel {
+
 size_t page_size();
 
 // Gives the whole pages inside [begin, end) of memory this process owns back
@@ -45,3 +47,5 @@ class mapping {
     char* data_ = nullptr;
     size_t size_ = 0;
 };
+
+} // namespace korvel

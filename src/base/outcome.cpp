@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace korvel {
+
 outcome outcome::failuref(const char* format, ...) {
     char text[MESSAGE_MAX + 1];
     va_list args;
@@ -11,3 +13,5 @@ outcome outcome::failuref(const char* format, ...) {
     va_end(args);
     return outcome(text);
 }
+
+} // namespace korvel

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+namespace korvel {
+
 class [[nodiscard]] outcome {
   public:
     // Messages are cut to this many bytes, as the status row and standard
@@ -32,3 +34,5 @@ class [[nodiscard]] outcome {
     bool failed_ = false;
     std::string message_;
 };
+
+} // namespace korvel

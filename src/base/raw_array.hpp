@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <new>
 
+namespace korvel {
+
 // realloc that throws on failure, like the allocations of the standard
 // containers. A count of zero may give back null.
 template <typename T> T* checked_realloc(T* block, size_t count) {
@@ -54,3 +56,5 @@ template <typename T> struct raw_array {
         return out;
     }
 };
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace korvel {
+
 inline uint64_t next_random(uint64_t& state) {
     state += 0x9e3779b97f4a7c15u;
     uint64_t z = state;
@@ -11,3 +13,5 @@ inline uint64_t next_random(uint64_t& state) {
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
     return z ^ (z >> 31);
 }
+
+} // namespace korvel

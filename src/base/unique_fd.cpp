@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+namespace korvel {
+
 int open_pipe(pipe_pair* pair) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
@@ -9,3 +11,5 @@ int open_pipe(pipe_pair* pair) {
     pair->write_end.reset(fds[1]);
     return 0;
 }
+
+} // namespace korvel

@@ -7,6 +7,8 @@
 #include <memory>
 #include <utility>
 
+namespace korvel {
+
 class unique_fd {
   public:
     unique_fd() = default;
@@ -43,3 +45,5 @@ struct file_closer {
     void operator()(FILE* file) const { fclose(file); }
 };
 using unique_file = std::unique_ptr<FILE, file_closer>;
+
+} // namespace korvel

@@ -1,5 +1,7 @@
 #include "base/utf8.hpp"
 
+namespace korvel {
+
 utf8_char utf8_at(std::string_view text, size_t at) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
     const unsigned char lead = byte(0);
@@ -47,3 +49,5 @@ size_t utf8_encode(uint32_t c, char out[4]) {
     put(3, 0x80 | (c & 0x3F));
     return 4;
 }
+
+} // namespace korvel

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace korvel {
+
 struct utf8_char {
     uint32_t code_point; // INVALID for a byte that starts no character
     size_t length;       // in bytes, at least 1
@@ -33,3 +35,5 @@ inline void append_utf8(std::string& out, uint32_t code_point) {
     char bytes[4];
     out.append(bytes, utf8_encode(code_point, bytes));
 }
+
+} // namespace korvel

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace korvel {
+
 // Whether eight bytes from p lie in one page. Such a read cannot fault even
 // when the text ends before the eighth byte, since pages are mapped whole; the
 // smallest page size is assumed so that the check holds on every system.
@@ -37,3 +39,5 @@ KORVEL_READS_PAST_TEXT inline uint64_t load_word(const char* p) {
 inline uint64_t zero_byte_mask(uint64_t word) {
     return (word - 0x0101010101010101u) & ~word & 0x8080808080808080u;
 }
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+namespace korvel {
+
 bool write_all(int fd, const void* data, size_t size) {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
@@ -21,3 +23,5 @@ bool write_all(int fd, const void* data, size_t size) {
     }
     return true;
 }
+
+} // namespace korvel

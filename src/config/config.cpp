@@ -11,6 +11,8 @@
 #include "base/check.hpp"
 #include "base/unique_fd.hpp"
 
+namespace korvel {
+
 namespace {
 
 // The longest path read_config opens, as the buffer it was once formed in
@@ -176,3 +178,5 @@ outcome read_config(key_map& map) {
     }
     return read_config_stream(file.get(), map);
 }
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 
 #include "base/outcome.hpp"
 
+namespace korvel {
+
 // The longest command a binding holds, in bytes.
 inline constexpr size_t COMMAND_TEXT_MAX = 127;
 
@@ -51,3 +53,5 @@ outcome read_config_stream(FILE* file, key_map& map);
 // when none of them is set. A path too long to open is returned whole all
 // the same: it is read_config that refuses it.
 std::string config_file_path();
+
+} // namespace korvel

@@ -13,6 +13,8 @@
 #include "load/sort_key.hpp"
 #include "load/sort_lines.hpp"
 
+namespace korvel {
+
 namespace {
 
 // Longer samples would only make longer splitters: any text can separate
@@ -438,3 +440,5 @@ bool bucket_writer::write(const char* begin, const char* end,
     }
     return pace(end, lines_);
 }
+
+} // namespace korvel

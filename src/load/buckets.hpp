@@ -16,6 +16,8 @@
 #include "base/memory_map.hpp"
 #include "base/raw_array.hpp"
 
+namespace korvel {
+
 // How the input's lines end, and the separator each text ends with.
 struct line_format {
     char separator = '/';
@@ -217,3 +219,5 @@ class bucket_writer {
     size_t last_bucket_ = 0;
     unsigned misses_ = 0;
 };
+
+} // namespace korvel

@@ -21,6 +21,8 @@
 #include "load/sort_lines.hpp"
 #include "load/tick_pacer.hpp"
 
+namespace korvel {
+
 namespace {
 
 // The tree takes a sorted bucket in slices of this many lines, with a look
@@ -539,3 +541,5 @@ load_result load_buffer(std::string&& bytes, const load_options& options, load_p
     std::vector<input_part> input{{owner.buffer.data(), owner.buffer.size()}};
     return pipeline(options, progress, pacer, owner, std::move(input), {}, false, false).run(out);
 }
+
+} // namespace korvel

@@ -12,6 +12,8 @@
 #include "load/load_options.hpp"
 #include "tree/path_tree.hpp"
 
+namespace korvel {
+
 struct load_result {
     outcome status;
     bool cancelled = false;
@@ -28,3 +30,5 @@ load_result load_fd(int fd, const load_options& options, load_progress& progress
 // it is used up.
 load_result load_buffer(std::string&& bytes, const load_options& options, load_progress& progress,
                         path_tree& out);
+
+} // namespace korvel

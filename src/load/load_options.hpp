@@ -10,6 +10,9 @@
 
 #include "base/helper_threads.hpp"
 
+namespace korvel {
+
+
 enum class load_phase { READING, SORTING, BUILDING };
 
 // How far the load has come: written by the loader, read by the main
@@ -49,3 +52,5 @@ struct load_options {
     // fail, as a process limit does.
     thread_starter start_thread;
 };
+
+} // namespace korvel

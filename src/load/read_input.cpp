@@ -16,6 +16,8 @@
 
 #include "base/helper_threads.hpp"
 
+namespace korvel {
+
 namespace {
 
 // A pipe's buffer is grown to this: moving the bytes through it then costs
@@ -262,3 +264,5 @@ outcome read_input(int fd, const line_format& format, size_t block_size, tick_pa
     }
     return {};
 }
+
+} // namespace korvel

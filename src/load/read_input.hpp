@@ -12,6 +12,8 @@
 #include "load/load_options.hpp"
 #include "load/tick_pacer.hpp"
 
+namespace korvel {
+
 struct read_blocks {
     std::vector<mapping> blocks;
     std::vector<input_part> parts; // the lines in each block
@@ -41,3 +43,5 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
 
 // The line ends among n bytes: newlines and NUL bytes, or NUL bytes only.
 size_t count_line_ends(const char* p, size_t n, bool nul_only);
+
+} // namespace korvel

@@ -7,6 +7,8 @@
 
 #include "base/word_at_a_time.hpp"
 
+namespace korvel {
+
 // Eight bytes from p as a big-endian number, zero from the terminating NUL
 // on: the numbers order like the texts, and a number whose lowest byte is
 // zero holds the end of its text. Reads a whole word when that cannot leave
@@ -39,3 +41,5 @@ inline bool key_ends_text(uint64_t key) {
 inline bool is_blank(char c) {
     return c == ' ' || c == '\t';
 }
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 
 #include "load/sort_key.hpp"
 
+namespace korvel {
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -284,3 +286,5 @@ bool sort_lines(char** items, uint64_t count, char separator,
     order_first_components(items, count, separator);
     return true;
 }
+
+} // namespace korvel

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace korvel {
+
 // Whether the bytes hold two separators in a row. Cheap enough for every
 // line of the input: such runs are rare, and only then is a line copied
 // with collapse_separators first.
@@ -31,3 +33,5 @@ int compare_line_order(const char* a, const char* b, char separator);
 // the lines in some order and returns false.
 bool sort_lines(char** items, uint64_t count, char separator,
                 const std::function<bool()>& keep_going);
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace korvel {
+
 tick_pacer::tick_pacer(const load_options& options, const load_progress& progress)
     : options_(options), progress_(progress), next_tick_(clock::now() + options.tuning.tick_period),
       next_wake_check_(clock::now() + WAKE_CHECK) {}
@@ -35,3 +37,5 @@ std::chrono::milliseconds tick_pacer::until_due() const {
     return std::clamp(left, std::chrono::milliseconds{0},
                       options_.tuning.tick_period);
 }
+
+} // namespace korvel

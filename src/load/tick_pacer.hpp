@@ -5,6 +5,8 @@
 
 #include "load/load_options.hpp"
 
+namespace korvel {
+
 class tick_pacer {
   public:
     using clock = std::chrono::steady_clock;
@@ -32,3 +34,5 @@ class tick_pacer {
     clock::time_point next_wake_check_;
     bool cancelled_ = false;
 };
+
+} // namespace korvel

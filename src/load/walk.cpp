@@ -13,6 +13,9 @@
 
 #include "base/unique_fd.hpp"
 
+namespace korvel {
+
+
 std::string walk_problem::message() const {
     return path + ": " + (error != 0 ? strerror(error) : "moved during the walk");
 }
@@ -230,3 +233,5 @@ outcome walk_tree(const char* root, const walk_options& options, raw_array<char>
     walker(options, list, report).run(std::move(fd));
     return outcome();
 }
+
+} // namespace korvel

@@ -12,6 +12,8 @@
 #include "base/outcome.hpp"
 #include "base/raw_array.hpp"
 
+namespace korvel {
+
 // A directory that could not be read, or not wholly. Its own entry is listed;
 // what is below it is not.
 struct walk_problem {
@@ -61,3 +63,5 @@ struct walk_report {
 // on (raw_array::release) without a copy.
 outcome walk_tree(const char* root, const walk_options& options, raw_array<char>* list,
                   walk_report* report);
+
+} // namespace korvel

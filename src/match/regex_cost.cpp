@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace korvel {
+
 namespace {
 
 // What makes the compile slow, each with the limit that keeps it well under
@@ -259,3 +261,5 @@ std::string single_pass_form(std::string_view pattern) {
     form += ')';
     return form;
 }
+
+} // namespace korvel

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace korvel {
+
 // The C library compiles a repeated part by writing it out once per copy,
 // and some patterns of a few bytes make that take seconds or minutes and
 // gigabytes: many optional copies (`a{1,30000}`), parts that can match
@@ -27,3 +29,5 @@ bool has_back_reference(std::string_view pattern);
 // which the C library reads as an ordinary character, is escaped so that it
 // stays one. The pattern must compile as it is.
 std::string single_pass_form(std::string_view pattern);
+
+} // namespace korvel

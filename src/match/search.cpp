@@ -12,6 +12,8 @@
 #include "base/utf8.hpp"
 #include "match/regex_cost.hpp"
 
+namespace korvel {
+
 namespace {
 
 bool has_ere_special(std::string_view text) {
@@ -465,3 +467,5 @@ bool find_scan::step(uint64_t limit) {
     }
     return done_;
 }
+
+} // namespace korvel

@@ -13,6 +13,8 @@
 #include "base/outcome.hpp"
 #include "tree/path_tree.hpp"
 
+namespace korvel {
+
 // Full paths of entries visited one after another, kept in one buffer: moving
 // to a nearby entry in tree order (either way) only cuts the buffer back to a
 // common ancestor and appends the names below it, never starts from the top.
@@ -199,3 +201,5 @@ class find_scan {
     bool done_ = false;
     outcome failure_;
 };
+
+} // namespace korvel

@@ -13,6 +13,8 @@
 #include "term/term_cells.hpp"
 #include "term/term_curses.hpp"
 
+namespace korvel {
+
 namespace {
 
 struct layer {
@@ -277,3 +279,5 @@ void tb_memory_cursor(int* x, int* y) {
     if (x) *x = known ? active->cursor_x : -1;
     if (y) *y = known ? active->cursor_y : -1;
 }
+
+} // namespace korvel

@@ -9,6 +9,8 @@
 
 #include "term/term_types.hpp"
 
+namespace korvel {
+
 int tb_init();
 int tb_shutdown();
 int tb_width();
@@ -77,3 +79,5 @@ void tb_memory_cursor(int* x, int* y);
 // The cell's text as of the last tb_present(), in UTF-8 with any combining
 // marks it carries; "" for the right half of a wide character.
 std::string tb_memory_cell_text(int x, int y);
+
+} // namespace korvel

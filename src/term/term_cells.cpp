@@ -7,6 +7,8 @@
 
 #include "base/utf8.hpp"
 
+namespace korvel {
+
 namespace term_cells {
 
 namespace {
@@ -218,3 +220,5 @@ int grid::set_cell(int x, int y, uint32_t code_point, uintattr_t fg, uintattr_t 
 }
 
 } // namespace term_cells
+
+} // namespace korvel

@@ -11,6 +11,8 @@
 
 #include "term/term_types.hpp"
 
+namespace korvel {
+
 namespace term_cells {
 
 // Combining marks kept on one cell; ncurses holds five characters a cell.
@@ -89,3 +91,5 @@ class grid {
 };
 
 } // namespace term_cells
+
+} // namespace korvel

@@ -26,6 +26,9 @@
 #include "base/unique_fd.hpp"
 #include "base/write_all.hpp"
 
+namespace korvel {
+
+
 static_assert(term_cells::MAX_MARKS < CCHARW_MAX, "a cell and its marks fit one cchar_t");
 
 namespace term_curses {
@@ -681,3 +684,5 @@ bool restore_from_signal() {
 }
 
 } // namespace term_curses
+
+} // namespace korvel

@@ -8,6 +8,8 @@
 #include "term/term_cells.hpp"
 #include "term/term_types.hpp"
 
+namespace korvel {
+
 namespace term_curses {
 
 class terminal {
@@ -53,3 +55,5 @@ class terminal {
 bool restore_from_signal();
 
 } // namespace term_curses
+
+} // namespace korvel

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace korvel {
+
 using uintattr_t = uint16_t;
 
 // Keys (tb_event.key).
@@ -106,3 +108,5 @@ struct tb_event {
     int32_t x;
     int32_t y;
 };
+
+} // namespace korvel

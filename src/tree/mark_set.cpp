@@ -5,6 +5,8 @@
 
 #include "base/check.hpp"
 
+namespace korvel {
+
 void mark_set::resize(uint64_t size) {
     // Made afresh at its exact size: a vector grown in place may keep up to
     // twice the room it needs.
@@ -54,3 +56,5 @@ uint64_t mark_set::erase_all(const bit_set& entries) {
     count_ -= removed;
     return removed;
 }
+
+} // namespace korvel

@@ -6,6 +6,8 @@
 
 #include "base/bit_set.hpp"
 
+namespace korvel {
+
 class mark_set {
   public:
     // Room for entries 0 to size - 1, at a bit each; marks at or past the new
@@ -38,3 +40,5 @@ class mark_set {
     bit_set bits_;
     uint64_t count_ = 0;
 };
+
+} // namespace korvel

@@ -13,6 +13,8 @@
 #include "base/word_at_a_time.hpp"
 #include "tree/touch_ahead.hpp"
 
+namespace korvel {
+
 namespace {
 
 // The deepest entry the 31-bit depth field can hold.
@@ -452,3 +454,4 @@ void path_tree::set_folded_flags(const bit_set& flags) {
     rebuild_rows();
 }
 
+} // namespace korvel

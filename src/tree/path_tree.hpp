@@ -10,6 +10,8 @@
 #include "base/memory_map.hpp"
 #include "base/outcome.hpp"
 
+namespace korvel {
+
 // Entry indices are stored in 32 bits: the table refuses more entries than
 // that. NO_ENTRY marks a top-level entry's parent.
 using entry_index = uint32_t;
@@ -168,3 +170,5 @@ class path_tree::builder {
     struct state;
     std::unique_ptr<state> state_;
 };
+
+} // namespace korvel

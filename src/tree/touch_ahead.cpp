@@ -5,6 +5,8 @@
 
 #include "base/memory_map.hpp"
 
+namespace korvel {
+
 namespace {
 
 // Far past any segment: a claim there touches nothing.
@@ -74,3 +76,5 @@ bool touch_ahead::touch_next() {
     touched_[k].store(true, std::memory_order_release);
     return true;
 }
+
+} // namespace korvel

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace korvel {
+
 class touch_ahead {
   public:
     static constexpr size_t SEGMENT = size_t{1} << 16;
@@ -46,3 +48,5 @@ class touch_ahead {
     // The filler's own: it may write below this address.
     uintptr_t reached_ = 0;
 };
+
+} // namespace korvel

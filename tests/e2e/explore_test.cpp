@@ -12,6 +12,8 @@
 namespace {
 
 using namespace e2e::screen;
+// The launcher, not the program's namespace, which actions.hpp brings in.
+using e2e::screen::korvel;
 
 
 // /, usr, usr/share, usr/share/doc, usr/share/doc/a, usr/share/doc/b,
@@ -49,10 +51,11 @@ TEST(Help, ShowsEveryActionOfTheTableWithItsKeys) {
     // keys on the screen, tall enough here for all of them at once.
     const auto everything_shown = [&] {
         const std::string shown = s.screen_text();
-        for (const action& a : all_actions()) {
+        for (const korvel::action& a : korvel::all_actions()) {
             if (shown.find(a.description) == std::string::npos) return false;
-            for (const trigger& t : a.triggers)
-                if (t.kind != trigger::NONE && shown.find(trigger_name(t)) == std::string::npos)
+            for (const korvel::trigger& t : a.triggers)
+                if (t.kind != korvel::trigger::NONE &&
+                    shown.find(korvel::trigger_name(t)) == std::string::npos)
                     return false;
         }
         return true;

@@ -13,6 +13,8 @@
 #include "harness.hpp"
 #include "term/term.hpp"
 
+using namespace korvel;
+
 namespace {
 
 const std::string PROBE = TEST_PROGRAMS_DIR "/term_probe";

@@ -13,6 +13,8 @@
 
 #include "app/line_editor.hpp"
 
+namespace korvel {
+
 struct line_editor_probe {
     // The shown line becomes bytes (no NUL, at most RL_LINE_MAX of them),
     // with the position at its end.
@@ -40,3 +42,5 @@ struct line_editor_probe {
     // The index in lines() of the line shown.
     static size_t current_line(const line_editor& editor) { return editor.current_; }
 };
+
+} // namespace korvel

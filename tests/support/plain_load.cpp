@@ -13,6 +13,8 @@
 
 #include "base/raw_array.hpp"
 
+namespace korvel {
+
 namespace {
 
 // Input is read in blocks of this size into a buffer that stays in cache;
@@ -188,3 +190,5 @@ outcome build_path_tree(input_lines&& lines, char separator, bool fold_by_defaul
     tree.finish(out);
     return {};
 }
+
+} // namespace korvel

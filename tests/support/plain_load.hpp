@@ -12,6 +12,8 @@
 #include "load/sort_lines.hpp"
 #include "tree/path_tree.hpp"
 
+namespace korvel {
+
 // The lines of the input. Each item points at one NUL-terminated text that
 // ends with the separator; the texts live in one arena owned by the record.
 struct input_lines {
@@ -48,3 +50,5 @@ void sort_lines(char** items, uint64_t count, char separator);
 // hold more than max_entries entries or a path is too deep.
 outcome build_path_tree(input_lines&& lines, char separator, bool fold_by_default, path_tree& out,
                         uint64_t max_entries = MAX_ENTRIES);
+
+} // namespace korvel

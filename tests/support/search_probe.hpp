@@ -8,6 +8,8 @@
 #include "match/search.hpp"
 #include "tree/path_tree.hpp"
 
+namespace korvel {
+
 // The entry's name or full path, as search_pattern::match gives it, with a
 // walker of its own.
 inline match_result match_entry(const search_pattern& pattern, const path_tree& tree,
@@ -25,3 +27,5 @@ struct search_pattern_probe {
         return pattern.match_subject(text.data(), text.size());
     }
 };
+
+} // namespace korvel

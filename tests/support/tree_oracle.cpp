@@ -3,6 +3,8 @@
 #include <cstring>
 #include <map>
 
+namespace korvel {
+
 std::vector<std::string> split_lines(const std::string& input, bool nul_only) {
     std::vector<std::string> out;
     size_t pos = 0;
@@ -128,3 +130,5 @@ std::string tree_fault(const path_tree& tree, const std::vector<std::string>& li
     }
     return {};
 }
+
+} // namespace korvel

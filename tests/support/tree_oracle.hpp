@@ -11,6 +11,8 @@
 
 #include "tree/path_tree.hpp"
 
+namespace korvel {
+
 // The lines of an input: a newline or a NUL byte ends one (with nul_only, a
 // NUL byte only); text after the last line end is one more line.
 std::vector<std::string> split_lines(const std::string& input, bool nul_only);
@@ -33,3 +35,5 @@ bool sibling_before(const std::string& a, const std::string& b, char separator, 
 // when it is.
 std::string tree_fault(const path_tree& tree, const std::vector<std::string>& lines,
                        char separator);
+
+} // namespace korvel

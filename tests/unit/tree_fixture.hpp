@@ -13,6 +13,8 @@
 #include "plain_load.hpp"
 #include "tree/path_tree.hpp"
 
+namespace korvel {
+
 // Lines handed over as they are, in this order, in storage a tree can own.
 inline input_lines lines_of(const std::vector<std::string>& texts) {
     input_lines lines;
@@ -60,3 +62,5 @@ inline std::vector<uint64_t> visible(const path_tree& tree) {
     for (uint64_t r = 0; r < tree.row_count(); ++r) rows.push_back(tree.row_entry(r));
     return rows;
 }
+
+} // namespace korvel

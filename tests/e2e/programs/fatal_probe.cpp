@@ -14,6 +14,8 @@
 #include "app/startup.hpp"
 #include "term/term.hpp"
 
+using namespace korvel;
+
 int main(int argc, char** argv) {
     const std::string how = argc > 1 ? argv[1] : "";
     return reporting_exceptions(argv[0], [&] {

@@ -24,6 +24,8 @@
 
 #include "term/term.hpp"
 
+using namespace korvel;
+
 namespace {
 
 void say(const std::string& line) {

@@ -12,6 +12,8 @@
 #include "term/term.hpp"
 #include "tree_fixture.hpp"
 
+namespace korvel {
+
 class app_fixture : public ::testing::Test {
   protected:
     // Loads newline-separated paths as start-up does and opens a screen.
@@ -45,3 +47,5 @@ class app_fixture : public ::testing::Test {
   private:
     std::unique_ptr<viewer> viewer_;
 };
+
+} // namespace korvel

@@ -3,6 +3,8 @@
 #include "app/draw.hpp"
 #include "app_fixture.hpp"
 
+using namespace korvel;
+
 namespace {
 
 // Reads a screen row back from the in-memory backend.

@@ -9,6 +9,8 @@
 #include "app/loop.hpp"
 #include "app_fixture.hpp"
 
+using namespace korvel;
+
 namespace {
 
 tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }

@@ -11,6 +11,8 @@
 
 #include "line_editor_probe.hpp"
 
+using namespace korvel;
+
 // Lets a test make the editor's next allocation fail. The editor allocates
 // its lines with the non-throwing operator new, which this file replaces.
 static bool fail_next_nothrow_new = false;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace korvel;
+
 namespace {
 
 using namespace std::string_literals;

@@ -8,6 +8,8 @@
 
 #include "app/startup.hpp"
 
+using namespace korvel;
+
 namespace {
 
 // Started with no arguments at all (argc 0), messages carry the default name.

@@ -5,6 +5,8 @@
 #include "app/status.hpp"
 #include "base/outcome.hpp"
 
+using namespace korvel;
+
 namespace {
 
 TEST(StatusLine, AlwaysTwoHundredFiftyFiveCharactersBehindOneBlank) {

@@ -3,6 +3,8 @@
 
 #include "app_fixture.hpp"
 
+using namespace korvel;
+
 namespace {
 
 // n single-level entries, e00, e01, ..., named with two digits so that they

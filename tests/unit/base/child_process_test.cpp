@@ -14,6 +14,8 @@
 
 #include "base/write_all.hpp"
 
+using namespace korvel;
+
 namespace {
 
 child_spec shell(const std::string& script) {

@@ -15,6 +15,8 @@
 #include "base/child_process.hpp"
 #include "base/unique_fd.hpp"
 
+using namespace korvel;
+
 namespace {
 
 void on_signal(int) {}

@@ -24,6 +24,8 @@
 #include <utility>
 #include <vector>
 
+using namespace korvel;
+
 namespace {
 
 using binding = std::pair<char, std::string>;

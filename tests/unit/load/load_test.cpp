@@ -32,6 +32,8 @@
 #include "tree_oracle.hpp"
 #include "base/unique_fd.hpp"
 
+using namespace korvel;
+
 using namespace std::string_literals;
 using ::testing::HasSubstr;
 

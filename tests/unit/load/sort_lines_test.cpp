@@ -25,6 +25,8 @@
 #include "tree_oracle.hpp"
 #include "base/unique_fd.hpp"
 
+using namespace korvel;
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 

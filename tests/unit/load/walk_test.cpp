@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace korvel;
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAreArray;

@@ -18,6 +18,8 @@
 #include "tree/path_tree.hpp"
 #include "tree_fixture.hpp"
 
+using namespace korvel;
+
 namespace {
 
 // A tree built from a list as start-up builds it, and a pattern to try on it.

@@ -7,6 +7,8 @@
 
 #include "term/term.hpp"
 
+using namespace korvel;
+
 namespace {
 
 constexpr int WIDTH = 10;

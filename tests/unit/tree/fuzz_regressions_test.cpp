@@ -14,6 +14,8 @@
 #include "plain_load.hpp"
 #include "tree_fixture.hpp"
 
+using namespace korvel;
+
 using ::testing::ElementsAre;
 
 namespace {

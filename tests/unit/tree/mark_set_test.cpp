@@ -10,6 +10,8 @@
 #include "base/bit_set.hpp"
 #include "tree/mark_set.hpp"
 
+using namespace korvel;
+
 namespace {
 
 // A plain model of the same set.

@@ -13,6 +13,8 @@
 #include "tree_fixture.hpp"
 #include "tree_oracle.hpp"
 
+using namespace korvel;
+
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 

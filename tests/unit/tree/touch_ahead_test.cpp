@@ -9,6 +9,8 @@
 
 #include "base/memory_map.hpp"
 
+using namespace korvel;
+
 namespace {
 
 // One thread fills an array while others touch it ahead; the filler's
