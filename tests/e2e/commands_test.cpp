@@ -61,14 +61,39 @@ bool status_row_drawn(const e2e::session& s) {
            row.find_first_not_of("0123456789", slash + 1) == std::string::npos;
 }
 
+const std::string PRESS_ANY_KEY = "Press any key to go back";
+
+// The command has ended and its output stays on the terminal until a key:
+// the prompt is drawn, and the cursor stands right after it (the prompt of
+// an earlier command may still be on the ordinary screen, a line above).
+bool waiting_for_key(const e2e::session& s) {
+    if (s.alt_screen()) return false;
+    const std::string row = s.row_text(s.cursor_row());
+    return row.ends_with(PRESS_ANY_KEY) && s.cursor_col() == static_cast<int>(row.size());
+}
+
+// Waits until the viewer has drawn its screen again, after it had entered
+// it `before` times.
+testing::AssertionResult back_in_viewer(e2e::session& s, size_t before) {
+    if (s.wait_for([&] {
+            return screens_entered(s) > before && s.alt_screen() && status_row_drawn(s);
+        }))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "not back in the viewer\n" << s.dump();
+}
+
 // Presses a mapped key and waits until the command has ended and the viewer
-// has drawn its screen again.
+// has drawn its screen again; when the command waits for a key afterwards,
+// as a failed one does, a key is pressed.
 void run_mapped(e2e::session& s, const std::string& key) {
     const size_t before = screens_entered(s);
     s.send(key);
     ASSERT_TRUE(s.wait_for([&] {
-        return screens_entered(s) > before && s.alt_screen() && status_row_drawn(s);
+        return (screens_entered(s) > before && s.alt_screen() && status_row_drawn(s)) ||
+               waiting_for_key(s);
     })) << "after " << key << "\n" << s.dump();
+    if (waiting_for_key(s)) s.send(" ");
+    ASSERT_TRUE(back_in_viewer(s, before)) << "after " << key;
 }
 
 // What the shell says on its standard error for a command line.
@@ -151,7 +176,12 @@ TEST(MappedCommand, FailureShowsErrorOutputOrStatusInErrorColours) {
         ASSERT_TRUE(wait_status(s, c.expected)) << s.dump();
         expect_colors(s, WHITE, RED);
         EXPECT_NE(s.screen_text().find("main.c"), std::string::npos) << s.dump();
-        EXPECT_EQ(s.raw_output().find("\x1b]0;t"), std::string::npos);
+        // The command's own error output reaches the terminal as it wrote
+        // it, as its output does; the status row shows substitutes.
+        const std::string& raw = s.raw_output();
+        const size_t title = raw.find("\x1b]0;t");
+        EXPECT_EQ(title == std::string::npos ? title : raw.find("\x1b]0;t", title + 1),
+                  std::string::npos);
         // The next move shows the path again, in the message colours.
         s.send("k");
         ASSERT_TRUE(wait_status(s, "src")) << s.dump();
@@ -238,21 +268,45 @@ TEST(MappedCommand, MarkedPathsReachTheCommandInFx) {
     quit(s);
 }
 
-TEST(MappedCommand, MarksTooManyForOneVariableAreReported) {
-    // Far more than the system lets one variable hold: the command cannot
-    // start, and the status row says why rather than just a status.
+TEST(MappedCommand, MarksTooManyForOneVariableStillReachTheCommandAsArguments) {
+    // Far more than the system lets one variable hold, and less than it
+    // lets all the arguments hold: "$@" has every path, and $fx is unset
+    // rather than cut.
     std::string list;
     for (int i = 0; i < 20000; ++i)
         list += "dir/file-with-a-long-name-" + std::to_string(i) + "\n";
-    e2e::launch how = viewer("map x true\n", list);
+    e2e::launch how = viewer("map x { echo $#; printf '%s\\n' \"$1\" \"${20001}\" \"${fx-unset}\"; } "
+                             "> \"$HOME/args\"\n",
+                             list);
     how.cols = 100;
     e2e::session s(how);
     ASSERT_TRUE(wait_status(s, "dir")) << s.dump();
     s.send("v");
     ASSERT_TRUE(wait_status(s, "Marked 20,001 entries")) << s.dump();
     run_mapped(s, "x");
+    EXPECT_EQ(read_file(s.home() + "/args"),
+              "20001\ndir\ndir/file-with-a-long-name-9999\nunset\n");
+    quit(s);
+}
+
+TEST(MappedCommand, MarksTooManyForAllArgumentsAreReported) {
+    // Past the limit on all arguments together (at most 6 MB on Linux,
+    // whatever the stack): the command cannot start, and the row says why.
+    std::string list;
+    const std::string name(100, 'n');
+    for (int i = 0; i < 70000; ++i)
+        list += "d/" + name + std::to_string(i) + "\n";
+    e2e::launch how = viewer("map x touch \"$HOME/ran\"\n", list);
+    how.cols = 100;
+    e2e::session s(how);
+    ASSERT_TRUE(s.wait_for([&] { return status_text(s) == "d"; }, std::chrono::seconds(20)))
+        << s.dump();
+    s.send("v");
+    ASSERT_TRUE(wait_status(s, "Marked 70,001 entries")) << s.dump();
+    run_mapped(s, "x");
     ASSERT_TRUE(wait_status(s, "Failed to run command: Argument list too long")) << s.dump();
     expect_colors(s, WHITE, RED);
+    EXPECT_FALSE(fs::exists(s.home() + "/ran"));
     quit(s);
 }
 
@@ -291,7 +345,13 @@ TEST(MappedCommand, InputAndOutputBelongToTheTerminal) {
     // raw mode would arrive without their line end.
     ASSERT_TRUE(s.wait_for_text("reading")) << s.dump();
     s.send("typed words\r");
-    ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before; })) << s.dump();
+    // It failed: its error output stays on the terminal until a key.
+    ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+    EXPECT_NE(s.screen_text().find("got:typed words"), std::string::npos) << s.dump();
+    s.settle();
+    EXPECT_EQ(screens_entered(s), before) << s.dump();
+    s.send("\x1b[A"); // any key, this one in several bytes, none of them left over
+    ASSERT_TRUE(back_in_viewer(s, before));
     ASSERT_TRUE(wait_status(s, "got:typed words")) << s.dump();
     // The tree is back, and the viewer goes on.
     EXPECT_EQ(s.row_text(0), "• README") << s.dump();
@@ -434,6 +494,8 @@ TEST(MappedCommand, StoppedCommandStopsTheViewerWhichThenWaitsOnForIt) {
     EXPECT_FALSE(s.alt_screen()) << s.dump();
 
     s.send("after stop\r");
+    ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+    s.send("x");
     ASSERT_TRUE(wait_status(s, "got:after stop")) << s.dump();
     EXPECT_EQ(screens_entered(s), before + 1) << s.dump();
     s.send("j");
@@ -549,6 +611,159 @@ TEST(MappedCommand, ConfigurationErrorEndsBeforeTheViewer) {
                                    "of multiple characters: xy\n");
     EXPECT_EQ(s.stdout_data(), "");
     EXPECT_EQ(screens_entered(s), 0u) << s.raw_output();
+}
+
+// The bytes of a file, cut at each NUL.
+std::vector<std::string> nul_separated(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (size_t end; (end = text.find('\0', at)) != std::string::npos; at = end + 1)
+        parts.push_back(text.substr(at, end - at));
+    return parts;
+}
+
+TEST(MappedCommand, PicksArePositionalParametersAndNoNameIsAnOption) {
+    // Read NUL-separated, so that a name can hold a newline. A relative name
+    // starting with '-' or '+' gets "./" in front in $f, "$@" and $fx; an
+    // absolute one and any other stays as it is.
+    const std::string list = std::string("+:!touch PWNED\0-rf\0/-abs\0a\nb/-c\0plain\0", 39);
+    e2e::launch how = viewer("map x printf '%s\\0' \"$@\" > \"$HOME/args\"; "
+                             "printf '%s' \"$f\" > \"$HOME/f\"; printf '%s' \"$fx\" > \"$HOME/fx\"\n",
+                             list);
+    how.args = {"--read0"};
+    e2e::session s(how);
+    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+        << s.dump();
+    // The first row is the first name in byte order.
+    ASSERT_TRUE(wait_status(s, "+:!touch PWNED")) << s.dump();
+    run_mapped(s, "x");
+    EXPECT_EQ(read_file(s.home() + "/f"), "./+:!touch PWNED");
+    EXPECT_EQ(nul_separated(read_file(s.home() + "/args")),
+              std::vector<std::string>{"./+:!touch PWNED"});
+    EXPECT_EQ(read_file(s.home() + "/fx"), "./+:!touch PWNED");
+
+    // Every name of the list, not the folders the tree made up to hold them.
+    s.send("\t\tj\tj\t\t");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).find("marked 5") != std::string::npos; }))
+        << s.dump();
+    run_mapped(s, "x");
+    std::vector<std::string> args = nul_separated(read_file(s.home() + "/args"));
+    // $fx is the same paths, one a line, in the same order.
+    std::string lines;
+    for (const std::string& arg : args) lines += (lines.empty() ? "" : "\n") + arg;
+    EXPECT_EQ(escaped(read_file(s.home() + "/fx")), escaped(lines));
+    std::sort(args.begin(), args.end());
+    EXPECT_EQ(args, (std::vector<std::string>{"./+:!touch PWNED", "./-rf", "/-abs", "a\nb/-c",
+                                              "plain"}));
+    EXPECT_FALSE(fs::exists("PWNED"));
+    quit(s);
+}
+
+TEST(MappedCommand, QuestionOnStandardErrorIsSeenAndAnswered) {
+    // rm -i asks on its standard error and reads the answer: the question
+    // must be on the screen before the answer is typed.
+    temp_dir dir;
+    const std::string keep = dir.path() + "/keep";
+    const std::string victim = dir.path() + "/victim";
+    std::ofstream(keep) << "k";
+    std::ofstream(victim) << "v";
+    e2e::launch how = viewer("map D rm -i -- \"$@\"\n", keep + "\n" + victim + "\n");
+    how.cols = 200;
+    e2e::session s(how);
+    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+        << s.dump();
+    s.send("G");
+    ASSERT_TRUE(wait_status(s, victim)) << s.dump();
+    const size_t before = screens_entered(s);
+    s.send("D");
+    ASSERT_TRUE(s.wait_for_text("rm: remove regular file '" + victim + "'?")) << s.dump();
+    s.send("y\r");
+    ASSERT_TRUE(back_in_viewer(s, before));
+    EXPECT_FALSE(fs::exists(victim));
+    EXPECT_TRUE(fs::exists(keep));
+    expect_colors(s, BLACK, WHITE);
+    quit(s);
+}
+
+TEST(MappedCommand, BangCommandWaitsForAKeyAndAFailureWaitsAnyway) {
+    temp_dir dir;
+    const std::string file = dir.path() + "/-listed";
+    std::ofstream(file) << "12345";
+    struct wait_case {
+        std::string map;
+        bool waits;
+        std::string on_terminal; // before the key
+        std::string status;      // afterwards
+    };
+    const std::vector<wait_case> cases{
+        {"!ls -ld -- \"$f\"", true, file, file},
+        {"!wc -c < \"$f\"", true, "5", file},
+        // Failed: the whole message stays on the terminal until a key.
+        {"printf 'first\\nsecond\\n' >&2; exit 2", true, "first\nsecond", "first\u240Asecond"},
+        {"ls -ld -- \"$f\"", false, "", file},
+        // The shell's negation, a word of its own, keeps its meaning.
+        {"! false", false, "", file},
+        {"! true", true, "", "! true exited with status 1"},
+    };
+    for (const wait_case& c : cases) {
+        SCOPED_TRACE(c.map);
+        e2e::launch how = viewer("map i " + c.map + "\n", file + "\n");
+        how.cols = 120;
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+            << s.dump();
+        s.send("G");
+        ASSERT_TRUE(wait_status(s, file)) << s.dump();
+        const size_t before = screens_entered(s);
+        s.send("i");
+        if (c.waits) {
+            ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+            EXPECT_NE(s.screen_text().find(c.on_terminal), std::string::npos) << s.dump();
+            s.settle();
+            EXPECT_EQ(screens_entered(s), before) << s.dump();
+            s.send("q"); // taken by the wait, not by the viewer
+        }
+        ASSERT_TRUE(back_in_viewer(s, before));
+        ASSERT_TRUE(wait_status(s, c.status)) << s.dump();
+        EXPECT_FALSE(s.exited());
+        quit(s);
+    }
+}
+
+TEST(MappedCommand, QuitSignalWhileWaitingForAKeyEndsTheViewer) {
+    e2e::session s(viewer("map i !echo shown\n"));
+    start(s);
+    const size_t before = screens_entered(s);
+    s.send("i");
+    ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+    s.send_signal(SIGTERM);
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(screens_entered(s), before);
+    EXPECT_EQ(s.stdout_data(), "");
+}
+
+TEST(MappedCommand, NewActionReplacesTheMessageOfAnEarlierOne) {
+    e2e::session s(viewer("map x printf broken >&2; exit 1\nmap t true\n"));
+    start(s);
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "broken")) << s.dump();
+    expect_colors(s, WHITE, RED);
+    // A later command that succeeds shows the path again.
+    run_mapped(s, "t");
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    expect_colors(s, BLACK, WHITE);
+    // Unmarking everything says so, in place of the mark's count.
+    s.send("v");
+    ASSERT_TRUE(wait_status(s, "Marked 4 entries")) << s.dump();
+    s.send("u");
+    ASSERT_TRUE(wait_status(s, "Unmarked 4 entries")) << s.dump();
+    // With nothing marked, the path.
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "broken")) << s.dump();
+    s.send("u");
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    quit(s);
 }
 
 // -- Clipboard ---------------------------------------------------------------
