@@ -863,27 +863,60 @@ TEST(Clipboard, WlCopyIsUsedWhenThereIsNoXsel) {
     quit(s);
 }
 
-TEST(Clipboard, FailingXselIsReportedAndWlCopyNotTried) {
-    bin_dir bin;
-    bin.fake("xsel", "xsel-fails");
-    bin.fake("wl-copy", "wl-copy");
-    e2e::session s(clipboard_viewer(bin));
-    start(s);
-    s.send("y");
-    ASSERT_TRUE(wait_status(s, "Failed to copy: exited with code 1")) << s.dump();
-    expect_colors(s, WHITE, RED);
-    EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
-    quit(s);
+// OSC 52 of "README", as it reaches a terminal with no multiplexer.
+const std::string README_OSC52 = "\x1b]52;c;UkVBRE1F\x07";
+
+// A clipboard program that starts and fails is named with its own words
+// (or how it ended), and the terminal takes the path instead; wl-copy is
+// not tried.
+TEST(Clipboard, FailingProgramIsNamedAndTheTerminalTakesThePath) {
+    struct failing_case {
+        std::string fixture;
+        std::string reason;
+    };
+    const std::vector<failing_case> cases{
+        {"xsel-fails", "Can't open display: (null)"},
+        {"xsel-fails-silently", "exited with code 1"},
+        {"xsel-killed", "killed by SIGTERM"},
+    };
+    for (const failing_case& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        bin_dir bin;
+        bin.fake("xsel", c.fixture);
+        bin.fake("wl-copy", "wl-copy");
+        e2e::launch how = clipboard_viewer(bin);
+        how.cols = 200;
+        e2e::session s(how);
+        start(s);
+        s.send("y");
+        ASSERT_TRUE(wait_status(s, "Failed to copy with xsel: " + c.reason +
+                                       "; sent to the terminal's clipboard instead: README"))
+            << s.dump();
+        expect_colors(s, WHITE, RED);
+        EXPECT_NE(s.raw_output().find(README_OSC52), std::string::npos);
+        EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
+        quit(s);
+    }
 }
 
-TEST(Clipboard, ProgramKilledBySignalIsAFailure) {
+TEST(Clipboard, CountsAreGrouped) {
     bin_dir bin;
-    bin.fake("xsel", "xsel-killed");
-    e2e::session s(clipboard_viewer(bin));
-    start(s);
+    bin.fake("xsel", "xsel");
+    std::string list;
+    std::string copied;
+    for (int i = 1000; i < 2000; ++i) {
+        list += "d/f" + std::to_string(i) + "\n";
+        copied += (copied.empty() ? "d/f" : "\nd/f") + std::to_string(i);
+    }
+    e2e::launch how = clipboard_viewer(bin, "", list);
+    e2e::session s(how);
+    ASSERT_TRUE(wait_status(s, "d")) << s.dump();
+    s.send("j" + std::string(1000, '\t'));
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).find("marked 1,000") != std::string::npos; }))
+        << s.dump();
     s.send("y");
-    ASSERT_TRUE(wait_status(s, "Failed to copy: killed by SIGTERM")) << s.dump();
-    expect_colors(s, WHITE, RED);
+    ASSERT_TRUE(wait_status(s, "Copied 1,000 paths")) << s.dump();
+    EXPECT_EQ(read_file(s.home() + "/xsel.in"), copied);
     quit(s);
 }
 
@@ -922,15 +955,17 @@ TEST(Clipboard, XclipThenPbcopyFollowWhenTheOthersAreMissing) {
 
 // With no program to be found, and over ssh or inside tmux or screen
 // whatever is installed, the path goes to the terminal's own clipboard: the
-// OSC 52 sequence, wrapped for the multiplexer, holding nothing but the
-// base64 of the path, however hostile the name.
+// OSC 52 sequence, plain for tmux (which takes it with set-clipboard on and
+// drops a passthrough by default), inside DCS strings for screen, holding
+// nothing but the base64 of the path, however hostile the name.
 TEST(Clipboard, TerminalTakesThePathAsOsc52) {
     const std::string hostile = "evil/\x1b]52;c;aGk=\x07\x1b[2J\x1b[31mred\x9b\x07\xff";
     const std::string hostile_base64 = "ZXZpbC8bXTUyO2M7YUdrPQcbWzJKG1szMW1yZWSbB/8=";
-    // 100000 bytes: more than a pipe or a terminal's input buffer holds.
-    const std::string long_name(100000, 'n');
+    // 70000 bytes: more than a pipe or a terminal's input buffer holds, and
+    // less than a terminal takes.
+    const std::string long_name(70000, 'n');
     std::string long_base64;
-    for (int i = 0; i < 33333; ++i)
+    for (int i = 0; i < 23333; ++i)
         long_base64 += "bm5u"; // "nnn"
     long_base64 += "bg==";     // the last "n"
 
@@ -942,16 +977,22 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
         std::string sequence; // exactly what reaches the terminal
     };
     const std::string bare = "\x1b]52;c;" + hostile_base64 + "\x07";
+    const std::string screen = "\x1bP" + bare + "\x1b\\";
     const std::vector<terminal_case> cases{
         {"no program", {}, false, hostile, bare},
         {"no program, long name", {}, false, long_name, "\x1b]52;c;" + long_base64 + "\x07"},
         {"over ssh", {{"SSH_TTY", "/dev/pts/7"}}, true, hostile, bare},
         {"inside tmux",
-         {{"TMUX", "/tmp/tmux-0/default,1,0"}},
+         {{"TMUX", "/tmp/tmux-0/default,1,0"}, {"TERM", "screen-256color"}},
          true,
          hostile,
-         "\x1bPtmux;\x1b" + bare + "\x1b\\"},
-        {"inside screen", {{"STY", "1.pts-0.host"}}, true, hostile, "\x1bP" + bare + "\x1b\\"},
+         bare},
+        {"tmux over ssh", {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "tmux-256color"}}, true, hostile,
+         bare},
+        {"inside screen", {{"STY", "1.pts-0.host"}, {"TERM", "screen"}}, true, hostile, screen},
+        // tmux or screen, over ssh: both forms, each of which the other drops.
+        {"screen or tmux over ssh", {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "screen"}}, true, hostile,
+         bare + screen},
     };
     for (const terminal_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -965,7 +1006,7 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
             << s.dump();
         s.send("G");
         s.send("y");
-        ASSERT_TRUE(wait_status_prefix(s, "Copied through the terminal: " + c.path.substr(0, 5)))
+        ASSERT_TRUE(wait_status_prefix(s, "Sent to the terminal's clipboard: " + c.path.substr(0, 5)))
             << s.dump();
         expect_colors(s, BLACK, WHITE);
         const std::string& raw = s.raw_output();
@@ -974,6 +1015,7 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
         ASSERT_NE(at, std::string::npos)
             << (osc == std::string::npos ? "no OSC 52" : escaped(raw.substr(osc - 8, 120)));
         EXPECT_EQ(raw.find(c.sequence, at + 1), std::string::npos) << "sent twice";
+        EXPECT_EQ(raw.find("\x1bPtmux;"), std::string::npos);
         // The name's own escape sequences were drawn as substitutes only.
         EXPECT_EQ(raw.find("\x1b]52;c;aGk="), std::string::npos);
         EXPECT_EQ(raw.find("\x1b[31mred"), std::string::npos);
@@ -982,15 +1024,54 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
     }
 }
 
+// Terminals cap what one OSC 52 carries: above the cap nothing is sent, and
+// the row says what was not copied.
+TEST(Clipboard, TooMuchForTheTerminalIsNotCopiedAndSaysSo) {
+    struct cap_case {
+        std::string list;
+        std::string keys;
+        std::string status;
+    };
+    std::string many;
+    for (int i = 1000; i < 2000; ++i)
+        many += "d/" + std::string(100, 'n') + std::to_string(i) + "\n";
+    const std::vector<cap_case> cases{
+        {std::string(75000, 'n') + "\n", "", "Sent to the terminal's clipboard: nnn"},
+        {std::string(75001, 'n') + "\n", "",
+         "Not copied: the path is 75,001 bytes, more than a terminal takes (75,000)"},
+        {many, "j" + std::string(1000, '\t'),
+         "Not copied: 1,000 paths make 106,999 bytes, more than a terminal takes (75,000)"},
+    };
+    for (const cap_case& c : cases) {
+        SCOPED_TRACE(c.status);
+        bin_dir bin;
+        e2e::launch how = clipboard_viewer(bin, "", c.list);
+        how.cols = 200;
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+            << s.dump();
+        s.send(c.keys + "y");
+        ASSERT_TRUE(wait_status_prefix(s, c.status)) << s.dump();
+        const bool sent = c.status.starts_with("Sent");
+        expect_colors(s, sent ? BLACK : WHITE, sent ? WHITE : RED);
+        EXPECT_EQ(s.raw_output().find("]52;") != std::string::npos, sent);
+        quit(s);
+    }
+}
+
 TEST(Clipboard, ReaderThatLeavesEarlyIsAFailureNotABrokenPipe) {
     bin_dir bin;
     bin.fake("xsel", "xsel-gone");
-    const std::string long_name(100000, 'n');
-    e2e::session s(clipboard_viewer(bin, "", long_name + "\n"));
+    const std::string long_name(70000, 'n');
+    e2e::launch how = clipboard_viewer(bin, "", long_name + "\n");
+    how.cols = 200;
+    e2e::session s(how);
     ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
         << s.dump();
     s.send("y");
-    ASSERT_TRUE(wait_status(s, "Failed to copy: write() failed")) << s.dump();
+    ASSERT_TRUE(wait_status_prefix(s, "Failed to copy with xsel: write() failed; sent to the "
+                                      "terminal's clipboard instead: nnn"))
+        << s.dump();
     expect_colors(s, WHITE, RED);
     s.send("o");
     ASSERT_TRUE(s.wait_exit()) << s.dump();
