@@ -127,10 +127,7 @@ read_result read_once(int fd, output_sink& sink, int& read_error) {
 void kept_output::took(size_t n) {
     kept_.append(scratch_.data(), std::min(n, limit_ - kept_.size()));
     // A relay that fails (a terminal gone) leaves the kept part to report.
-    if (relay_ >= 0 && n > 0) {
-        (void)write_all(relay_, scratch_.data(), n);
-        last_ = scratch_[n - 1];
-    }
+    if (relay_ >= 0) (void)write_all(relay_, scratch_.data(), n);
 }
 
 child_process::~child_process() {

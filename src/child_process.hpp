@@ -74,13 +74,10 @@ class kept_output : public output_sink {
     std::span<char> room() override { return scratch_; }
     void took(size_t n) override;
     const std::string& kept() const { return kept_; }
-    // The last byte relayed, 0 before any.
-    char last() const { return last_; }
 
   private:
     size_t limit_;
     int relay_;
-    char last_ = 0;
     std::string kept_;
     std::array<char, 4096> scratch_;
 };
