@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,8 +114,7 @@ void copy_through_terminal(viewer& v, const std::string& text, const std::string
         const std::string what = paths > 1 ? grouped(paths) + " paths make" : "the path is";
         v.status.showf(status_style::ERROR, "%s%s: %s %s bytes, more than a terminal takes (%s)",
                        lead.c_str(), failed.empty() ? "Not copied" : "not copied either",
-                       what.c_str(), grouped(text.size()).c_str(),
-                       grouped(OSC52_MAX_TEXT).c_str());
+                       what.c_str(), grouped(text.size()).c_str(), grouped(OSC52_MAX_TEXT).c_str());
         return;
     }
     for (const osc52_wrap wrap : terminal_wraps()) {
@@ -123,7 +122,8 @@ void copy_through_terminal(viewer& v, const std::string& text, const std::string
         // Only the framing and the base64 of the path may reach the
         // terminal, whatever bytes the name holds.
         if (!osc52_is_safe(sequence, wrap)) {
-            v.status.show_error(lead + "Failed to copy: the clipboard sequence is not safe to send");
+            v.status.show_error(lead +
+                                "Failed to copy: the clipboard sequence is not safe to send");
             return;
         }
         if (tb_send_sequence(sequence) != 0) {
@@ -137,8 +137,8 @@ void copy_through_terminal(viewer& v, const std::string& text, const std::string
         v.status.showf(style, "%s%s %s paths to the terminal's clipboard%s", lead.c_str(), sent,
                        grouped(paths).c_str(), instead);
     } else {
-        v.status.showf(style, "%s%s to the terminal's clipboard%s: %s", lead.c_str(), sent,
-                       instead, text.c_str());
+        v.status.showf(style, "%s%s to the terminal's clipboard%s: %s", lead.c_str(), sent, instead,
+                       text.c_str());
     }
 }
 

@@ -77,7 +77,7 @@ child_spec command_spec(const viewer& v, const command& cmd, int tty, int null, 
 // and none is echoed; keys typed before the prompt do not count. A quit
 // request ends the wait as well.
 void wait_for_key(session& s, int tty) {
-    termios old {};
+    termios old{};
     if (tcgetattr(tty, &old) != 0) return;
     termios raw = old;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
@@ -180,8 +180,8 @@ outcome run_command(viewer& v, session& s, const command& cmd) {
     hooks.on_stop = [&s] { s.stop_process(); };
     hooks.sink = &output;
     const child_end end = child.wait(hooks);
-    const bool failed = end.state != child_end::ENDED ||
-                        (WIFEXITED(end.status) && WEXITSTATUS(end.status) != 0);
+    const bool failed =
+        end.state != child_end::ENDED || (WIFEXITED(end.status) && WEXITSTATUS(end.status) != 0);
     if (end.state != child_end::ENDED) {
         v.status.show_error("Failed to run command: waitpid() failed");
     } else if (failed) {

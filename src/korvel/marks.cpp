@@ -75,7 +75,8 @@ void clear_marks(viewer& v) {
     // What the row said was about an earlier action, such as the count of
     // a mark of everything.
     if (n > 0) {
-        v.status.showf(status_style::MESSAGE, "Unmarked %s %s", grouped(n).c_str(), entries_word(n));
+        v.status.showf(status_style::MESSAGE, "Unmarked %s %s", grouped(n).c_str(),
+                       entries_word(n));
     } else {
         show_current_path(v);
     }

@@ -35,9 +35,8 @@ std::string as_argument(std::string_view path, char separator) {
 std::vector<std::string> picked_arguments(const viewer& v) {
     std::vector<std::string> arguments;
     const char separator = v.tree.separator();
-    for_each_picked_path(v, [&](std::string_view path) {
-        arguments.push_back(as_argument(path, separator));
-    });
+    for_each_picked_path(
+        v, [&](std::string_view path) { arguments.push_back(as_argument(path, separator)); });
     return arguments;
 }
 

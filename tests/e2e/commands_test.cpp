@@ -75,9 +75,8 @@ bool waiting_for_key(const e2e::session& s) {
 // Waits until the viewer has drawn its screen again, after it had entered
 // it `before` times.
 testing::AssertionResult back_in_viewer(e2e::session& s, size_t before) {
-    if (s.wait_for([&] {
-            return screens_entered(s) > before && s.alt_screen() && status_row_drawn(s);
-        }))
+    if (s.wait_for(
+            [&] { return screens_entered(s) > before && s.alt_screen() && status_row_drawn(s); }))
         return testing::AssertionSuccess();
     return testing::AssertionFailure() << "not back in the viewer\n" << s.dump();
 }
@@ -91,7 +90,9 @@ void run_mapped(e2e::session& s, const std::string& key) {
     ASSERT_TRUE(s.wait_for([&] {
         return (screens_entered(s) > before && s.alt_screen() && status_row_drawn(s)) ||
                waiting_for_key(s);
-    })) << "after " << key << "\n" << s.dump();
+    })) << "after "
+        << key << "\n"
+        << s.dump();
     if (waiting_for_key(s)) s.send(" ");
     ASSERT_TRUE(back_in_viewer(s, before)) << "after " << key;
 }
@@ -275,17 +276,17 @@ TEST(MappedCommand, MarksTooManyForOneVariableStillReachTheCommandAsArguments) {
     std::string list;
     for (int i = 0; i < 20000; ++i)
         list += "dir/file-with-a-long-name-" + std::to_string(i) + "\n";
-    e2e::launch how = viewer("map x { echo $#; printf '%s\\n' \"$1\" \"${20001}\" \"${fx-unset}\"; } "
-                             "> \"$HOME/args\"\n",
-                             list);
+    e2e::launch how =
+        viewer("map x { echo $#; printf '%s\\n' \"$1\" \"${20001}\" \"${fx-unset}\"; } "
+               "> \"$HOME/args\"\n",
+               list);
     how.cols = 100;
     e2e::session s(how);
     ASSERT_TRUE(wait_status(s, "dir")) << s.dump();
     s.send("v");
     ASSERT_TRUE(wait_status(s, "Marked 20,001 entries")) << s.dump();
     run_mapped(s, "x");
-    EXPECT_EQ(read_file(s.home() + "/args"),
-              "20001\ndir\ndir/file-with-a-long-name-9999\nunset\n");
+    EXPECT_EQ(read_file(s.home() + "/args"), "20001\ndir\ndir/file-with-a-long-name-9999\nunset\n");
     quit(s);
 }
 
@@ -627,13 +628,13 @@ TEST(MappedCommand, PicksArePositionalParametersAndNoNameIsAnOption) {
     // starting with '-' or '+' gets "./" in front in $f, "$@" and $fx; an
     // absolute one and any other stays as it is.
     const std::string list = std::string("+:!touch PWNED\0-rf\0/-abs\0a\nb/-c\0plain\0", 39);
-    e2e::launch how = viewer("map x printf '%s\\0' \"$@\" > \"$HOME/args\"; "
-                             "printf '%s' \"$f\" > \"$HOME/f\"; printf '%s' \"$fx\" > \"$HOME/fx\"\n",
-                             list);
+    e2e::launch how =
+        viewer("map x printf '%s\\0' \"$@\" > \"$HOME/args\"; "
+               "printf '%s' \"$f\" > \"$HOME/f\"; printf '%s' \"$fx\" > \"$HOME/fx\"\n",
+               list);
     how.args = {"--read0"};
     e2e::session s(how);
-    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
-        << s.dump();
+    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); })) << s.dump();
     // The first row is the first name in byte order.
     ASSERT_TRUE(wait_status(s, "+:!touch PWNED")) << s.dump();
     run_mapped(s, "x");
@@ -650,11 +651,12 @@ TEST(MappedCommand, PicksArePositionalParametersAndNoNameIsAnOption) {
     std::vector<std::string> args = nul_separated(read_file(s.home() + "/args"));
     // $fx is the same paths, one a line, in the same order.
     std::string lines;
-    for (const std::string& arg : args) lines += (lines.empty() ? "" : "\n") + arg;
+    for (const std::string& arg : args)
+        lines += (lines.empty() ? "" : "\n") + arg;
     EXPECT_EQ(escaped(read_file(s.home() + "/fx")), escaped(lines));
     std::sort(args.begin(), args.end());
-    EXPECT_EQ(args, (std::vector<std::string>{"./+:!touch PWNED", "./-rf", "/-abs", "a\nb/-c",
-                                              "plain"}));
+    EXPECT_EQ(args,
+              (std::vector<std::string>{"./+:!touch PWNED", "./-rf", "/-abs", "a\nb/-c", "plain"}));
     EXPECT_FALSE(fs::exists("PWNED"));
     quit(s);
 }
@@ -670,8 +672,7 @@ TEST(MappedCommand, QuestionOnStandardErrorIsSeenAndAnswered) {
     e2e::launch how = viewer("map D rm -i -- \"$@\"\n", keep + "\n" + victim + "\n");
     how.cols = 200;
     e2e::session s(how);
-    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
-        << s.dump();
+    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); })) << s.dump();
     s.send("G");
     ASSERT_TRUE(wait_status(s, victim)) << s.dump();
     const size_t before = screens_entered(s);
@@ -987,11 +988,17 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
          true,
          hostile,
          bare},
-        {"tmux over ssh", {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "tmux-256color"}}, true, hostile,
+        {"tmux over ssh",
+         {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "tmux-256color"}},
+         true,
+         hostile,
          bare},
         {"inside screen", {{"STY", "1.pts-0.host"}, {"TERM", "screen"}}, true, hostile, screen},
         // tmux or screen, over ssh: both forms, each of which the other drops.
-        {"screen or tmux over ssh", {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "screen"}}, true, hostile,
+        {"screen or tmux over ssh",
+         {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "screen"}},
+         true,
+         hostile,
          bare + screen},
     };
     for (const terminal_case& c : cases) {
@@ -1006,7 +1013,8 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
             << s.dump();
         s.send("G");
         s.send("y");
-        ASSERT_TRUE(wait_status_prefix(s, "Sent to the terminal's clipboard: " + c.path.substr(0, 5)))
+        ASSERT_TRUE(
+            wait_status_prefix(s, "Sent to the terminal's clipboard: " + c.path.substr(0, 5)))
             << s.dump();
         expect_colors(s, BLACK, WHITE);
         const std::string& raw = s.raw_output();
