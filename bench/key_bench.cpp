@@ -46,11 +46,12 @@ tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 
 tb_event resize() { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, 0, 0, 0, 0}; }
 
 // One key and the frame it asks for, with whatever work the key starts
-// (a filter's scan, a search preview) carried to its end.
+// (a filter's scan, a search preview, a jump's walk) carried to its end.
 double time_event(viewer& v, const tb_event& event) {
     const double start = cpu_ms();
     bool draw = dispatch_event(v, event).redraw;
-    while (v.preview.find || v.preview.filter_scan) draw = run_work(v, std::chrono::seconds(60)) || draw;
+    while (v.preview.find || v.preview.filter_scan || v.jump)
+        draw = run_work(v, std::chrono::seconds(60)) || draw;
     if (draw) {
         if (outcome drawn = redraw(v); !drawn) {
             fprintf(stderr, "key_bench: %s\n", drawn.message().c_str());
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
     fclose(input);
     viewer v;
     if (loaded) {
-        sort_lines(lines.items, lines.count);
+        sort_lines(lines.items, lines.count, '/');
         loaded = build_path_tree(std::move(lines), '/', false, v.tree);
     }
     if (!loaded || v.tree.size() == 0) {

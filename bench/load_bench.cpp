@@ -84,7 +84,7 @@ int run_steps(const char* file, bool fold, const char* sorter) {
     const size_t arena_size = lines.arena_size;
     double sort_start = cpu_seconds();
     if (strcmp(sorter, "lines") == 0) {
-        sort_lines(lines.items, lines.count);
+        sort_lines(lines.items, lines.count, '/');
     } else if (strcmp(sorter, "std") == 0) {
         std::sort(lines.items, lines.items + lines.count, [](const char* a, const char* b) {
             return compare_lines(&a, &b) < 0;

@@ -1,6 +1,7 @@
 // The configuration parser over arbitrary file contents. The result is
 // compared with a plain reading of the same bytes: lines of any length
-// ending after a newline, blank-separated tokens, "map", one key byte and
+// ending after a newline (a CR just before it belongs to the line end),
+// blank-separated tokens, "map", one key byte and
 // the rest of the line as the command, the last binding of a key winning.
 // Whatever the outcome, every binding holds a short command without its
 // newline, find agrees with the bindings, and every failure names its line.
@@ -69,6 +70,9 @@ expectation expected_outcome(const uint8_t* data, size_t size) {
         std::string line(reinterpret_cast<const char*>(data) + at, end - at);
         at = end;
         number++;
+        if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+            line.erase(line.size() - 2, 1);
+        }
         // The line is parsed as a C string: a NUL byte ends it early.
         line.resize(strnlen(line.c_str(), line.size()));
 

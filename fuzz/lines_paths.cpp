@@ -6,12 +6,13 @@
 // whether a filler line comes first; byte 1 the number of folding
 // operations; bytes 2 to 5 seed the generator that picks them; byte 6 the
 // loader's ways: NUL bytes only as line ends, the size of its buckets and
-// its number of threads; the rest is the list. Every stage is compared with
-// a plain version of it: the lines as split by hand, the order (a plain key,
-// then the whole text), the table built component by component with a branch
-// of names, the full paths joined from names and parents, and the visible
-// list derived from the folded flags, which a model keeps as the operations
-// define them. The loader's table must be the plain way's, entry for entry.
+// its number of threads; the rest is the list. The tree is checked against
+// what the tree of the list must be (tree_oracle.hpp): each path of the list
+// and each prefix once, under its prefix, siblings in order, exactly the
+// given paths known as lines. The lines read must be the list's paths; the
+// loader's table must be
+// the plain way's, entry for entry; the visible list must follow the folded
+// flags, which a model keeps as the operations define them.
 
 #include <algorithm>
 #include <cstdint>
@@ -26,6 +27,7 @@
 #include "paths.hpp"
 #include "plain_load.hpp"
 #include "splitmix.hpp"
+#include "tree_oracle.hpp"
 
 namespace {
 
@@ -36,132 +38,18 @@ constexpr size_t HEADER_SIZE = 7;
 // bytes straddle it; short inputs would never reach it otherwise.
 constexpr size_t READ_BLOCK = size_t{1} << 16;
 
-struct ref_entry {
-    std::string name;
-    uint64_t parent; // NO_ENTRY at the top level
-    uint64_t depth;
-};
-
-// The input split at newlines and NUL bytes (or NUL bytes only), each text
-// ending with the separator; text after the last line end is one more line.
-std::vector<std::string> expected_lines(const std::string& input, char separator, bool nul_only) {
-    std::vector<std::string> out;
-    // Found with memchr and kept until passed: a byte-by-byte loop here
-    // would be traced by the coverage instrumentation and slow every run.
-    size_t newline = nul_only ? std::string::npos : input.find('\n'), nul = input.find('\0');
-    size_t pos = 0;
-    while (pos < input.size()) {
-        if (newline < pos && !nul_only) newline = input.find('\n', pos);
-        if (nul < pos) nul = input.find('\0', pos);
-        size_t stop = std::min({newline, nul, input.size()});
-        std::string line = input.substr(pos, stop - pos);
-        if (line.empty() || line.back() != separator) line += separator;
-        out.push_back(std::move(line));
-        pos = stop + 1;
-    }
-    return out;
-}
-
-// What the order compares: the text after its leading spaces and tabs, or
-// the whole text when it holds nothing else. std::string compares its bytes
-// as unsigned values, as strcmp does.
-std::string sort_key(const char* text) {
-    std::string key(text);
-    size_t blanks = key.find_first_not_of(" \t");
-    return blanks == std::string::npos ? key : key.substr(blanks);
-}
-
-// The order: the key, then the whole text for lines that differ only in
-// their blanks.
-bool order_less(const std::string& a, const std::string& b) {
-    std::string key_a = sort_key(a.c_str()), key_b = sort_key(b.c_str());
-    return key_a != key_b ? key_a < key_b : a < b;
-}
-
-// The table built from the sorted texts one component at a time: element d
-// of the branch is the entry at depth d of the path built last, and it is
-// cut only where a new entry is made. Empty components after the first are
-// skipped.
-std::vector<ref_entry> expected_table(const std::vector<std::string>& texts, char separator) {
-    std::vector<ref_entry> table;
-    std::vector<uint64_t> branch;
-    for (const std::string& text : texts) {
-        size_t pos = 0;
-        uint64_t d = 0;
-        for (;;) {
-            size_t stop = text.find(separator, pos);
-            if (stop == std::string::npos) stop = text.size();
-            std::string component = text.substr(pos, stop - pos);
-            if (component.empty() && pos > 0) {
-                if (stop == text.size()) break;
-                pos = stop + 1;
-                continue;
-            }
-            if (d < branch.size() && table[branch[d]].name == component) {
-                d++;
-            } else {
-                branch.resize(d);
-                uint64_t parent = branch.empty() ? NO_ENTRY : branch.back();
-                branch.push_back(table.size());
-                table.push_back({component, parent, d});
-                d++;
-            }
-            if (stop == text.size()) break;
-            pos = stop + 1;
-        }
-    }
-    return table;
-}
-
 struct checker {
-    const std::vector<ref_entry>& table;
-    char separator;
+    const path_tree& tree;
     std::vector<uint8_t> folded; // the flags as the operations define them
 
     bool shown(uint64_t e, std::vector<uint8_t>& visible) const {
-        uint64_t parent = table[e].parent;
+        uint64_t parent = tree.at(e).parent;
         visible[e] = parent == NO_ENTRY || (visible[parent] && !folded[parent]);
         return visible[e];
     }
 
-    void check_structure(const path_tree& tree) const {
-        uint64_t count = table.size();
-        FUZZ_CHECK(tree.size() == count);
-        std::vector<uint64_t> children(count, 0);
-        for (uint64_t e = 0; e < count; e++) {
-            const path_entry& entry = tree.at(e);
-            FUZZ_CHECK(entry.name == table[e].name);
-            FUZZ_CHECK(entry.parent == table[e].parent);
-            FUZZ_CHECK(entry.depth == table[e].depth);
-            if (entry.parent != NO_ENTRY) {
-                FUZZ_CHECK(entry.parent < e);
-                children[entry.parent]++;
-            }
-        }
-        for (uint64_t e = 0; e < count; e++) {
-            const path_entry& entry = tree.at(e);
-            FUZZ_CHECK(entry.nchildren == children[e]);
-            // The descendants follow the entry directly.
-            uint64_t end = e + 1;
-            while (end < count && table[end].depth > table[e].depth)
-                end++;
-            FUZZ_CHECK(entry.subtree_end == end);
-        }
-        // Full paths: the ancestors' names each followed by the separator,
-        // then the entry's own name, or the separator when it is empty.
-        std::vector<std::string> prefix(count);
-        for (uint64_t e = 0; e < count; e++) {
-            const ref_entry& entry = table[e];
-            std::string above = entry.parent == NO_ENTRY ? std::string() : prefix[entry.parent];
-            prefix[e] = above + entry.name + separator;
-            std::string expected =
-                above + (entry.name.empty() ? std::string(1, separator) : entry.name);
-            FUZZ_CHECK(tree.full_path(e) == expected);
-        }
-    }
-
-    void check_visible(const path_tree& tree) const {
-        uint64_t count = table.size();
+    void check_visible() const {
+        uint64_t count = tree.size();
         FUZZ_CHECK(tree.row_count() <= count);
         std::vector<uint8_t> visible(count, 0);
         uint64_t r = 0;
@@ -233,27 +121,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fclose(stream);
     FUZZ_CHECK(read.ok());
 
-    std::vector<std::string> expected = expected_lines(list, separator, nul_only);
+    // The texts read are the paths of the lines, each with the separator
+    // after it, empty lines left out.
+    const std::vector<std::string> given = split_lines(list, nul_only);
+    std::vector<std::string> expected;
+    for (const std::string& line : given) {
+        std::string path = given_path(line, separator);
+        if (path.empty()) continue;
+        if (path.back() != separator) path += separator;
+        expected.push_back(std::move(path));
+    }
     FUZZ_CHECK(lines.count == expected.size());
     for (uint64_t k = 0; k < lines.count; k++)
         FUZZ_CHECK(lines.items[k] == expected[k]);
 
-    // One order for every sort: the plain model's, exactly.
-    sort_lines(lines.items, lines.count);
-    std::vector<std::string> sorted(lines.items, lines.items + lines.count);
-    std::sort(expected.begin(), expected.end(), order_less);
-    FUZZ_CHECK(sorted == expected);
-
-    std::vector<ref_entry> table = expected_table(sorted, separator);
+    sort_lines(lines.items, lines.count, separator);
     path_tree tree;
     FUZZ_CHECK(build_path_tree(std::move(lines), separator, fold, tree).ok());
-    FUZZ_CHECK(tree.size() == table.size());
+    const std::string fault = tree_fault(tree, given, separator);
+    if (!fault.empty()) {
+        fprintf(stderr, "%s\n", fault.c_str());
+        FUZZ_CHECK(fault.empty());
+    }
     check_loader(list, header[6], separator, fold, nul_only, tree);
     if (tree.size() == 0) return 0;
 
-    checker check{table, separator, std::vector<uint8_t>(tree.size(), fold ? 1 : 0)};
-    check.check_structure(tree);
-    check.check_visible(tree);
+    checker check{tree, std::vector<uint8_t>(tree.size(), fold ? 1 : 0)};
+    check.check_visible();
 
     for (unsigned step = 0; step < operations; step++) {
         uint64_t random = next_random(state);
@@ -283,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 3: { // reveal any entry, as the search does
             uint64_t entry = (random >> 8) % tree.size();
             uint64_t found = tree.reveal(entry);
-            for (uint64_t e = entry; e != NO_ENTRY; e = table[e].parent)
+            for (uint64_t e = entry; e != NO_ENTRY; e = tree.at(e).parent)
                 check.folded[e] = 0;
             FUZZ_CHECK(found < tree.row_count());
             FUZZ_CHECK(tree.row_entry(found) == entry);
@@ -297,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(r < tree.row_count());
             FUZZ_CHECK(tree.row_entry(r) == old_rows[r]);
         }
-        check.check_visible(tree);
+        check.check_visible();
     }
     return 0;
 }

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "plain_load.hpp"
 #include "search_probe.hpp"
 #include "term.hpp"
+#include "tree_oracle.hpp"
 
 namespace {
 
@@ -196,10 +198,12 @@ void check_frame(const viewer& v) {
         const int64_t column = 2 * depth - v.view.hscroll;
         if (column >= 0 && column < width - 1)
             FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column), y) == marker_of(v, index));
-        // The blank after the marker holds the sign of a marked row, unless
-        // the right indicator covers it.
+        // The blank after the marker holds the sign of a marked row (a
+        // compact chain's row is marked when any of its directories is),
+        // unless the right indicator covers it.
         if (column >= 0 && column + 1 < width - 1) {
-            const bool marked = v.marks.contains(index);
+            bool marked = false;
+            for (uint64_t e = start; e <= index; ++e) marked = marked || v.marks.contains(e);
             FUZZ_CHECK(tb_memory_cell_text(static_cast<int>(column) + 1, y) == (marked ? "✓" : " "));
         }
     }
@@ -214,7 +218,7 @@ std::vector<bool> marks_of(const viewer& v) {
 // The marks after an event: changed only by the marking keys in the tree,
 // and exactly as they say; the count and the walk agree with the members.
 void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>& before,
-                 entry_index cursor_before, bool in_tree) {
+                 entry_index cursor_before, bool in_tree, const std::set<std::string>& given) {
     const std::vector<bool> after = marks_of(v);
     uint64_t members = 0;
     for (const bool marked : after) members += marked;
@@ -229,12 +233,18 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
     std::vector<bool> expected = before;
     const bool tree_key = event.type == TB_EVENT_KEY && !(event.mod & TB_MOD_ALT) && in_tree;
     if (tree_key && (event.key == TB_KEY_TAB || event.key == TB_KEY_BACK_TAB)) {
-        expected[cursor_before] = !expected[cursor_before];
+        // A row that shows a mark loses every mark of its compact chain;
+        // one that shows none gets its own entry's.
+        const uint64_t start = v.tree.chain_start(cursor_before);
+        bool marked = false;
+        for (uint64_t e = start; e <= cursor_before; ++e) marked = marked || before[e];
+        for (uint64_t e = start; e <= cursor_before; ++e) expected[e] = false;
+        expected[cursor_before] = !marked;
     } else if (tree_key && event.key == 0 && event.ch == 'u') {
         expected.assign(expected.size(), false);
     } else if (tree_key && event.key == 0 && event.ch == 'v') {
         // The filter's matches; without one the search's; with neither,
-        // every entry.
+        // every entry; of those, only the lines of the input.
         std::vector<bool> shown(before.size());
         bool failed = false;
         for (uint64_t e = 0; e < shown.size(); ++e) {
@@ -247,6 +257,7 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
                 shown[e] = result == match_result::MATCH;
                 failed = failed || result == match_result::FAILED;
             }
+            shown[e] = shown[e] && given.count(v.tree.full_path(e)) != 0;
         }
         bool any = false, all_marked = true;
         for (uint64_t e = 0; e < shown.size(); ++e) {
@@ -281,9 +292,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const outcome read = get_lines(stream, '/', lines, list.nul_only);
     fclose(stream);
     FUZZ_CHECK(read.ok());
-    sort_lines(lines.items, lines.count);
+    sort_lines(lines.items, lines.count, '/');
     viewer v;
     FUZZ_CHECK(build_path_tree(std::move(lines), '/', (size % 3) == 0, v.tree).ok());
+    const std::vector<std::string> given_lines = split_lines(list.text, list.nul_only);
+    FUZZ_CHECK(tree_fault(v.tree, given_lines, '/').empty());
+    const std::set<std::string> given = given_paths(given_lines, '/');
     FUZZ_CHECK(v.tree.size() > 0);
     v.view.cursor = v.tree.row_entry(0);
 
@@ -316,7 +330,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         v.stop = STOP_NONE;
         check(v);
-        check_marks(v, event, marks_before, cursor_before, in_tree);
+        check_marks(v, event, marks_before, cursor_before, in_tree, given);
         FUZZ_CHECK(redraw(v).ok());
         check_frame(v);
     }

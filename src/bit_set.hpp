@@ -19,6 +19,14 @@ class bit_set {
     void set(uint64_t i) { words_[i / 64] |= uint64_t{1} << (i % 64); }
     void reset(uint64_t i) { words_[i / 64] &= ~(uint64_t{1} << (i % 64)); }
     void clear() { std::fill(words_.begin(), words_.end(), 0); }
+    // Indices from the old size up to the new one come in as non-members;
+    // those past a smaller one go.
+    void resize(uint64_t size) {
+        words_.resize((size + 63) / 64);
+        size_ = size;
+        if (size_ % 64 != 0) words_.back() &= (uint64_t{1} << (size_ % 64)) - 1;
+    }
+    void reserve(uint64_t size) { words_.reserve((size + 63) / 64); }
     void flip(uint64_t i) { words_[i / 64] ^= uint64_t{1} << (i % 64); }
     // Every index below size() becomes a member.
     void fill() {
@@ -72,6 +80,12 @@ class bit_set {
             words_[w] &= ~other.words_[w];
         }
         return removed;
+    }
+
+    // Keeps only the members that `other` holds too.
+    void intersect(const bit_set& other) {
+        for (size_t w = 0; w < words_.size(); ++w)
+            words_[w] &= w < other.words_.size() ? other.words_[w] : 0;
     }
 
     // The memory the members take.

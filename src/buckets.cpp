@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "check.hpp"
 #include "lines.hpp"
@@ -22,16 +23,6 @@ constexpr size_t SAMPLE_MAX = 256;
 constexpr size_t SAMPLES_PER_BUCKET = 8;
 // Lines searched in full after a wrong guess of the bucket.
 constexpr unsigned GUESS_PAUSE = 32;
-
-// Where the compared text of a line begins: after its leading blanks, unless
-// the text (with its separator) holds nothing else.
-size_t compared_start(const char* line, size_t length, bool add_separator, char separator) {
-    size_t i = 0;
-    while (i < length && is_blank(line[i]))
-        i++;
-    if (i < length) return i;
-    return add_separator && !is_blank(separator) ? length : 0;
-}
 
 // The key (see load_key) at offset `at` of the text a line becomes: its
 // bytes, the separator when it is added, then the NUL.
@@ -70,6 +61,14 @@ std::string final_text(const char* line, size_t length, char separator) {
     return text;
 }
 
+// The text of a sample: collapsed as lines are, cut to a splitter's length,
+// ended by the separator.
+std::string sample_text(const char* start, size_t length, char separator) {
+    std::string text(std::min(length, SAMPLE_MAX), '\0');
+    text.resize(collapse_separators(text.data(), start, text.size(), separator));
+    return final_text(text.data(), text.size(), separator);
+}
+
 constexpr size_t LOOK_BACK = 4096;
 
 // Where a sample taken at p begins: the start of its line, or p itself when
@@ -91,9 +90,7 @@ std::string sample_at(const char* begin, const char* p, const char* end,
                       const line_format& format) {
     const char* start = sample_start(begin, p, format.nul_only);
     const char* stop = line_end(start, std::min(end, start + SAMPLE_MAX + 1), format.nul_only);
-    size_t length = static_cast<size_t>(stop - start);
-    return length <= SAMPLE_MAX ? final_text(start, length, format.separator)
-                                : std::string(start, SAMPLE_MAX);
+    return sample_text(start, static_cast<size_t>(stop - start), format.separator);
 }
 
 // Where the k-th of `count` samples of `total` bytes is taken: a place in
@@ -131,14 +128,20 @@ const char* line_end(const char* p, const char* end, bool nul_only) {
     return stop;
 }
 
-splitter_set::splitter_set(std::vector<std::string> texts) : texts_(std::move(texts)) {
-    std::sort(texts_.begin(), texts_.end(), [](const std::string& a, const std::string& b) {
-        return compare_line_order(a.c_str(), b.c_str()) < 0;
+splitter_set::splitter_set(std::vector<std::string> texts, char separator)
+    : separator_(separator), texts_(std::move(texts)) {
+    std::sort(texts_.begin(), texts_.end(), [separator](const std::string& a, const std::string& b) {
+        return compare_line_order(a.c_str(), b.c_str(), separator) < 0;
     });
+    for (const std::string& text : texts_)
+        blank_splitters_ = blank_splitters_ || count_leading_blanks(text.c_str(), separator) > 0;
+    // Without leading blanks the order is that of the bytes, which the keys
+    // follow; with them every line is searched for.
+    if (blank_splitters_) return;
     for (const std::string& text : texts_) {
         first_.push_back(static_cast<uint32_t>(words_.size()));
         // The text padded with NUL bytes, so that every key read stays inside.
-        std::string padded = text.substr(count_leading_blanks(text.c_str()));
+        std::string padded = text;
         padded.append(8, '\0');
         for (size_t at = 0;; at += 8) {
             uint64_t key = 0;
@@ -176,16 +179,30 @@ splitter_set::node splitter_set::add_node(size_t lo, size_t hi, size_t level) {
     return added;
 }
 
-size_t splitter_set::bucket_of(const char* line, size_t length, char separator) const {
-    if (root_.count == 0) return 0;
+bool splitter_set::searched(const char* line, size_t length) const {
+    return blank_splitters_ || (length > 0 && is_blank(line[0]) && line[0] != separator_);
+}
+
+size_t splitter_set::search_texts(const char* line, size_t length) const {
+    const std::string text = final_text(line, length, separator_);
+    return static_cast<size_t>(
+        std::partition_point(texts_.begin(), texts_.end(),
+                             [&](const std::string& splitter) {
+                                 return compare_line_order(splitter.c_str(), text.c_str(),
+                                                           separator_) <= 0;
+                             }) -
+        texts_.begin());
+}
+
+size_t splitter_set::bucket_of(const char* line, size_t length) const {
+    if (texts_.empty()) return 0;
+    if (searched(line, length)) return search_texts(line, length);
+    const char separator = separator_;
     const bool add_separator = length == 0 || line[length - 1] != separator;
-    size_t start = 0;
-    if (length > 0 && is_blank(line[0]))
-        start = compared_start(line, length, add_separator, separator);
     const uint64_t* keys = keys_.data();
     node here = root_;
     for (size_t level = 0;; level++) {
-        const uint64_t key = line_key(line, length, start + 8 * level, add_separator, separator);
+        const uint64_t key = line_key(line, length, 8 * level, add_separator, separator);
         // The first of the node's keys not below the line's, or the entry
         // after them: halving with a conditional move, so that the branch
         // predictor has nothing to guess but the node's size.
@@ -201,49 +218,37 @@ size_t splitter_set::bucket_of(const char* line, size_t length, char separator) 
         // that differs.
         if (entry == here.first + here.count || *base != key) return group_begin_[entry];
         const size_t group = group_begin_[entry];
-        if (key_ends_text(key))
-            return count_ties(line, length, separator, group, group_begin_[entry + 1]);
+        // The same text: every splitter of the group is at or below it.
+        if (key_ends_text(key)) return group_begin_[entry + 1];
         here = child_[entry];
         // A group of one splitter: nothing left to search.
         if (here.count == 0)
-            return group + at_or_below_from(group, level + 1, line, length, separator,
-                                            add_separator, start);
+            return group + at_or_below_from(group, level + 1, line, length, add_separator);
     }
 }
 
-bool splitter_set::at_or_below(size_t splitter, const char* line, size_t length,
-                               char separator) const {
-    const bool add_separator = length == 0 || line[length - 1] != separator;
-    size_t start = 0;
-    if (length > 0 && is_blank(line[0]))
-        start = compared_start(line, length, add_separator, separator);
-    return at_or_below_from(splitter, 0, line, length, separator, add_separator, start);
+bool splitter_set::at_or_below(size_t splitter, const char* line, size_t length) const {
+    if (searched(line, length)) {
+        const std::string text = final_text(line, length, separator_);
+        return compare_line_order(texts_[splitter].c_str(), text.c_str(), separator_) <= 0;
+    }
+    const bool add_separator = length == 0 || line[length - 1] != separator_;
+    return at_or_below_from(splitter, 0, line, length, add_separator);
 }
 
 bool splitter_set::at_or_below_from(size_t splitter, size_t level, const char* line, size_t length,
-                                    char separator, bool add_separator, size_t start) const {
+                                    bool add_separator) const {
     for (;; level++) {
-        const uint64_t key = line_key(line, length, start + 8 * level, add_separator, separator);
+        const uint64_t key = line_key(line, length, 8 * level, add_separator, separator_);
         const uint64_t bound = word(splitter, level);
         if (key != bound) return bound < key;
-        if (key_ends_text(key))
-            return count_ties(line, length, separator, splitter, splitter + 1) > splitter;
+        if (key_ends_text(key)) return true;
     }
 }
 
-bool splitter_set::holds(size_t bucket, const char* line, size_t length, char separator) const {
-    return (bucket == 0 || at_or_below(bucket - 1, line, length, separator)) &&
-           (bucket == texts_.size() || !at_or_below(bucket, line, length, separator));
-}
-
-// The line and the splitters in [from, to) are equal after their blanks: the
-// whole texts decide.
-size_t splitter_set::count_ties(const char* line, size_t length, char separator, size_t from,
-                                size_t to) const {
-    const std::string text = final_text(line, length, separator);
-    while (from < to && strcmp(texts_[from].c_str(), text.c_str()) <= 0)
-        from++;
-    return from;
+bool splitter_set::holds(size_t bucket, const char* line, size_t length) const {
+    return (bucket == 0 || at_or_below(bucket - 1, line, length)) &&
+           (bucket == texts_.size() || !at_or_below(bucket, line, length));
 }
 
 size_t sample_count(size_t buckets) {
@@ -283,15 +288,19 @@ bool take_samples(const input_file& input, const line_format& format, size_t cou
     return true;
 }
 
-splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets) {
+splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets, char separator) {
     if (buckets < 2 || samples.empty()) return {};
-    std::sort(samples.begin(), samples.end(), [](const std::string& a, const std::string& b) {
-        return compare_line_order(a.c_str(), b.c_str()) < 0;
+    std::sort(samples.begin(), samples.end(), [separator](const std::string& a, const std::string& b) {
+        return compare_line_order(a.c_str(), b.c_str(), separator) < 0;
     });
+    // Without their leading blanks the splitters keep every line on the
+    // fast way but the few that have such blanks; any text splits as well.
     std::vector<std::string> chosen;
-    for (size_t j = 1; j < buckets; j++)
-        chosen.push_back(samples[j * samples.size() / buckets]);
-    return splitter_set(std::move(chosen));
+    for (size_t j = 1; j < buckets; j++) {
+        const std::string& sample = samples[j * samples.size() / buckets];
+        chosen.push_back(sample.substr(count_leading_blanks(sample.c_str(), separator)));
+    }
+    return splitter_set(std::move(chosen), separator);
 }
 
 bucket_arena::bucket_arena(size_t input_bytes, size_t buckets, unsigned writers)
@@ -304,16 +313,32 @@ bucket_arena::bucket_arena(size_t input_bytes, size_t buckets, unsigned writers)
     // the chunks waste less than they hold.
     const size_t page = page_size();
     size_t share = input_bytes / (buckets * writers) + 1;
-    home_size_ = (4 * share + CHUNK + page - 1) / page * page;
-    overflow_begin_ = buckets * writers * home_size_;
-    size_t texts = 2 * input_bytes + 2;
-    memory_ = mapping::anonymous(overflow_begin_ + 3 * texts + (buckets * writers + 1) * CHUNK);
+    const size_t texts = 2 * input_bytes + 2;
+    const size_t chunks = (buckets * writers + 1) * CHUNK;
+    // Under an address-space limit (ulimit -v) so large a reservation may be
+    // refused though little of it is ever touched: smaller homes and less
+    // room for overflow then, down to about the texts' worst case, and a
+    // load that outgrows that fails cleanly in take().
+    struct sizes {
+        size_t home_shares, overflow_halves;
+    };
+    for (const sizes& tried : {sizes{4, 6}, sizes{2, 2}, sizes{1, 1}}) {
+        home_size_ = (tried.home_shares * share + CHUNK + page - 1) / page * page;
+        overflow_begin_ = buckets * writers * home_size_;
+        try {
+            memory_ = mapping::anonymous(overflow_begin_ + tried.overflow_halves * texts / 2 + chunks);
+            return;
+        } catch (const std::bad_alloc&) {
+            if (tried.home_shares == 1) throw;
+        }
+    }
 }
 
 char* bucket_arena::take(size_t bytes) {
     size_t size = (bytes + CHUNK - 1) / CHUNK * CHUNK;
     size_t at = overflow_begin_ + overflow_used_.fetch_add(size, std::memory_order_relaxed);
-    KORVEL_CHECK(at + size <= memory_.size());
+    // Only with the smallest reservation can the overflow run out.
+    if (at + size > memory_.size()) throw std::bad_alloc();
     char* chunk = memory_.data() + at;
     populate_pages(chunk, chunk + size);
     return chunk;
@@ -347,6 +372,32 @@ void bucket_writer::make_room(bucket_part& part, size_t need) {
     part.populated = want;
 }
 
+void bucket_writer::copy_line(const char* line, size_t length, bool single) {
+    const char separator = format_.separator;
+    bool add_separator = line[length - 1] != separator;
+    size_t need = length + add_separator + 1;
+    size_t bucket = 0;
+    if (!single) {
+        // After a miss the guess waits a while: in shuffled input it
+        // would only cost.
+        if (misses_ == 0 && splitters_.holds(last_bucket_, line, length)) {
+            bucket = last_bucket_;
+        } else {
+            bucket = splitters_.bucket_of(line, length);
+            misses_ = bucket == last_bucket_ ? 0 : misses_ == 0 ? GUESS_PAUSE : misses_ - 1;
+            last_bucket_ = bucket;
+        }
+    }
+    bucket_part& part = parts_[bucket];
+    if (static_cast<size_t>(part.populated - part.cursor) < need) make_room(part, need);
+    char* text = part.cursor;
+    memcpy(text, line, length);
+    if (add_separator) text[length++] = separator;
+    text[length] = '\0';
+    part.cursor += need;
+    part.lines.push_back(text);
+}
+
 bool bucket_writer::write(const char* begin, const char* end,
                           const std::function<bool(const char* done, uint64_t lines)>& pace) {
     const char separator = format_.separator;
@@ -368,28 +419,15 @@ bool bucket_writer::write(const char* begin, const char* end,
         }
         const char* stop = std::min(nul, newline);
         size_t length = static_cast<size_t>(stop - pos);
-        bool add_separator = length == 0 || pos[length - 1] != separator;
-        size_t need = length + add_separator + 1;
-        size_t bucket = 0;
-        if (!single) {
-            // After a miss the guess waits a while: in shuffled input it
-            // would only cost.
-            if (misses_ == 0 && splitters_.holds(last_bucket_, pos, length, separator)) {
-                bucket = last_bucket_;
-            } else {
-                bucket = splitters_.bucket_of(pos, length, separator);
-                misses_ = bucket == last_bucket_ ? 0 : misses_ == 0 ? GUESS_PAUSE : misses_ - 1;
-                last_bucket_ = bucket;
+        if (length != 0) {
+            const char* line = pos;
+            if (has_separator_run(pos, length, separator)) {
+                collapsed_.resize(length);
+                length = collapse_separators(collapsed_.data(), pos, length, separator);
+                line = collapsed_.data();
             }
+            copy_line(line, length, single);
         }
-        bucket_part& part = parts_[bucket];
-        if (static_cast<size_t>(part.populated - part.cursor) < need) make_room(part, need);
-        char* text = part.cursor;
-        memcpy(text, pos, length);
-        if (add_separator) text[length++] = separator;
-        text[length] = '\0';
-        part.cursor += need;
-        part.lines.push_back(text);
         lines_++;
         if (stop == end) break;
         pos = stop + 1;

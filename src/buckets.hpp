@@ -62,24 +62,32 @@ const char* line_end(const char* p, const char* end, bool nul_only);
 class splitter_set {
   public:
     splitter_set() = default; // one bucket
-    // Any texts without NUL bytes, in any order.
-    explicit splitter_set(std::vector<std::string> texts);
+    // Texts that end with the separator and hold no NUL byte, in any order.
+    // The loader's have no leading blanks: a line with them, or any line
+    // when a splitter has them, is placed by a plain search of the texts.
+    splitter_set(std::vector<std::string> texts, char separator);
 
     size_t bucket_count() const { return texts_.size() + 1; }
-    // The bucket of an input line: its bytes without the line end, as the
-    // text it becomes once the separator is appended.
-    size_t bucket_of(const char* line, size_t length, char separator) const;
+    // The bucket of an input line: its bytes without the line end, runs of
+    // separators collapsed, as the text it becomes once the separator is
+    // appended.
+    size_t bucket_of(const char* line, size_t length) const;
     // Whether the line belongs in the bucket: two comparisons, cheaper than
     // a search when lines come in order.
-    bool holds(size_t bucket, const char* line, size_t length, char separator) const;
+    bool holds(size_t bucket, const char* line, size_t length) const;
 
   private:
     uint64_t word(size_t splitter, size_t level) const { return words_[first_[splitter] + level]; }
-    size_t count_ties(const char* line, size_t length, char separator, size_t from,
-                      size_t to) const;
     // Whether the splitter sorts before the line or equals it.
-    bool at_or_below(size_t splitter, const char* line, size_t length, char separator) const;
+    bool at_or_below(size_t splitter, const char* line, size_t length) const;
+    // Whether the line is placed by a search of the texts, not by their keys.
+    bool searched(const char* line, size_t length) const;
+    // The number of splitters at or below the line, by searching the texts.
+    size_t search_texts(const char* line, size_t length) const;
 
+    char separator_ = '/';
+    // Whether a splitter begins with a blank that is not the separator.
+    bool blank_splitters_ = false;
     std::vector<std::string> texts_; // sorted
     // The keys of each splitter's compared text, eight bytes each, up to and
     // including the one that holds its end.
@@ -89,7 +97,7 @@ class splitter_set {
     // Whether the splitter sorts before the line or equals it, given that
     // their first `level` keys are equal.
     bool at_or_below_from(size_t splitter, size_t level, const char* line, size_t length,
-                          char separator, bool add_separator, size_t start) const;
+                          bool add_separator) const;
 
     // A node of the tree: its entries are first .. first + count, one more
     // than its keys.
@@ -123,7 +131,7 @@ void take_samples(const std::vector<input_part>& input, const line_format& forma
 // The same from a file; false with errno set when reading failed.
 bool take_samples(const input_file& input, const line_format& format, size_t count, size_t first,
                   size_t last, std::vector<std::string>& out);
-splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets);
+splitter_set choose_splitters(std::vector<std::string> samples, size_t buckets, char separator);
 
 // The memory the texts are copied into. Each bucket part (the lines of one
 // bucket that one writer copies) has a home of its own with room for several
@@ -181,7 +189,9 @@ class bucket_writer {
     static constexpr size_t PACE_BYTES = size_t{1} << 18;
 
     // Copies every line of [begin, end), which starts at a line's start
-    // and ends after a line end or at the end of the input. Now and then it
+    // and ends after a line end or at the end of the input, with its runs
+    // of separators collapsed; an empty line is counted, not copied. Now
+    // and then it
     // calls pace with the end of the input used up and the lines so far;
     // when pace answers false it stops and returns false.
     bool write(const char* begin, const char* end,
@@ -192,12 +202,16 @@ class bucket_writer {
 
   private:
     void make_room(bucket_part& part, size_t need);
+    // Places one line (not empty, runs collapsed) and copies it there.
+    void copy_line(const char* line, size_t length, bool single);
 
     const splitter_set& splitters_;
     bucket_arena& arena_;
     line_format format_;
     std::vector<bucket_part> parts_;
     uint64_t lines_ = 0;
+    // A line with a run of separators, collapsed before it is placed.
+    std::string collapsed_;
     // The bucket of the line before, tried first while it keeps being
     // right, as in an input that comes in order.
     size_t last_bucket_ = 0;

@@ -38,9 +38,10 @@ int shown(std::string_view token) {
     return static_cast<int>(std::min(token.size(), outcome::MESSAGE_MAX));
 }
 
-// Reads the next line into line, its newline included. Reads cut short by a
-// signal are repeated. False when the file ended or failed before a byte of
-// a new line.
+// Reads the next line into line, its newline included. A CR before the
+// newline is part of the line end, so a file saved with CR LF ends reads
+// like one with LF ends. Reads cut short by a signal are repeated. False
+// when the file ended or failed before a byte of a new line.
 bool read_line(FILE* file, std::string& line) {
     line.clear();
     for (;;) {
@@ -54,6 +55,7 @@ bool read_line(FILE* file, std::string& line) {
             if (!feof(file)) line.clear();
             break;
         }
+        if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
         line += static_cast<char>(c);
         if (c == '\n') break;
     }

@@ -5,35 +5,38 @@
 
 #include <utility>
 
-helper_threads::helper_threads(unsigned count, const std::function<void(unsigned helper)>& work) {
+helper_threads::helper_threads(unsigned count, const std::function<void(unsigned helper)>& work,
+                               const thread_starter& start) {
+    threads_.reserve(count);
     // New threads take the mask of the thread that creates them.
     sigset_t all, before;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &before);
-    threads_.reserve(count);
-    running_ = count;
-    try {
-        for (unsigned i = 1; i <= count; i++) {
-            threads_.emplace_back([this, work, i] {
-                try {
-                    work(i);
-                } catch (...) {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    if (!failure_) failure_ = std::current_exception();
-                }
+    for (unsigned i = 1; i <= count; i++) {
+        std::function<void()> body = [this, work, i] {
+            try {
+                work(i);
+            } catch (...) {
                 std::lock_guard<std::mutex> lock(mutex_);
-                running_--;
-                finished_.notify_all();
-            });
-        }
-    } catch (...) {
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+                if (!failure_) failure_ = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_--;
+            finished_.notify_all();
+        };
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            running_ -= count - static_cast<unsigned>(threads_.size());
+            running_++;
         }
-        join_all();
-        throw;
+        try {
+            threads_.push_back(start ? start(std::move(body)) : std::thread(std::move(body)));
+        } catch (...) {
+            // No more threads now (std::system_error at a process limit):
+            // the ones started do the work with the caller.
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_--;
+            break;
+        }
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }

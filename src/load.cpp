@@ -205,6 +205,7 @@ class pipeline {
     bool memory_file_;
     bool reader_counted_;
     std::atomic<int> read_error_{0};
+    size_t total_bytes_ = 0;
     // Each thread's buffer for the pieces of a file it reads.
     std::vector<mapping> piece_buffers_;
     line_format format_;
@@ -270,11 +271,16 @@ bool pipeline::write_file_piece(unsigned thread, size_t at, size_t size) {
 }
 
 bool pipeline::in_shares(unsigned threads, const std::function<bool(unsigned)>& share) {
-    helper_threads helpers(threads - 1, [&](unsigned helper) { share(helper); });
+    helper_threads helpers(threads - 1, [&](unsigned helper) { share(helper); },
+                           options_.start_thread);
     // Should the main thread's share throw, the helpers stop before they
     // are joined.
     helper_stopper stop_helpers{stop_};
-    if (share(0)) {
+    // The shares of helpers that could not start are the main thread's.
+    bool went_on = share(0);
+    for (unsigned t = helpers.started() + 1; went_on && t < threads; t++)
+        went_on = share(t);
+    if (went_on) {
         while (!helpers.wait_for(HELPER_WAIT))
             if (!go_on()) break;
     }
@@ -301,7 +307,7 @@ bool pipeline::sort_bucket(size_t bucket, const std::function<bool()>& keep_goin
         part.resize_storage(0);
         part.size = 0;
     }
-    if (!sort_lines(lines.data, lines.size, keep_going)) return false;
+    if (!sort_lines(lines.data, lines.size, format_.separator, keep_going)) return false;
     {
         std::lock_guard<std::mutex> lock(sorted_mutex_);
         sorted_[bucket].store(true, std::memory_order_release);
@@ -341,8 +347,10 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
     uint64_t total_lines = 0;
     for (auto& writer : writers_)
         total_lines += writer->lines();
+    // The names take no more than the texts, which take at most twice the
+    // input: less than the arena's bound when its homes are far from full.
     path_tree::builder builder(format_.separator, options_.fold_by_default, total_lines,
-                               arena_->used());
+                               std::min(arena_->used(), 2 * total_bytes_ + 2));
     sorted_lines_ = std::vector<raw_array<char*>>(buckets);
     sorted_.reset(new std::atomic<bool>[buckets]);
     for (size_t b = 0; b < buckets; b++)
@@ -374,7 +382,7 @@ void pipeline::sort_and_build(unsigned threads, path_tree& out) {
             stop_.store(true, std::memory_order_relaxed);
             throw;
         }
-    });
+    }, options_.start_thread);
     helper_stopper stop_helpers{stop_};
 
     const std::function<bool()> keep_going = [this] { return go_on(); };
@@ -443,9 +451,10 @@ load_result pipeline::run(path_tree& out) {
         sampled_bytes += sample.size();
     const size_t line_bytes =
         samples.empty() ? 48 : std::max<size_t>(2, sampled_bytes / samples.size());
-    splitters_ = choose_splitters(std::move(samples), buckets);
+    splitters_ = choose_splitters(std::move(samples), buckets, format_.separator);
     buckets = splitters_.bucket_count();
 
+    total_bytes_ = total;
     arena_ = std::make_unique<bucket_arena>(total, buckets, threads);
     released_homes_ = arena_->homes_end(0);
     const size_t expected = total / line_bytes / (buckets * threads) * 9 / 8 + 16;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "helper_threads.hpp"
+
 enum class load_phase { READING, SORTING, BUILDING };
 
 // How far the load has come: written by the loader, read by the main
@@ -43,4 +45,7 @@ struct load_options {
     // load returns with `cancelled`.
     std::function<bool(const load_progress&)> tick;
     load_tuning tuning;
+    // How helper threads are started; empty for std::thread. Tests make it
+    // fail, as a process limit does.
+    thread_starter start_thread;
 };

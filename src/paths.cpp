@@ -41,26 +41,6 @@ KORVEL_READS_PAST_TEXT uint64_t common_prefix(const char* a, const char* b) {
     }
 }
 
-// Collapses every run of separators in the text from `from` on into one
-// separator, in place, so that the empty components between them are gone
-// and equal paths have equal texts. Whether anything changed.
-bool collapse_separators(char* text, uint64_t from, char separator) {
-    char* p = text + from;
-    for (;;) {
-        p = strchrnul(p, separator);
-        if (*p == '\0') return false;
-        if (p[1] == separator) break;
-        p++;
-    }
-    char* out = p + 1;
-    for (const char* in = p + 1; *in != '\0'; in++) {
-        if (*in == separator && out[-1] == separator) continue;
-        *out++ = *in;
-    }
-    *out = '\0';
-    return true;
-}
-
 // How far ahead of the build other threads may map its arrays.
 constexpr size_t ENTRIES_AHEAD = size_t{16} << 20;
 constexpr size_t NAMES_AHEAD = size_t{8} << 20;
@@ -90,21 +70,23 @@ template <typename T> T& next_slot(raw_array<T>& array, touch_ahead& touch) {
 // shares the components that lie wholly inside its common prefix with that
 // path. A line that ends within the components it shares builds nothing and
 // leaves the branch as it was, so the path built last is not always the
-// line before. Texts have their runs of separators collapsed before they are
-// compared, which is what makes a common prefix mean common components.
+// line before. Texts come with their runs of separators collapsed, which is
+// what makes a common prefix mean common components.
 struct path_tree::builder::state {
     char separator;
     bool fold;
     uint64_t max_entries;
     raw_array<path_entry> entries;
     raw_array<entry_index> visible;
+    // The entries that lines of the input end at.
+    bit_set lines;
     std::vector<entry_index> branch;
     // branch_ends[d]: the offset, in previous, of the separator (or the NUL)
     // that ends the component of branch[d].
     std::vector<uint64_t> branch_ends;
     // The text of the path built last, and a copy of it made when a step
     // ends, since the texts of a step may go after it.
-    char* previous = nullptr;
+    const char* previous = nullptr;
     std::string previous_copy;
     mapping names;
     char* names_end = nullptr;
@@ -170,15 +152,17 @@ struct path_tree::builder::state {
         return true;
     }
 
-    bool add_line(char* text) {
+    void mark_line(entry_index entry) {
+        if (entry >= lines.size()) lines.resize(std::max<uint64_t>(entry + 1, 2 * lines.size()));
+        lines.set(entry);
+    }
+
+    bool add_line(const char* text) {
+        if (text[0] == '\0') return true;
         uint64_t d = 0;
         uint64_t pos = 0;
         if (previous != nullptr) {
-            uint64_t common = common_prefix(text, previous);
-            // The previous text has no run of separators, so the text has
-            // none before its common prefix; one may start at its last byte.
-            if (collapse_separators(text, common == 0 ? 0 : common - 1, separator))
-                common = common_prefix(text, previous);
+            const uint64_t common = common_prefix(text, previous);
             d = shared_depth(text, common);
             if (d > 0) {
                 uint64_t end = branch_ends[d - 1];
@@ -187,34 +171,37 @@ struct path_tree::builder::state {
                 // still compared with the line that built the branch. (With a
                 // blank separator such a line can sort between two that
                 // share more.)
-                if (text[end] == '\0' || text[end + 1] == '\0') return true;
+                if (text[end] == '\0' || text[end + 1] == '\0') {
+                    mark_line(branch[d - 1]);
+                    return true;
+                }
                 pos = end + 1;
             }
             cut_branch(d);
-        } else {
-            collapse_separators(text, 0, separator);
         }
         previous = text;
         for (;;) {
-            char* component = text + pos;
-            char* stop = strchrnul(component, separator);
+            const char* component = text + pos;
+            const char* stop = strchrnul(component, separator);
             // Past the first component, an empty one is the end of the text
-            // after its final separator: the others were collapsed.
-            if (stop == component && d > 0) return true;
+            // after its final separator: there are no others.
+            if (stop == component && d > 0) break;
             const auto end = static_cast<uint64_t>(stop - text);
             if (!add_entry(component, end - pos, d, end)) return false;
             d++;
-            if (*stop == '\0') return true;
+            if (*stop == '\0') break;
             pos = end + 1;
         }
+        mark_line(branch.back());
+        return true;
     }
 };
 
 path_tree::builder::builder(char separator, bool fold_by_default, uint64_t expected_lines,
                             uint64_t text_bytes, uint64_t max_entries)
     : state_(new state{separator, fold_by_default, std::min(max_entries, MAX_ENTRIES),
-                       {}, {}, {}, {}, nullptr, {}, mapping::anonymous(text_bytes), nullptr,
-                       {}, {}, {}, {}}) {
+                       {}, {}, {}, {}, {}, nullptr, {}, mapping::anonymous(text_bytes),
+                       nullptr, {}, {}, {}, {}}) {
     state& s = *state_;
     s.names_end = s.names.data();
     s.names_touch.reset(s.names.data(), s.names.size(), NAMES_AHEAD);
@@ -223,6 +210,7 @@ path_tree::builder::builder(char separator, bool fold_by_default, uint64_t expec
     const uint64_t room = expected_lines + expected_lines / 32 + 1024;
     reserve_ahead(s.entries, s.entries_touch, room, ENTRIES_AHEAD);
     reserve_ahead(s.visible, s.visible_touch, room, ROWS_AHEAD);
+    s.lines.reserve(room);
 }
 
 bool path_tree::builder::help() {
@@ -265,6 +253,8 @@ void path_tree::builder::finish(path_tree& out) {
     s.visible.resize_storage(total);
     s.names.trim(static_cast<size_t>(s.names_end - s.names.data()));
     out.names_ = std::move(s.names);
+    s.lines.resize(total);
+    out.lines_ = std::move(s.lines);
     out.row_count_ = s.visible.size;
     out.rows_ = s.visible.release();
     out.entries_ = s.entries.release();
@@ -272,7 +262,7 @@ void path_tree::builder::finish(path_tree& out) {
 }
 
 path_tree::path_tree(path_tree&& other) noexcept
-    : names_(std::move(other.names_)), entries_(std::exchange(other.entries_, nullptr)),
+    : names_(std::move(other.names_)), lines_(std::move(other.lines_)), entries_(std::exchange(other.entries_, nullptr)),
       count_(std::exchange(other.count_, 0)), rows_(std::exchange(other.rows_, nullptr)),
       row_count_(std::exchange(other.row_count_, 0)), separator_(other.separator_),
       shown_(std::exchange(other.shown_, nullptr)), compact_(other.compact_) {}
@@ -281,6 +271,7 @@ path_tree& path_tree::operator=(path_tree&& other) noexcept {
     if (this != &other) {
         release();
         names_ = std::move(other.names_);
+        lines_ = std::move(other.lines_);
         entries_ = std::exchange(other.entries_, nullptr);
         count_ = std::exchange(other.count_, 0);
         rows_ = std::exchange(other.rows_, nullptr);
@@ -302,6 +293,7 @@ void path_tree::release() {
     count_ = row_count_ = 0;
     shown_ = nullptr;
     names_ = mapping();
+    lines_ = bit_set();
 }
 
 void path_tree::append_full_path(uint64_t index, std::string& out) const {

@@ -30,10 +30,12 @@ struct path_entry {
 // increasing entry order. After building only the folded flags and the rows
 // change.
 //
-// A line's components are the texts between its separators. An empty one
-// between two separators is skipped (`a//b` is a/b), as the system reads
-// such paths; an empty first component (an absolute path, an empty line)
-// is an entry with an empty name.
+// A line's components are the texts between its separators; the texts come
+// with every run of separators collapsed into one (`a//b` is a/b, as the
+// system reads such paths). An empty first component (an absolute path) is
+// an entry with an empty name. Each entry knows whether it was a line of
+// the input or only holds lines, so that picking many at once never picks
+// a path that was not given.
 class path_tree {
   public:
     class builder;
@@ -46,6 +48,10 @@ class path_tree {
     uint64_t size() const { return count_; }
     char separator() const { return separator_; }
     const path_entry& at(uint64_t index) const { return entries_[index]; }
+    // Whether the entry's path was a line of the input (`a/b` and `a/b/`
+    // both give a/b), not only a directory made up to hold lines.
+    bool is_line(uint64_t index) const { return lines_.test(index); }
+    const bit_set& line_entries() const { return lines_; }
 
     // The entry's full path: its ancestors' names each followed by the
     // separator, then its own name (the separator alone when that is empty).
@@ -120,6 +126,7 @@ class path_tree {
 
     // The names, each ending with a NUL, in the order the entries were made.
     mapping names_;
+    bit_set lines_;
     path_entry* entries_ = nullptr;
     uint64_t count_ = 0;
     // Room for one row per entry, so unfolding never allocates.
@@ -132,9 +139,10 @@ class path_tree {
 
 // Builds the table from sorted lines handed over in as many steps as
 // wanted, each continuing the order of the one before (the loader hands
-// over one sorted bucket at a time). Texts may be rewritten in place during
-// their step; names are copied, and no text of a step is read after it, so
-// the texts can go as soon as their step returns.
+// over one sorted bucket at a time). The texts hold no run of separators
+// (the readers collapse them), and an empty text is skipped. Names are
+// copied, and no text of a step is read after it, so the texts can go as
+// soon as their step returns.
 class path_tree::builder {
   public:
     // text_bytes: at least the bytes of all the texts to come, their NULs

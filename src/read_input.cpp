@@ -87,7 +87,7 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
             changes.notify_one();
         }
     } mark;
-    helper_threads counter(1, [&](unsigned) {
+    const auto count = [&] {
         std::unique_ptr<char[]> buffer(new char[MOVE_MAX]);
         size_t counted = 0;
         char end_byte = '\n';
@@ -112,11 +112,24 @@ outcome read_into_memory_file(int fd, const line_format& format, tick_pacer& pac
         // Text after the last line end is one more line.
         if (counted > 0 && end_byte != '\0' && (format.nul_only || end_byte != '\n'))
             progress.lines.fetch_add(1, std::memory_order_relaxed);
-    });
+    };
+    helper_threads counter(1, [&count](unsigned) { count(); }, pacer.options().start_thread);
+    // Without a thread to count them, the lines are counted once all is in.
     struct finisher {
         fill_mark& mark;
-        ~finisher() { mark.finish(); }
-    } finish_counting{mark};
+        const helper_threads& counter;
+        const decltype(count)& count_all;
+        ~finisher() {
+            mark.finish();
+            if (counter.started() == 0) {
+                try {
+                    count_all();
+                } catch (...) {
+                    // Only the count on the loading line is short.
+                }
+            }
+        }
+    } finish_counting{mark, counter, count};
 
     // Where splice cannot take the input (it is not a pipe), it is read
     // through a buffer and written on.

@@ -215,3 +215,47 @@ bool too_costly_to_compile(std::string_view pattern) {
     return total.too_costly();
 }
 
+bool has_back_reference(std::string_view pattern) {
+    for (size_t i = 0; i < pattern.size();) {
+        uint64_t least = 0, most = 0;
+        size_t end = i + 1;
+        if (pattern[i] == '[') {
+            end = bracket_end(pattern, i);
+        } else if (pattern[i] == '{') {
+            // Inside an interval an escaped digit is a digit.
+            (void)interval_at(pattern, i, least, most, end);
+        } else if (pattern[i] == '\\') {
+            if (i + 1 < pattern.size() && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') return true;
+            end = i + 2;
+        }
+        i = end;
+    }
+    return false;
+}
+
+std::string single_pass_form(std::string_view pattern) {
+    std::string form = "^.*(";
+    form.reserve(pattern.size() + 8);
+    size_t open = 0;
+    for (size_t i = 0; i < pattern.size();) {
+        uint64_t least = 0, most = 0;
+        size_t end = i + 1;
+        const char c = pattern[i];
+        if (c == '[') {
+            end = bracket_end(pattern, i);
+        } else if (c == '{') {
+            (void)interval_at(pattern, i, least, most, end);
+        } else if (c == '\\') {
+            end = std::min(i + 2, pattern.size());
+        } else if (c == '(') {
+            ++open;
+        } else if (c == ')') {
+            if (open == 0) form += '\\';
+            else --open;
+        }
+        form.append(pattern.substr(i, end - i));
+        i = end;
+    }
+    form += ')';
+    return form;
+}

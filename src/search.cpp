@@ -230,13 +230,26 @@ outcome search_pattern::compile(const char* query, int direction, char separator
         // The C library's own words for a pattern too big to compile.
         return outcome::failure("regex failed: Regular expression too big");
     }
+    if (has_back_reference(query_)) {
+        query_.clear();
+        return outcome::failure("regex failed: Back-references are not supported");
+    }
     c_locale_scope in_c_locale;
-    const int result = regcomp(&regex_, query_.c_str(), REG_EXTENDED | (ignore_case_ ? REG_ICASE : 0));
+    // Only whether an entry matches is asked, never where: without
+    // sub-matches to track the C library matches in one pass.
+    const int flags = REG_EXTENDED | REG_NOSUB | (ignore_case_ ? REG_ICASE : 0);
+    const int result = regcomp(&regex_, query_.c_str(), flags);
     if (result != 0) {
         char text[64];
         regerror(result, &regex_, text, sizeof text);
         query_.clear();
         return outcome::failuref("regex failed: %s", text);
+    }
+    // The pattern as typed is compiled for the C library's word on what is
+    // wrong with it; entries are matched with its single-pass form.
+    if (regex_t single; regcomp(&single, single_pass_form(query_).c_str(), flags) == 0) {
+        regfree(&regex_);
+        regex_ = single;
     }
     active_ = true;
     separator_ = separator;

@@ -26,8 +26,9 @@ int tb_peek_event(tb_event* event, int timeout_ms);
 int tb_print(int x, int y, uintattr_t fg, uintattr_t bg, const char* str);
 int tb_printf(int x, int y, uintattr_t fg, uintattr_t bg, const char* fmt, ...)
     __attribute__((format(printf, 5, 6)));
-// For the handler of a fatal signal: puts the terminal back as tb_init found
-// it using only async-signal-safe calls, and leaves the layer's memory alone.
+// For the handler of a fatal signal and a failed check: puts the terminal back
+// as tb_init found it using only async-signal-safe calls, and leaves the
+// layer's memory alone.
 // TB_ERR_NOT_INIT when no terminal is open.
 int tb_shutdown_from_signal();
 int tb_last_errno();

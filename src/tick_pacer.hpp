@@ -23,6 +23,7 @@ class tick_pacer {
     std::chrono::milliseconds until_due() const;
     bool cancelled() const { return cancelled_; }
     int wake_fd() const { return options_.wake_fd; }
+    const load_options& options() const { return options_; }
 
   private:
     const load_options& options_;

@@ -10,6 +10,11 @@ inline bool word_within_page(const char* p) {
     return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 8;
 }
 
+// Whether sixteen bytes from p lie in one page, for a read of a block.
+inline bool block_within_page(const char* p) {
+    return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
 // Functions that read whole words past the end of a text (bytes that may
 // belong to freed or foreign memory, never to another page) and only ever
 // mask those bytes off: the sanitizers would report the reads although they

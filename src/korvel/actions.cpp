@@ -70,6 +70,7 @@ bool toggle_counts(viewer& v, const tb_event&) { return v.show_counts = !v.show_
 bool toggle_compact(viewer& v, const tb_event&) {
     v.tree.set_compact(!v.tree.compact());
     keep_cursor_visible(v);
+    recount_rows(v);
     show_current_path(v);
     return true;
 }
@@ -85,7 +86,7 @@ bool help_close(viewer& v, const tb_event&) { return v.help.open = false, true; 
 bool wheel_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
 bool wheel_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
 
-// Every drag step arrives as another press and acts like a click.
+// A drag acts like a click on each row it reaches (see dispatch_event).
 bool click(viewer& v, const tb_event& event) {
     const int64_t row = v.view.top + event.y;
     if (row < 0 || row >= static_cast<int64_t>(v.tree.row_count()) ||
@@ -156,7 +157,7 @@ const action ACTIONS[] = {
      mark_down},
     {"mark-up", NORMAL, {T::key(TB_KEY_BACK_TAB)}, "mark or unmark the entry and move up", mark_up},
     {"mark-shown", NORMAL, {T::character('v')},
-     "mark or unmark what the filter or the search matches, or all", mark_shown},
+     "mark or unmark the lines the filter or search matches, or all", mark_shown},
     {"unmark-all", NORMAL, {T::character('u')}, "unmark every entry", unmark_all},
     {"copy", NORMAL, {T::character('y')}, "copy the marked paths or the full path", copy_path},
     {"choose", NORMAL, {T::character('o')}, "print the marked paths or the full path, and quit",

@@ -140,14 +140,16 @@ class frame_painter {
     }
 
   private:
-    color_pair colors_of_row(int64_t row, uint64_t entry) {
+    // A compact chain's row, from `start` to `entry`, stands for each of its
+    // directories: it is a match when any of them is.
+    color_pair colors_of_row(int64_t row, uint64_t start, uint64_t entry) {
         if (row == cursor_) return colors_.cursor_row;
-        if (v_.filter.active() && v_.filter.matches.test(entry)) return colors_.match_row;
+        if (v_.filter.active() && v_.filter.matches.next(start) <= entry) return colors_.match_row;
         // Rows are drawn in tree order, so one walker builds each row's full
         // path from the row before instead of from the top.
-        return highlighted_.match(v_.tree, entry, walker_) == match_result::MATCH
-                   ? colors_.match_row
-                   : colors_.plain_row;
+        for (uint64_t e = start; e <= entry; ++e)
+            if (highlighted_.match(v_.tree, e, walker_) == match_result::MATCH) return colors_.match_row;
+        return colors_.plain_row;
     }
 
     // An entry's depth as drawn: compact chains above it count as one level.
@@ -198,7 +200,7 @@ class frame_painter {
         const int column = static_cast<int>(std::min<int64_t>(x, width));
         constexpr int MARKER_COLUMNS = 2;
 
-        const color_pair colors = colors_of_row(row, index);
+        const color_pair colors = colors_of_row(row, start, index);
         // Marker and name are printed apart, so a long name is never copied.
         int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(v_, index));
         if (!drawn(rc)) return fail("failed to print path", rc);
@@ -209,7 +211,9 @@ class frame_painter {
         // The layer reports a text cut at an edge; rows never start left of 0,
         // so that edge is the right one.
         cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
-        if (v_.marks.contains(index)) {
+        // A mark on any directory of a chain shows on its row, as `o` would
+        // print it.
+        if (const uint64_t mark = v_.marks.next(start); mark < v_.marks.size() && mark <= index) {
             const color_pair sign = colors_.mark_sign(colors);
             rc = tb_set_cell(column + 1, y, MARK_SIGN, sign.fg, sign.bg);
             if (!drawn(rc)) return fail("failed to print path", rc);

@@ -22,9 +22,25 @@ void forget_stop(viewer& v, session& s) {
     s.clear_stop_request();
 }
 
+// A drag belongs to the press that began it, and the terminal reports every
+// cell it crosses: it acts like a click only where it reaches another row,
+// so a pointer that slips sideways before the release does not click again.
+bool drag_step_ignored(viewer& v, const tb_event& event) {
+    if (event.type != TB_EVENT_MOUSE || event.key != TB_KEY_MOUSE_LEFT) return false;
+    if (event.mod & TB_MOD_MOTION) {
+        if (!v.pointer.on_tree || event.y == v.pointer.row) return true;
+    } else {
+        v.pointer.on_tree = !v.help.open;
+    }
+    v.pointer.row = event.y;
+    return false;
+}
+
 // A slice of pending work between two looks for input: short enough that a
 // key typed meanwhile is taken at once.
 constexpr std::chrono::milliseconds WORK_SLICE{8};
+// What a key typed ahead waits at most for a jump before it to arrive.
+constexpr std::chrono::milliseconds JUMP_GRACE{40};
 
 // Waits for and handles events until a stop is asked for or drawing fails.
 // With work pending it only looks for events, and works while there are none.
@@ -62,7 +78,12 @@ outcome handle_events(viewer& v, session& s) {
 } // namespace
 
 dispatch_result dispatch_event(viewer& v, const tb_event& event) {
-    if (event.type == TB_EVENT_RESIZE) return {true, nullptr};
+    if (event.type == TB_EVENT_RESIZE) {
+        fit_to_screen(v);
+        return {true, nullptr};
+    }
+    if (drag_step_ignored(v, event)) return {false, nullptr};
+    settle_jump(v, JUMP_GRACE);
     if (v.help.open) {
         const action* a = action_for(v, event);
         return {a != nullptr && a->run(v, event), nullptr};
@@ -82,6 +103,8 @@ dispatch_result dispatch_event(viewer& v, const tb_event& event) {
 outcome run_viewer(viewer& v, session& s) {
     if (outcome opened = s.open_terminal(); !opened) return opened;
     for (;;) {
+        // The terminal may have changed size while the viewer was stopped.
+        fit_to_screen(v);
         show_current_path(v);
         if (!v.start_notice.empty()) v.status.show_error(std::exchange(v.start_notice, {}));
         outcome result = redraw(v);

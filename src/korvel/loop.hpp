@@ -17,7 +17,8 @@ struct dispatch_result {
 };
 
 // Acts on one event: in the tree a mapped key first, then the built-in
-// actions; at the prompt its editing keys. Resizes only redraw.
+// actions; at the prompt its editing keys. A resize keeps the cursor on the
+// screen and redraws; a drag acts only where it reaches another row.
 dispatch_result dispatch_event(viewer& v, const tb_event& event);
 
 // Takes the terminal over and runs until a quit is asked for or the

@@ -18,14 +18,8 @@ const char* entries_word(uint64_t n) {
     return n == 1 ? "entry" : "entries";
 }
 
-} // namespace
-
-void toggle_mark_and_move(viewer& v, int32_t step) {
-    sized_marks(v).flip(v.view.cursor);
-    move_cursor(v, step);
-}
-
-outcome shown_entries(const viewer& v, bit_set& shown) {
+// What the filter or the search picks out, or every entry.
+outcome picked_out(const viewer& v, bit_set& shown) {
     if (v.filter.active()) {
         shown = v.filter.matches;
         return {};
@@ -49,6 +43,31 @@ outcome shown_entries(const viewer& v, bit_set& shown) {
     return {};
 }
 
+} // namespace
+
+void toggle_mark_and_move(viewer& v, int32_t step) {
+    mark_set& marks = sized_marks(v);
+    // A compact chain's row shows the marks of all its directories (some may
+    // have been marked while it was not compact): Tab takes its sign off, or
+    // marks the row's own entry, the one the cursor stands on.
+    const uint64_t start = v.tree.chain_start(v.view.cursor);
+    if (marks.next(start) <= v.view.cursor) {
+        for (uint64_t e = start; e <= v.view.cursor; ++e)
+            if (marks.contains(e)) marks.flip(e);
+    } else {
+        marks.flip(v.view.cursor);
+    }
+    move_cursor(v, step);
+}
+
+outcome shown_entries(const viewer& v, bit_set& shown) {
+    if (outcome found = picked_out(v, shown); !found) return found;
+    // A directory made up to hold lines was never given: marking in bulk
+    // must not pick it for a command that deletes what it is handed.
+    shown.intersect(v.tree.line_entries());
+    return {};
+}
+
 void toggle_shown_marks(viewer& v) {
     bit_set shown;
     if (outcome found = shown_entries(v, shown); !found) {
@@ -56,7 +75,12 @@ void toggle_shown_marks(viewer& v) {
         return;
     }
     if (shown.next(0) == shown.size()) {
-        v.status.show_error("Pattern not found");
+        // Matches that are all made-up directories are not "not found".
+        bit_set matched;
+        if (picked_out(v, matched).ok() && matched.next(0) != matched.size())
+            v.status.showf(status_style::MESSAGE, "Marked 0 entries");
+        else
+            v.status.show_error("Pattern not found");
         return;
     }
     mark_set& marks = sized_marks(v);

@@ -9,14 +9,17 @@
 #include "korvel/viewer.hpp"
 #include "outcome.hpp"
 
-// Marks or unmarks the entry under the cursor, then moves one row by `step`
-// (+1 down, -1 up), a move that is refused at either end like any other.
+// Marks or unmarks the entry under the cursor (unmarking a compact chain's
+// row unmarks each of its directories), then moves one row by `step` (+1
+// down, -1 up), a move that is refused at either end like any other.
 void toggle_mark_and_move(viewer& v, int32_t step);
 
 // The entries that marking them all acts on, shown or folded away: those the
 // filter picks out (not the directories shown only to hold them); without a
-// filter, the active search's matches; with neither, every entry. This is
-// the one place that decides it. Fails when matching fails.
+// filter, the active search's matches; with neither, every entry; and of
+// those only the lines of the input, never a directory the tree made up to
+// hold them. This is the one place that decides it. Fails when matching
+// fails.
 outcome shown_entries(const viewer& v, bit_set& shown);
 
 // Marks every shown entry, or unmarks them all when each is marked already,

@@ -18,8 +18,12 @@ const bit_set* searched_entries(const viewer& v);
 
 // Counts the active search's matches anew, a slice at a time (see work.hpp).
 void restart_count(viewer& v);
-// The rank of the cursor's entry among the search's matches (1 for the
-// first), or 0 when it is not one or the count is not done.
+// Takes the finished count's matches and counts them by row.
+void finish_count(viewer& v);
+// Counts the matches by row again after compact chains were turned on or off.
+void recount_rows(viewer& v);
+// The rank of the cursor's row among the rows that hold a match (1 for the
+// first), or 0 when it holds none or the count is not done.
 uint64_t cursor_rank(const viewer& v);
 
 // Folds or unfolds every directory; a cursor hidden by folding moves to the

@@ -20,6 +20,13 @@ std::unique_ptr<search_pattern> compile_typed(viewer& v, int direction) {
     return pattern;
 }
 
+// Where a search in the direction `step` starts, leaving out the cursor's
+// row: backwards, that is before the first directory of a compact chain,
+// which shares the row of the last.
+uint64_t search_origin(const viewer& v, int step) {
+    return step < 0 ? v.tree.chain_start(v.view.cursor) : v.view.cursor;
+}
+
 // Folds back what the search preview opened and puts the cursor and the
 // window back where the prompt found them.
 void undo_search_preview(viewer& v) {
@@ -42,6 +49,8 @@ void undo_search_preview(viewer& v) {
     v.view = v.origin->view;
     // The mouse may have folded the cursor away meanwhile.
     keep_cursor_visible(v);
+    // The window was for a screen of another size.
+    if (v.origin->rows != tree_rows()) fit_to_screen(v);
 }
 
 void preview_search(viewer& v) {
@@ -50,8 +59,9 @@ void preview_search(viewer& v) {
     if (v.prompt.editor.text().empty()) return;
     v.preview.pattern = compile_typed(v, v.prompt.direction());
     if (!v.preview.pattern) return;
-    v.preview.find = std::make_unique<find_scan>(v.tree, *v.preview.pattern, v.view.cursor, false,
-                                                 searched_entries(v));
+    v.preview.find = std::make_unique<find_scan>(
+        v.tree, *v.preview.pattern, search_origin(v, v.prompt.direction()), false,
+        searched_entries(v));
 }
 
 // A longer plain word matches only what the shorter one matched: the scan
@@ -94,6 +104,7 @@ void open_prompt(viewer& v, prompt_kind kind) {
     v.prompt.problem.clear();
     v.origin.emplace();
     v.origin->view = v.view;
+    v.origin->rows = tree_rows();
     v.origin->folded = v.tree.folded_flags();
     if (v.filter.active()) {
         v.origin->filter.pattern = v.filter.pattern->copy();
@@ -190,6 +201,7 @@ void cancel_prompt(viewer& v) {
     v.tree.set_folded_flags(origin.folded);
     v.view = origin.view;
     keep_cursor_visible(v);
+    if (origin.rows != tree_rows()) fit_to_screen(v);
     if (filter_changed) restart_count(v);
     v.origin.reset();
     close_prompt(v);
@@ -197,15 +209,18 @@ void cancel_prompt(viewer& v) {
 }
 
 void search_next(viewer& v, bool reverse) {
-    int64_t match = -1;
-    if (outcome found = v.search.find(v.tree, v.view.cursor, reverse, match, searched_entries(v));
-        !found) {
-        v.status.show_error(found.message());
-        return;
-    }
-    if (match == -1) {
+    const uint64_t from = search_origin(v, reverse ? -v.search.direction() : v.search.direction());
+    v.jump = std::make_unique<find_scan>(v.tree, v.search, static_cast<int64_t>(from), reverse,
+                                         searched_entries(v));
+}
+
+void finish_jump(viewer& v) {
+    const std::unique_ptr<find_scan> scan = std::move(v.jump);
+    if (!scan->failure().ok()) {
+        v.status.show_error(scan->failure().message());
+    } else if (scan->found() < 0) {
         v.status.show_error("Pattern not found");
-        return;
+    } else {
+        move_cursor_to(v, static_cast<int64_t>(v.tree.reveal(static_cast<uint64_t>(scan->found()))));
     }
-    move_cursor_to(v, static_cast<int64_t>(v.tree.reveal(static_cast<uint64_t>(match))));
 }

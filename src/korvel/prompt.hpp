@@ -17,8 +17,11 @@ void submit_prompt(viewer& v);
 // Escape: the prompt closes and everything is as it was when it opened.
 void cancel_prompt(viewer& v);
 // Moves to the next match in the search's direction, or against it, among
-// the entries shown.
+// the entries shown: starts the walk, which the loop runs (see work.hpp).
 void search_next(viewer& v, bool reverse);
+// The jump's walk has come to its end: the cursor moves, or the bottom row
+// says why not.
+void finish_jump(viewer& v);
 
 // The previews' scans have come to their end: their results are shown.
 void finish_search_preview(viewer& v);

@@ -1,6 +1,7 @@
 #include "korvel/session.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
@@ -26,6 +27,34 @@ void wake_up() {
     errno = saved;
 }
 
+// Stops the whole job, as Ctrl-Z at a shell prompt would: every process of
+// the group, so that a shell waiting on a pipeline sees it stopped. SIGTSTP
+// goes with its default action, which the kernel discards where nobody could
+// continue the process (an orphaned process group, under a parent without job
+// control), so the request is ignored there. Only async-signal-safe calls:
+// the loading phase stops from inside the SIGTSTP handler.
+void stop_job() {
+    const int saved = errno;
+    struct sigaction own {};
+    struct sigaction stop_now {};
+    stop_now.sa_handler = SIG_DFL;
+    sigemptyset(&stop_now.sa_mask);
+    sigaction(SIGTSTP, &stop_now, &own);
+    // Held back until the whole group has been sent it (and blocked anyway
+    // inside its own handler), then let through: this process stops here.
+    sigset_t tstp;
+    sigset_t before;
+    sigemptyset(&tstp);
+    sigaddset(&tstp, SIGTSTP);
+    pthread_sigmask(SIG_BLOCK, &tstp, &before);
+    kill(0, SIGTSTP);
+    pthread_sigmask(SIG_UNBLOCK, &tstp, nullptr);
+    // Continued, or never stopped.
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    sigaction(SIGTSTP, &own, nullptr);
+    errno = saved;
+}
+
 void on_quit_signal(int) {
     stop_request = STOP_QUIT;
     wake_up();
@@ -40,8 +69,7 @@ void on_suspend_signal(int) {
             [[maybe_unused]] const ssize_t n = write(loading_line_fd, "\r\033[K", 4);
             errno = saved;
         }
-        // SIGTSTP itself is blocked inside its handler; SIGSTOP cannot be.
-        kill(getpid(), SIGSTOP);
+        stop_job();
         return;
     }
     // A quit already asked for is not turned into a suspend.
@@ -160,13 +188,4 @@ outcome session::close_terminal() {
     return outcome::failuref("failed to shutdown termbox: %s", tb_strerror(rc));
 }
 
-void session::stop_process() {
-    struct sigaction own {};
-    struct sigaction stop_now {};
-    stop_now.sa_handler = SIG_DFL;
-    sigemptyset(&stop_now.sa_mask);
-    sigaction(SIGTSTP, &stop_now, &own);
-    raise(SIGTSTP);
-    // Continued.
-    sigaction(SIGTSTP, &own, nullptr);
-}
+void session::stop_process() { stop_job(); }

@@ -29,7 +29,8 @@ class session {
     // Fails with "failed to setup SIG... signal".
     outcome install_signal_handlers();
     // While the list is loading there is no screen of ours to put away, so
-    // a suspend stops at once, as the rest of the pipeline does.
+    // a suspend stops the job at once (or is ignored where nobody could
+    // continue it, as in the viewer).
     void set_loading(bool loading);
 
     // The request a signal made, if any, and forgetting it.
@@ -53,8 +54,9 @@ class session {
     // "failed to take the terminal back: %s".
     outcome reopen_terminal();
 
-    // Stops the process as a shell job does, until it is continued; the
-    // caller has handed the terminal back.
+    // Stops the whole job (the process group) as a shell's Ctrl-Z does,
+    // until it is continued; returns at once where nobody could continue it
+    // (an orphaned group). The caller has handed the terminal back.
     void stop_process();
 
   private:

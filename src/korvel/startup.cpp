@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "korvel/cli.hpp"
@@ -55,10 +57,7 @@ load_options loading_options(const options& opts, session& s, loading_line& line
     return load;
 }
 
-} // namespace
-
-int korvel_main(int argc, char** argv) {
-    const char* program = argc >= 1 ? argv[0] : "korvel";
+int run(const char* program, int argc, char** argv) {
     auto fail = [program](const outcome& failure) {
         print_error(program, failure.message());
         return 1;
@@ -131,4 +130,24 @@ int korvel_main(int argc, char** argv) {
     if (outcome printed = write_picked(v, STDOUT_FILENO, opts.print0 ? '\0' : '\n'); !printed)
         return fail(printed);
     return 0;
+}
+
+} // namespace
+
+int reporting_exceptions(const char* program, const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        print_error(program, strerror(ENOMEM));
+    } catch (const std::exception& e) {
+        print_error(program, e.what());
+    } catch (...) {
+        print_error(program, "unknown exception");
+    }
+    return 1;
+}
+
+int korvel_main(int argc, char** argv) {
+    const char* program = argc >= 1 ? argv[0] : "korvel";
+    return reporting_exceptions(program, [&] { return run(program, argc, argv); });
 }

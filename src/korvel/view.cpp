@@ -48,6 +48,22 @@ void scroll_horizontally(viewer& v, int32_t delta) {
 
 void center_view(viewer& v) { v.view.top = cursor_row(v) - tree_rows() / 2; }
 
+void fit_to_screen(viewer& v) {
+    const int64_t rows = tree_rows();
+    const auto count = static_cast<int64_t>(v.tree.row_count());
+    // With no tree area there is nothing to show the cursor in.
+    if (rows <= 0 || count == 0) return;
+    int64_t& top = v.view.top;
+    // A window above the first row (after centring) is left as it is.
+    if (top > 0 && top + rows > count) top = std::max<int64_t>(0, count - rows);
+    const int64_t row = cursor_row(v);
+    if (row < top) {
+        top = row;
+    } else if (row >= top + rows) {
+        top = row - rows + 1;
+    }
+}
+
 bool go_to_parent(viewer& v) {
     // In a compact chain the row stands for the directories above too: the
     // parent is that of the chain's first.

@@ -23,6 +23,10 @@ void move_cursor(viewer& v, int32_t delta);
 void scroll_view(viewer& v, int32_t delta);
 void scroll_horizontally(viewer& v, int32_t delta);
 void center_view(viewer& v);
+// After the screen changed size: the window comes up to fill rows left blank
+// below the last entry while entries lie above it, then moves as little as
+// needed for the cursor's row to show.
+void fit_to_screen(viewer& v);
 // False when the entry has no parent; then nothing changes.
 bool go_to_parent(viewer& v);
 // Each false when there was nothing to do (already folded or unfolded).

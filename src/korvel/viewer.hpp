@@ -62,9 +62,11 @@ struct prompt_state {
 };
 
 // What the viewer looked like when the prompt opened, for Escape to go back
-// to: the cursor, the window, every fold, and the filter.
+// to: the cursor, the window (and the tree rows it was for), every fold, and
+// the filter.
 struct prompt_origin {
     view_state view;
+    int32_t rows = 0;
     bit_set folded;
     filter_state filter;
 };
@@ -82,11 +84,15 @@ struct prompt_preview {
     bool narrowing = false;
 };
 
-// How many entries the active search matches, and which: counted a slice at
-// a time after each new search, so that the rank of a match can be shown.
+// How many rows the active search matches, and which entries: counted a
+// slice at a time after each new search, so that the rank of a match can be
+// shown. A compact chain's row counts once however many of its directories
+// match, as n and N stop on it once.
 struct match_count {
     std::unique_ptr<match_scan> scan;
     bit_set matches;
+    // The first match of each row: what the rank counts.
+    bit_set row_firsts;
     uint64_t total = 0;
     bool done = false;
 };
@@ -100,6 +106,9 @@ struct viewer {
     prompt_state prompt;
     std::optional<prompt_origin> origin;
     prompt_preview preview;
+    // The walk of a jump to the next match (n, N, a search's Enter), done a
+    // slice at a time; the next key or click abandons it.
+    std::unique_ptr<find_scan> jump;
     match_count counted;
     key_map keys;
     case_mode letter_case = case_mode::SENSITIVE;
@@ -114,6 +123,13 @@ struct viewer {
     bool no_color = false;
     // The number of entries below each directory, after its name.
     bool show_counts = false;
+    // The left button held down: the screen row of its press or of its drag's
+    // last step, and whether the press was the tree's (not one that closed
+    // the help).
+    struct {
+        int32_t row = -1;
+        bool on_tree = false;
+    } pointer;
     // The help screen over the tree, and its first line shown.
     struct {
         bool open = false;

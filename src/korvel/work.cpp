@@ -1,16 +1,28 @@
 #include "korvel/work.hpp"
 
+#include "korvel/narrow.hpp"
 #include "korvel/prompt.hpp"
 
 namespace {
 
-// Entries tested between looks at the clock: well under a millisecond.
-constexpr uint64_t SLICE = 16384;
+// Entries tested between looks at the clock: well under a millisecond for
+// names, and few enough that entries with full paths of hundreds of
+// kilobytes (one line of a hundred thousand components) still give way to
+// the keyboard in time.
+constexpr uint64_t SLICE = 64;
 
 } // namespace
 
 bool work_pending(const viewer& v) {
-    return v.preview.find || v.preview.filter_scan || v.counted.scan;
+    return v.preview.find || v.preview.filter_scan || v.jump || v.counted.scan;
+}
+
+void settle_jump(viewer& v, std::chrono::milliseconds budget) {
+    const auto deadline = std::chrono::steady_clock::now() + budget;
+    while (v.jump && std::chrono::steady_clock::now() < deadline) {
+        if (v.jump->step(SLICE)) finish_jump(v);
+    }
+    v.jump.reset();
 }
 
 bool run_work(viewer& v, std::chrono::milliseconds budget) {
@@ -30,11 +42,13 @@ bool run_work(viewer& v, std::chrono::milliseconds budget) {
                 finish_filter_preview(v);
                 finished = true;
             }
+        } else if (v.jump) {
+            if (v.jump->step(SLICE)) {
+                finish_jump(v);
+                finished = true;
+            }
         } else if (v.counted.scan->step(SLICE)) {
-            v.counted.done = v.counted.scan->failure().ok();
-            v.counted.total = v.counted.scan->count();
-            v.counted.matches = v.counted.scan->take_matches();
-            v.counted.scan.reset();
+            finish_count(v);
             finished = true;
         }
     }

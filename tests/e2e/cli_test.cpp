@@ -265,6 +265,17 @@ TEST(CommandLine, EmptyInputNamesItsSource) {
     r = run_korvel({});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "korvel: input seems to be empty\n");
+
+    // Empty lines are no paths: not even `/` to pick.
+    for (const std::string& input : {std::string("\n"), std::string("\n\n\n"), std::string(3, '\0')}) {
+        r = run_korvel({.args = {"-E"}, .input = input});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "korvel: input seems to be empty\n");
+        EXPECT_EQ(r.out, "");
+    }
+    r = run_korvel({.args = {dir.file("empty lines", "\n\n")}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "korvel: file seems to be empty\n");
 }
 
 TEST(CommandLine, OnlyTheFirstOperandIsReadAndDashIsAFileName) {

@@ -284,7 +284,7 @@ TEST(MappedCommand, MarksTooManyForOneVariableStillReachTheCommandAsArguments) {
     e2e::session s(how);
     ASSERT_TRUE(wait_status(s, "dir")) << s.dump();
     s.send("v");
-    ASSERT_TRUE(wait_status(s, "Marked 20,001 entries")) << s.dump();
+    ASSERT_TRUE(wait_status(s, "Marked 20,000 entries")) << s.dump();
     run_mapped(s, "x");
     EXPECT_EQ(read_file(s.home() + "/args"), "20001\ndir\ndir/file-with-a-long-name-9999\nunset\n");
     quit(s);
@@ -574,6 +574,19 @@ TEST(MappedCommand, LongConfigurationLinesAreOneLineEach) {
     EXPECT_EQ(bad.exit_status(), 1);
     EXPECT_EQ(bad.stderr_data(), std::string(KORVEL_BINARY) +
                                      ": Failed to read config: line 2: unknown command nmap\n");
+}
+
+TEST(MappedCommand, CrLfConfigurationRunsTheCommandWithoutTheCr) {
+    // As a Windows editor saves it: every line, the blank one too, ends in CR LF.
+    temp_dir dir;
+    e2e::launch how = viewer("# made elsewhere\r\n\r\nmap e touch x\r\n");
+    how.cwd = dir.path();
+    e2e::session s(how);
+    start(s);
+    run_mapped(s, "e");
+    quit(s);
+    EXPECT_TRUE(fs::exists(fs::path(dir.path()) / "x"));
+    EXPECT_FALSE(fs::exists(fs::path(dir.path()) / "x\r"));
 }
 
 // Started by a parent that ignores SIGCHLD, which exec passes on: the

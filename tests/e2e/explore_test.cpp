@@ -127,6 +127,91 @@ TEST(Compact, ChainsOfSingleDirectoriesAreOneRow) {
     EXPECT_EQ(s.stdout_data(), "/usr/share\n");
 }
 
+// A compact chain's row stands for every directory in it: a match of any
+// of them is a match of the row, counted, highlighted and ranked once.
+TEST(Compact, MatchInsideAChainIsTheRowsMatch) {
+    e2e::session s(korvel("0\na/b/c/d/file1\nz\n", 8, 40, {"-C"}));
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(shows_tree(s, {"• 0", "▼ a/b/c/d", "  • file1", "• z"}, " 0 "));
+    s.send("/^c$\r");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).find("match 1/1") != std::string::npos; }))
+        << s.dump();
+    EXPECT_EQ(status_text(s), "a/b/c/d");
+    EXPECT_EQ(bold_row(s), 1) << s.dump();
+    // Off the cursor, the row is drawn as a match.
+    s.send("j");
+    ASSERT_TRUE(s.wait_for([&] { return bold_row(s) == 2; })) << s.dump();
+    EXPECT_EQ(s.cell_at(1, 4).bg, YELLOW) << s.dump();
+    EXPECT_NE(s.cell_at(3, 2).bg, YELLOW) << s.dump();
+    // Two directories of one chain matching make one row to step to, and
+    // the count says so.
+    s.send("g/^[bc]$\r");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).find("match 1/1") != std::string::npos; }))
+        << s.dump();
+    s.send("n");
+    ASSERT_TRUE(wait_status(s, "Pattern not found")) << s.dump();
+    quit(s);
+}
+
+TEST(Compact, BackwardSearchLeavesTheChainsRow) {
+    // Rows: share1, x, y, usr/share/doc, a, b, var/share, x.
+    e2e::session s(korvel("share1/x\nshare1/y\nusr/share/doc/a\nusr/share/doc/b\nvar/share/x\n",
+                          12, 40, {"-C"}));
+    ASSERT_TRUE(ready(s));
+    s.send("/share\r");
+    ASSERT_TRUE(s.wait_for([&] {
+        return status_text(s) == "usr/share/doc" &&
+               status_row(s).find("match 2/3") != std::string::npos;
+    })) << s.dump();
+    s.send("n");
+    ASSERT_TRUE(s.wait_for([&] {
+        return status_text(s) == "var/share" && status_row(s).find("match 3/3") != std::string::npos;
+    })) << s.dump();
+    s.send("N");
+    ASSERT_TRUE(s.wait_for([&] {
+        return status_text(s) == "usr/share/doc" &&
+               status_row(s).find("match 2/3") != std::string::npos;
+    })) << s.dump();
+    s.send("N");
+    ASSERT_TRUE(s.wait_for([&] {
+        return status_text(s) == "share1" && status_row(s).find("match 1/3") != std::string::npos;
+    })) << s.dump();
+    // A backward search typed at the prompt starts before the chain too.
+    s.send("G?share\r");
+    ASSERT_TRUE(wait_status(s, "var/share")) << s.dump();
+    s.send("n");
+    ASSERT_TRUE(wait_status(s, "usr/share/doc")) << s.dump();
+    s.send("n");
+    ASSERT_TRUE(wait_status(s, "share1")) << s.dump();
+    quit(s);
+}
+
+TEST(Compact, MarkOnAnyDirectoryOfAChainShowsOnItsRow) {
+    e2e::session s(korvel("a/b/c/d/file1\nz\n", 10, 40));
+    ASSERT_TRUE(ready(s));
+    // b marked while every directory has a row of its own.
+    s.send("j\t");
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(1) == "  ▼✓b"; })) << s.dump();
+    s.send("=");
+    ASSERT_TRUE(shows_tree(s, {"▼✓a/b/c/d", "  • file1", "• z"}, " a/b/c/d ")) << s.dump();
+    // Tab on the row takes its sign off: nothing of the chain stays marked,
+    // and o prints the row's own path.
+    s.send("g\t");
+    ASSERT_TRUE(shows_tree(s, {"▼ a/b/c/d", "  • file1", "• z"}, " a/b/c/d/file1 ")) << s.dump();
+    s.send("go");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.stdout_data(), "a/b/c/d\n");
+
+    // Marked in the chain's row, the mark is the row's own entry's.
+    e2e::session t(korvel("a/b/c/d/file1\nz\n", 10, 40, {"-C"}));
+    ASSERT_TRUE(ready(t));
+    t.send("\tjj\t");
+    ASSERT_TRUE(shows_tree(t, {"▼✓a/b/c/d", "  • file1", "•✓z"}, " z ")) << t.dump();
+    t.send("o");
+    ASSERT_TRUE(t.wait_exit()) << t.dump();
+    EXPECT_EQ(t.stdout_data(), "a/b/c/d\nz\n");
+}
+
 std::string numbered(int n) {
     std::string list;
     for (int i = 0; i < n; ++i) {

@@ -104,7 +104,10 @@ TEST(Marks, ChoosingPrintsTheMarkedPathsInTreeOrderOrTheCursors) {
         {"folded directory", {"-f"}, "j\to", "b\n"},
         // Every match of the search, hidden in folds or not.
         {"search matches", {"-f"}, "/^[12d]$\rvo", "a/1\na/2\nb/c/d\n"},
-        {"every entry", {}, "vo", "a\na/1\na/2\nb\nb/c\nb/c/d\ne\n"},
+        // Every line of the input; a, b and b/c only hold lines.
+        {"every line", {}, "vo", "a/1\na/2\nb/c/d\ne\n"},
+        // A directory the tree made up is marked by hand only.
+        {"every line and a directory", {}, "v\to", "a\na/1\na/2\nb/c/d\ne\n"},
         // Under a filter: its matches, not the directories that hold them.
         {"filter matches", {}, "&^[1d]$\rvo", "a/1\nb/c/d\n"},
         // Marks made before, under and after a filter all stay.
@@ -138,14 +141,12 @@ TEST(Marks, OddNamesComeOutByteForByte) {
     for (const std::string& name : names)
         list += name + '\0';
     // Tree order: the names sorted by their bytes, each directory before
-    // what it holds.
+    // what it holds; `new\nline` and `with space` only hold lines.
     const std::vector<std::string> paths{
         "bad\xff\xfe utf8",
         "esc\x1b]0;t\x07\x1b[2J\x9b",
-        "new\nline",
         "new\nline/inside\n",
         "tab\there\r",
-        "with space",
         "with space/and 'quotes\" $(x)",
     };
     struct form {
@@ -174,6 +175,57 @@ TEST(Marks, OddNamesComeOutByteForByte) {
     s.send("vo");
     ASSERT_TRUE(s.wait_exit()) << s.dump();
     EXPECT_EQ(escaped(s.stdout_data()), escaped(std::string("x\0y\0z\0", 6)));
+}
+
+// `v o` hands a command that deletes or stages what it gets exactly the
+// lines it was given: never the directories made up to hold them, nor the
+// root of absolute paths, nor `/` for an empty line; a directory that was a
+// line itself is one. Runs of separators and leading blanks make no second
+// directory for `v` to mark.
+TEST(Marks, MarkingAllPicksOnlyTheGivenLines) {
+    struct given_case {
+        std::string name;
+        std::string list;
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const std::vector<given_case> cases{
+        {"find output", "./build/x.o\n./src/y.o\n./src/z.o\n", {}, "./build/x.o\n./src/y.o\n./src/z.o\n"},
+        {"absolute paths", "/usr/lib/a\n/usr\n/etc/b\n", {}, "/etc/b\n/usr\n/usr/lib/a\n"},
+        {"the root given", "/\n/x\n", {}, "/\n/x\n"},
+        {"empty lines", "\na/b\n\n\nc\n", {"-0"}, std::string("a/b\0c\0", 6)},
+        {"NUL-separated", std::string("src/a.c\0docs/b\0", 15), {"--read0", "--print0"},
+         std::string("docs/b\0src/a.c\0", 15)},
+        {"doubled separators", "a//b/x\na/a\na/b/y\n", {}, "a/a\na/b/x\na/b/y\n"},
+        {"leading blanks", " a/b\na/c\n a/d\n", {}, " a/b\n a/d\na/c\n"},
+    };
+    for (const given_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::session s(korvel(c.list, 10, 40, c.args));
+        ASSERT_TRUE(ready(s));
+        s.send("vo");
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+        EXPECT_EQ(s.exit_status(), 0);
+        EXPECT_EQ(escaped(s.stdout_data()), escaped(c.out));
+    }
+}
+
+// The tree shows each directory once, and no row for an empty line.
+TEST(Marks, EachDirectoryIsOneRow) {
+    struct rows_case {
+        std::string list;
+        std::vector<std::string> rows;
+    };
+    const std::vector<rows_case> cases{
+        {"a//b/x\na/a\na/b/y\n", {"▼ a", "  • a", "  ▼ b", "    • x", "    • y"}},
+        {" a/b\na/c\n a/d\n", {"▼  a", "  • b", "  • d", "▼ a", "  • c"}},
+        {"a\n\nb\n", {"• a", "• b"}},
+    };
+    for (const rows_case& c : cases) {
+        SCOPED_TRACE(c.list);
+        e2e::session s(korvel(c.list, 8, 40));
+        ASSERT_TRUE(shows(s, c.rows));
+    }
 }
 
 struct ending {

@@ -224,6 +224,39 @@ TEST(Leaving, EveryWayOutLeavesTheTerminalModesAsTheyWere) {
     }
 }
 
+// A failed check or an exception while the screen is ours: the terminal is
+// handed back first, so that the message stays on the screen the user
+// returns to (standard error is that terminal here).
+TEST(Leaving, FatalErrorIsPrintedAfterTheTerminalIsHandedBack) {
+    const std::string probe = TEST_PROGRAMS_DIR "/fatal_probe";
+    const struct {
+        const char* how;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"check", 128 + SIGABRT, "Assertion `how != \"check\"' failed."},
+        {"throw", 1, probe + ": the core threw"},
+        {"bad_alloc", 1, probe + ": Cannot allocate memory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        e2e::launch how;
+        how.program = probe;
+        how.args = {c.how};
+        how.rows = ROWS;
+        how.cols = 200;
+        how.terminal_streams = e2e::launch::on_terminal::ALL;
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_exit()) << s.dump();
+        EXPECT_EQ(s.exit_status(), c.status) << s.dump();
+        // The screen went away, its line with it; the message came after.
+        EXPECT_NE(s.screen_text().find(c.message), std::string::npos) << s.dump();
+        EXPECT_EQ(s.screen_text().find("the viewer's screen"), std::string::npos) << s.dump();
+        EXPECT_NE(s.raw_output().find("the viewer's screen"), std::string::npos);
+        expect_terminal_handed_back(s);
+    }
+}
+
 // -- Inputs ------------------------------------------------------------------
 
 struct input_case {

@@ -355,3 +355,37 @@ TEST(SearchPrompt, HistoryIsWalkedWithUpAndDown) {
 }
 
 } // namespace
+
+namespace {
+
+// Long names, on which a pattern that backtracks would keep one match going
+// for minutes: whatever is typed, the keys after it still act.
+TEST(SearchPrompt, NoPatternKeepsTheKeysWaiting) {
+    const std::string name62(62, 'a');
+    std::string long_name;
+    while (long_name.size() < 100000) long_name += "abcdefg";
+    const std::string list = name62 + "\n" + name62 + "c\nlong/" + long_name + "\n";
+    e2e::session s(korvel(list, 8, 100));
+    ASSERT_TRUE(ready(s));
+    const auto generous = std::chrono::seconds(30);
+    // Back-references are refused as they are typed.
+    s.send("/(.*)(.*)(.*)\\3\\2\\1b");
+    ASSERT_TRUE(s.wait_for_text("Back-references are not supported", generous)) << s.dump();
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(s.wait_for([&] { return !s.cursor_visible(); }, generous)) << s.dump();
+    // Patterns that the C library would try from every position of the
+    // 100,000-byte name, as a search, then as a filter.
+    for (const char* keys : {"/(a|b|c|d|e)*(.*)*z\r", "/long/(.*a){20}z\r", "&a.*z\r"}) {
+        s.send(keys);
+        ASSERT_TRUE(s.wait_for_text("Pattern not found", generous)) << escaped(keys) << "\n" << s.dump();
+        s.send(e2e::KEY_DOWN);
+        ASSERT_TRUE(s.wait_for([&] { return status_row(s).find("Pattern not found") == std::string::npos; },
+                               generous))
+            << s.dump();
+    }
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit(generous)) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+}
+
+} // namespace

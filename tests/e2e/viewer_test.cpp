@@ -718,7 +718,7 @@ TEST(ViewerMouse, ClicksWheelAndDrag) {
         {mouse::left_release, 3, 25, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3},
         {mouse::left_press, 3, 0, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 3},
         {mouse::left_press, 2, 3, {"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c"}, 2},
-        // Each step of a drag acts as a click on the row under the pointer.
+        // A drag acts as a click on each row it reaches.
         {mouse::left_press, 0, 1, {"▶ a", "▼ b", "  ▼ c", "    • d", "• e"}, 0},
         {mouse::left_drag, 1, 1, {"▶ a", "▶ b", "• e"}, 1},
         {mouse::left_drag, 0, 1, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 0},
@@ -751,6 +751,19 @@ TEST(ViewerMouse, ClicksWheelAndDrag) {
     ASSERT_TRUE(shows(s, {"", "", "▶ a", "▼ b", "  ▼ c"}, 3, " b "));
 }
 
+TEST(ViewerMouse, ClickWhosePointerSlipsAlongTheRowTogglesOnce) {
+    using e2e::mouse;
+    e2e::session s(korvel(TREE, 6, 30));
+    ASSERT_TRUE(ready(s));
+    ASSERT_TRUE(s.wait_for([&] { return s.mouse_drag_reporting(); })) << s.dump();
+    s.send(s.encode_mouse(mouse::left_press, 3, 2) + s.encode_mouse(mouse::left_drag, 3, 3) +
+           s.encode_mouse(mouse::left_release, 3, 3));
+    ASSERT_TRUE(shows(s, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3, " b ")) << s.dump();
+    // Nothing more comes of it: b stays folded.
+    s.settle();
+    EXPECT_TRUE(shows(s, {"▼ a", "  • 1", "  • 2", "▶ b", "• e"}, 3, " b ")) << s.dump();
+}
+
 TEST(ViewerMouse, ActsWhileThePromptIsOpen) {
     using e2e::mouse;
     e2e::session s(korvel(TREE, 6, 30));
@@ -777,7 +790,7 @@ TEST(ViewerMouse, ActsWhileThePromptIsOpen) {
     ASSERT_TRUE(s.wait_for([&] { return status_row(s).rfind(" e ", 0) == 0; })) << s.dump();
 }
 
-TEST(ViewerResize, RedrawsAsItWasAndMovesScrollBack) {
+TEST(ViewerResize, KeepsTheCursorOnTheScreenAndFillsTheRows) {
     e2e::session s(korvel(numbered(100), 24, 40));
     ASSERT_TRUE(ready(s));
     s.send(std::string(15, 'j'));
@@ -789,14 +802,27 @@ TEST(ViewerResize, RedrawsAsItWasAndMovesScrollBack) {
                status_row(s) == " f15" + std::string(46, ' ') + "   16/100";
     })) << s.dump();
 
-    // Shrunk below the cursor's row: it is off the screen until it moves.
+    // Shrunk below the cursor's row: the window follows it at once.
     s.resize(10, 20);
-    ASSERT_TRUE(shows(s, {"• f00", "• f01", "• f02", "• f03", "• f04", "• f05", "• f06", "• f07",
-                          "• f08"},
-                      -1, " f15" + std::string(9, ' ') + "16/100"));
-
+    ASSERT_TRUE(shows(s, {"• f07", "• f08", "• f09", "• f10", "• f11", "• f12", "• f13", "• f14",
+                          "• f15"},
+                      8, " f15" + std::string(9, ' ') + "16/100"));
     s.send("k");
-    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 6, 14); })) << s.dump();
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 7, 14); })) << s.dump();
+
+    // Grown at the end of the list: the window comes up to fill the screen
+    // rather than leave rows blank below the last entry.
+    s.send("G");
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(10, 91, 99); })) << s.dump();
+    s.resize(24, 40);
+    ASSERT_TRUE(s.wait_for([&] { return flat_view(s) == flat_view(24, 77, 99); })) << s.dump();
+    // Near the top, a window centred above the first row stays as it is.
+    s.send("gjz");
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(11) == "• f01"; })) << s.dump();
+    s.resize(12, 40);
+    ASSERT_TRUE(s.wait_for([&] { return s.row_text(10) == "• f01" && s.row_text(9) == "• f00"; }))
+        << s.dump();
+    EXPECT_EQ(bold_row(s), 10) << s.dump();
 }
 
 TEST(ViewerResize, OneRowAndBackTheCursorComesIntoView) {
@@ -810,10 +836,13 @@ TEST(ViewerResize, OneRowAndBackTheCursorComesIntoView) {
     s.send("k");
     ASSERT_TRUE(s.wait_for([&] { return s.row_text(0).rfind(" src/util ", 0) == 0; }))
         << s.dump();
-    // Back to six rows, a move brings the cursor onto the screen.
+    // Back to six rows, the window comes back to the list, the cursor on it.
     s.resize(6, 30);
+    EXPECT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 3,
+                      " src/util "));
     s.send("k");
-    EXPECT_TRUE(shows(s, {"  • main.c", "  ▼ util", "    • str.c"}, 0, " src/main.c "));
+    EXPECT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 2,
+                      " src/main.c "));
     s.send("g");
     EXPECT_TRUE(shows(s, {"• README", "▼ src", "  • main.c", "  ▼ util", "    • str.c"}, 0,
                       " README "));
@@ -840,8 +869,10 @@ TEST(ViewerResize, PromptCursorFollowsTheBottomRow) {
 // Suspension needs a parent that does job control; see programs/jobshell.cpp.
 class job {
   public:
-    job(const std::string& list, int rows, int cols, const std::string& stdin_file = "")
-        : log_(""), s_(launch(list, rows, cols, stdin_file)) {}
+    // With a `reader`, the job is the pipeline `korvel | reader`.
+    job(const std::string& list, int rows, int cols, const std::string& stdin_file = "",
+        const std::string& reader = "")
+        : log_(""), s_(launch(list, rows, cols, stdin_file, reader)) {}
 
     e2e::session& session() { return s_; }
 
@@ -867,8 +898,8 @@ class job {
     char state() { return process_state(pid()); }
 
   private:
-    e2e::launch launch(const std::string& list, int rows, int cols,
-                       const std::string& stdin_file) {
+    e2e::launch launch(const std::string& list, int rows, int cols, const std::string& stdin_file,
+                       const std::string& reader) {
         e2e::launch how = korvel(list, rows, cols);
         if (!stdin_file.empty()) {
             how.stdin_data.reset();
@@ -877,6 +908,7 @@ class job {
         how.program = JOBSHELL;
         how.args = {KORVEL};
         how.env["JOBSHELL_LOG"] = log_.path();
+        if (!reader.empty()) how.env["JOBSHELL_PIPE_TO"] = reader;
         return how;
     }
     e2e::temp_file log_;
@@ -963,6 +995,70 @@ TEST(ViewerSuspend, StopsWithTheTerminalRestoredAndComesBackDrawn) {
     EXPECT_TRUE(restored(s));
 }
 
+// `korvel | cat`: Ctrl-Z stops the whole pipeline, so the shell sees the job
+// stopped and gets its prompt back; `fg` continues the group and the screen
+// comes back.
+TEST(ViewerSuspend, CtrlZStopsTheWholePipeline) {
+    job j(TREE, 10, 30, "", "/bin/cat");
+    e2e::session& s = j.session();
+    ASSERT_TRUE(ready(s));
+    ASSERT_GT(j.pid(), 0) << s.dump();
+    const std::string stopped = "stopped " + std::to_string(SIGTSTP);
+    for (int cycle = 1; cycle <= 2; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        s.send("\x1a");
+        ASSERT_TRUE(s.wait_for([&] { return j.count(stopped) == cycle && j.count("reader " + stopped) == cycle; }))
+            << s.dump();
+        EXPECT_TRUE(s.wait_for([&] { return restored(s); })) << s.dump();
+        // What `fg` does: SIGCONT to the job's group.
+        kill(-j.pid(), SIGCONT);
+        ASSERT_TRUE(shows(s, TREE_ROWS, 0));
+        EXPECT_TRUE(s.wait_for([&] { return j.count("reader continued") == cycle; })) << s.dump();
+    }
+    // The pick still goes through the pipe.
+    s.send("jo");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(s.stdout_data(), "a/1\n");
+    EXPECT_EQ(j.count("exited 0"), 1);
+    EXPECT_EQ(j.count("reader exited 0"), 1);
+}
+
+// Under a parent without job control (the harness starts korvel in a session
+// of its own, as `tmux new-session korvel` does) nobody could continue a
+// stopped korvel: Ctrl-Z and SIGTSTP are ignored, while the list loads as in
+// the viewer.
+TEST(ViewerSuspend, IgnoredWhereNobodyCouldContinueIt) {
+    char fifo_dir[] = "/tmp/korvel-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(fifo_dir), nullptr);
+    const std::string fifo = std::string(fifo_dir) + "/list";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int producer = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(producer, 0);
+    e2e::launch how = korvel("", 10, 30);
+    how.stdin_data.reset();
+    how.stdin_file = fifo;
+    e2e::session s(how);
+    ASSERT_EQ(write(producer, "a/1\n", 4), 4);
+    ASSERT_TRUE(s.wait_for([&] { return catches(s.pid(), SIGTSTP); })) << s.dump();
+    ASSERT_TRUE(s.wait_for_text("korvel: reading 1 path")) << s.dump();
+
+    s.send("\x1a");
+    kill(s.pid(), SIGTSTP);
+    ASSERT_EQ(write(producer, "a/2\nb/c/d\ne\n", 12), 12);
+    close(producer);
+    ASSERT_TRUE(shows(s, TREE_ROWS, 0));
+    s.send("\x1a");
+    kill(s.pid(), SIGTSTP);
+    s.send("j");
+    ASSERT_TRUE(shows(s, TREE_ROWS, 1));
+    s.send("q");
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    unlink(fifo.c_str());
+    rmdir(fifo_dir);
+}
+
 TEST(ViewerSuspend, QuitSignalWhileStoppedEndsItWhenContinued) {
     // What `kill %1` does to a stopped job: the signal, then SIGCONT.
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
@@ -1001,9 +1097,9 @@ TEST(ViewerSuspend, ResizedWhileStoppedComesBackAtTheNewSize) {
         << s.dump();
     s.resize(14, 40);
     kill(j.pid(), SIGCONT);
-    // Same top and cursor, drawn on the larger screen.
+    // The same cursor, the window come up to fill the larger screen.
     ASSERT_TRUE(s.wait_for([&] {
-        return s.alt_screen() && flat_view(s) == flat_view(14, 31, 39) &&
+        return s.alt_screen() && flat_view(s) == flat_view(14, 27, 39) &&
                status_row(s) == " f39" + std::string(27, ' ') + "   40/40";
     })) << s.dump();
     s.send("q");

@@ -30,11 +30,13 @@ struct line_reader {
     raw_array<char*> starts;
     size_t line_start = 0;
 
+    // An empty line is no line; a line's runs of separators become one.
     void finish_line() {
         char* text = arena.data + line_start;
         size_t end = arena.size;
-        if (end == line_start || text[end - line_start - 1] != separator)
-            arena.data[end++] = separator;
+        if (end == line_start) return;
+        end = line_start + collapse_separators(text, text, end - line_start, separator);
+        if (text[end - line_start - 1] != separator) arena.data[end++] = separator;
         arena.data[end++] = '\0';
         arena.size = end;
         starts.grow_for(1);
@@ -169,13 +171,11 @@ void input_lines::release_items() {
 }
 
 int compare_lines(const void* a, const void* b) {
-    const char* x = *static_cast<char* const*>(a);
-    const char* y = *static_cast<char* const*>(b);
-    return strcmp(x + count_leading_blanks(x), y + count_leading_blanks(y));
+    return compare_line_order(*static_cast<char* const*>(a), *static_cast<char* const*>(b), '/');
 }
 
-void sort_lines(char** items, uint64_t count) {
-    sort_lines(items, count, {});
+void sort_lines(char** items, uint64_t count, char separator) {
+    sort_lines(items, count, separator, {});
 }
 
 outcome build_path_tree(input_lines&& lines, char separator, bool fold_by_default, path_tree& out,

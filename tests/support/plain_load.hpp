@@ -31,15 +31,17 @@ struct input_lines {
 
 // Reads the whole stream. A line ends at a newline, a NUL byte or the end of
 // the input (with nul_only, at a NUL byte or the end only, so that names
-// holding newlines survive); every text gets the separator appended unless
-// it ends with it.
+// holding newlines survive); an empty line is skipped, runs of separators
+// become one, and every text gets the separator appended unless it ends
+// with it.
 outcome get_lines(FILE* input, char separator, input_lines& lines, bool nul_only = false);
 
-// qsort comparator over two line handles: strcmp after the leading blanks.
+// qsort comparator over two line handles: compare_line_order for lists
+// split at '/'.
 int compare_lines(const void* a, const void* b);
 
 // Orders the lines by compare_line_order, in one go.
-void sort_lines(char** items, uint64_t count);
+void sort_lines(char** items, uint64_t count, char separator);
 
 // Builds the tree from sorted lines in one step; the lines are used up
 // (their texts may be rewritten) and released. Fails when the table would

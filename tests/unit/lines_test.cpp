@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "plain_load.hpp"
+#include "tree_oracle.hpp"
 #include "unique_fd.hpp"
 
 using ::testing::ElementsAre;
@@ -51,24 +52,17 @@ read_result read_bytes(const std::string& bytes, char separator = '/', bool nul_
     return {rc, texts(lines)};
 }
 
-// A simple reference for the reading rules.
-std::vector<std::string> reference_lines(const std::string& bytes, char separator) {
+// The texts the reading rules give: each line's path with the separator
+// after it.
+std::vector<std::string> reference_lines(const std::string& bytes, char separator,
+                                         bool nul_only = false) {
     std::vector<std::string> out;
-    std::string line;
-    bool pending = false;
-    for (char c : bytes) {
-        if (c == '\n' || c == '\0') {
-            out.push_back(line);
-            line.clear();
-            pending = false;
-        } else {
-            line += c;
-            pending = true;
-        }
+    for (const std::string& line : split_lines(bytes, nul_only)) {
+        std::string path = given_path(line, separator);
+        if (path.empty()) continue;
+        if (path.back() != separator) path += separator;
+        out.push_back(path);
     }
-    if (pending) out.push_back(line);
-    for (std::string& text : out)
-        if (text.empty() || text.back() != separator) text += separator;
     return out;
 }
 
@@ -97,21 +91,23 @@ INSTANTIATE_TEST_SUITE_P(
         reading_case{"final_newline", "a\nb\n", '/', {"a/", "b/"}},
         reading_case{"no_final_newline", "a\nb", '/', {"a/", "b/"}},
         reading_case{"empty_input", "", '/', {}},
-        reading_case{"single_newline", "\n", '/', {"/"}},
-        reading_case{"empty_lines", "a\n\n\nb\n", '/', {"a/", "/", "/", "b/"}},
+        reading_case{"single_newline", "\n", '/', {}},
+        reading_case{"empty_lines", "a\n\n\nb\n", '/', {"a/", "b/"}},
+        reading_case{"separators_collapse", "a//b\n//x///\n/\n", '/', {"a/b/", "/x/", "/"}},
+        reading_case{"blank_separators_collapse", "  x  y\n", ' ', {" x y "}},
         reading_case{"nul_ends_a_line", "x\0y\n"s, '/', {"x/", "y/"}},
         reading_case{"nul_at_the_end", "x\0"s, '/', {"x/"}},
-        reading_case{"lone_nul", "\0"s, '/', {"/"}},
+        reading_case{"lone_nul", "\0"s, '/', {}},
         reading_case{"carriage_return_kept", "a\r\n", '/', {"a\r/"}},
         reading_case{"separator_already_there", "a/b/\nc\n", '/', {"a/b/", "c/"}},
         reading_case{"other_separator", "a.b\na/b\n", '.', {"a.b.", "a/b."}},
         reading_case{"blanks_kept", "  b\n\tc\n", '/', {"  b/", "\tc/"}},
-        reading_case{"blank_separator", "   \n", ' ', {"   "}},
+        reading_case{"blank_separator", "   \n", ' ', {" "}},
         reading_case{"high_bytes", "\x80\xff\x01\n", '/', {"\x80\xff\x01/"}},
         // Split at NUL bytes only: newlines belong to the names.
         reading_case{"nul_only", "a\nb\0c\0"s, '/', {"a\nb/", "c/"}, true},
         reading_case{"nul_only_no_final_nul", "a\0b\n"s, '/', {"a/", "b\n/"}, true},
-        reading_case{"nul_only_empty_lines", "\0\n\0"s, '/', {"/", "\n/"}, true},
+        reading_case{"nul_only_empty_lines", "\0\n\0"s, '/', {"\n/"}, true},
         reading_case{"nul_only_empty_input", "", '/', {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -126,7 +122,7 @@ TEST(GetLines, NulOnlyKeepsNewlinesInNames) {
         {"", {}},
         {"a\0b\0"s, {"a/", "b/"}},
         {"new\nline\0last"s, {"new\nline/", "last/"}},
-        {"\n\0\0"s, {"\n/", "/"}},
+        {"\n\0\0"s, {"\n/"}},
         {"dir/\0"s, {"dir/"}},
     };
     for (const split_case& c : cases) {
@@ -195,6 +191,7 @@ TEST(GetLines, LargeInputAtNulBytesOnly) {
     for (std::string& text : expected)
         std::replace(text.begin(), text.end(), '\x01', '\n');
     EXPECT_EQ(read_bytes(bytes, '/', true).lines, expected);
+    EXPECT_EQ(expected, reference_lines(bytes, '/', true));
 }
 
 TEST(GetLines, LargeInputFromAPipe) {
@@ -271,23 +268,46 @@ TEST(GetLines, ReadErrorIsReported) {
     EXPECT_EQ(lines.count, 0u);
 }
 
-TEST(CountLeadingBlanks, SkipsSpacesAndTabsBeforeOtherBytes) {
-    EXPECT_EQ(count_leading_blanks(""), 0u);
-    EXPECT_EQ(count_leading_blanks("a/"), 0u);
-    EXPECT_EQ(count_leading_blanks("  b/"), 2u);
-    EXPECT_EQ(count_leading_blanks("\t a"), 2u);
-    EXPECT_EQ(count_leading_blanks("a b"), 0u);
-    // Blanks only: the text is compared whole.
-    EXPECT_EQ(count_leading_blanks("   "), 0u);
-    EXPECT_EQ(count_leading_blanks(" \t"), 0u);
+TEST(CountLeadingBlanks, SkipsSpacesAndTabsThatAreNotTheSeparator) {
+    EXPECT_EQ(count_leading_blanks("", '/'), 0u);
+    EXPECT_EQ(count_leading_blanks("a/", '/'), 0u);
+    EXPECT_EQ(count_leading_blanks("  b/", '/'), 2u);
+    EXPECT_EQ(count_leading_blanks("\t a", '/'), 2u);
+    EXPECT_EQ(count_leading_blanks("a b", '/'), 0u);
+    EXPECT_EQ(count_leading_blanks(" \t/", '/'), 2u);
+    // A blank separator begins an absolute path, not a blank.
+    EXPECT_EQ(count_leading_blanks(" a ", ' '), 0u);
+    EXPECT_EQ(count_leading_blanks("\t a ", ' '), 1u);
+    EXPECT_EQ(count_leading_blanks(" \ta\t", '\t'), 1u);
+}
+
+TEST(SeparatorRuns, FoundAndCollapsedAtAnyPlace) {
+    // Runs at every offset around the sixteen-byte blocks, at both ends and
+    // across a block's edge.
+    for (size_t length = 1; length < 50; length++) {
+        for (size_t at = 0; at + 1 < length; at++) {
+            for (size_t run : {size_t{1}, size_t{2}, size_t{3}}) {
+                std::string line(length, 'x');
+                for (size_t k = at; k < std::min(length, at + run); k++) line[k] = '/';
+                const bool doubled = run > 1 && at + 1 < length;
+                EXPECT_EQ(has_separator_run(line.data(), length, '/'), doubled)
+                    << length << " " << at << " " << run;
+                std::string out(length, '\0');
+                out.resize(collapse_separators(out.data(), line.data(), length, '/'));
+                EXPECT_EQ(out + "x", given_path(line + "x", '/'));
+            }
+        }
+    }
+    // A separator right after the line's end is not part of the line.
+    const std::string text = "ab//";
+    EXPECT_FALSE(has_separator_run(text.data(), 3, '/'));
+    EXPECT_TRUE(has_separator_run(text.data(), 4, '/'));
 }
 
 int sign(int value) { return (value > 0) - (value < 0); }
 
 int compare(const char* a, const char* b) {
-    char* x = const_cast<char*>(a);
-    char* y = const_cast<char*>(b);
-    return sign(compare_lines(&x, &y));
+    return sign(compare_line_order(a, b, '/'));
 }
 
 TEST(CompareLines, OrdersBytesAfterTheBlanks) {
@@ -297,9 +317,12 @@ TEST(CompareLines, OrdersBytesAfterTheBlanks) {
         int expected;
     } cases[] = {
         {"a/", "b/", -1},      {"  b/", "a/", 1},    {"  b/", "c/", -1},
-        {" a/", "a/", 0},      {"a-b/", "a/", -1},   {"a/", "a/b/", -1},
-        {"\x80/", "a/", 1},    {"\xff/", "\x80/", 1}, {"   ", " ", 1},
-        {"\t/", " /", 0},      {"/etc/", "a/", -1},  {"a/b/", "a/b/", 0},
+        {" a/", "a/", -1},     {"a-b/", "a/", -1},   {"a/", "a/b/", -1},
+        {"\x80/", "a/", 1},    {"\xff/", "\x80/", 1}, {"   /", " /", -1},
+        {"\t/", " /", -1},     {"/etc/", "a/", -1},  {"a/b/", "a/b/", 0},
+        // The whole first component decides before the rest does.
+        {" a/z/", "a/y/", -1}, {"a/a/", " a/b/", 1}, {" a/b/", "\ta/a/", 1},
+        {" ab/", "a/", 1},     {" a-/", "a/", -1},   {"  /x/", "/y/", -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(compare(c.a, c.b), c.expected) << c.a << " vs " << c.b;
@@ -311,7 +334,7 @@ TEST(CompareLines, OrdersBytesAfterTheBlanks) {
 std::vector<std::string> sorted(std::vector<std::string> input) {
     std::vector<char*> items;
     for (std::string& text : input) items.push_back(text.data());
-    sort_lines(items.data(), items.size());
+    sort_lines(items.data(), items.size(), '/', {});
     return {items.begin(), items.end()};
 }
 
@@ -320,7 +343,9 @@ TEST(SortLines, OrdersLikeTheComparator) {
                 ElementsAre("/etc/", "a/", "a/c/", "b/x/", "b/y/z/"));
     EXPECT_THAT(sorted({"a/b/", "a-b/", "a/"}), ElementsAre("a-b/", "a/", "a/b/"));
     EXPECT_THAT(sorted({"c/", "  b/", "a/"}), ElementsAre("a/", "  b/", "c/"));
-    EXPECT_THAT(sorted({" a/z/", "a/y/", " a/x/"}), ElementsAre(" a/x/", "a/y/", " a/z/"));
+    EXPECT_THAT(sorted({" a/z/", "a/y/", " a/x/"}), ElementsAre(" a/x/", " a/z/", "a/y/"));
+    EXPECT_THAT(sorted({"b/", " a/b/", "a/c/", " a/d/", "\ta/", "  a/a/"}),
+                ElementsAre("\ta/", "  a/a/", " a/b/", " a/d/", "a/c/", "b/"));
     EXPECT_THAT(sorted({}), IsEmpty());
     EXPECT_THAT(sorted({"x/"}), ElementsAre("x/"));
 }
@@ -328,10 +353,10 @@ TEST(SortLines, OrdersLikeTheComparator) {
 TEST(SortLines, TiesGoByTheWholeText) {
     EXPECT_THAT(sorted({"a/", " a/", "b/", "\ta/", "  a/", " a/"}),
                 ElementsAre("\ta/", "  a/", " a/", " a/", "a/", "b/"));
-    EXPECT_LT(compare_line_order(" a/", "a/"), 0);
-    EXPECT_GT(compare_line_order("a/", "\ta/"), 0);
-    EXPECT_EQ(compare_line_order(" a/", " a/"), 0);
-    EXPECT_LT(compare_line_order("  b/", " c/"), 0);
+    EXPECT_LT(compare_line_order(" a/", "a/", '/'), 0);
+    EXPECT_GT(compare_line_order("a/", "\ta/", '/'), 0);
+    EXPECT_EQ(compare_line_order(" a/", " a/", '/'), 0);
+    EXPECT_LT(compare_line_order("  b/", " c/", '/'), 0);
 }
 
 // Random texts with long shared prefixes, blanks and high bytes: sort_lines
@@ -350,17 +375,17 @@ TEST(SortLines, GivesTheOneOrder) {
             std::string text = prefixes[random() % prefixes.size()];
             size_t length = random() % 24;
             for (size_t j = 0; j < length; j++) text += alphabet[random() % (sizeof alphabet - 1)];
-            storage.push_back(text);
+            storage.push_back(text + '/');
         }
         std::vector<char*> items, by_qsort;
         for (std::string& text : storage) items.push_back(text.data());
         by_qsort = items;
         if (count > 0) qsort(by_qsort.data(), count, sizeof(char*), compare_lines);
-        sort_lines(items.data(), items.size());
+        sort_lines(items.data(), items.size(), '/', {});
 
         std::vector<std::string> expected(storage);
         std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
-            return compare_line_order(a.c_str(), b.c_str()) < 0;
+            return compare_line_order(a.c_str(), b.c_str(), '/') < 0;
         });
         ASSERT_EQ(std::vector<std::string>(items.begin(), items.end()), expected)
             << "round " << round;
@@ -376,13 +401,13 @@ TEST(SortLines, LongSortCanBeStopped) {
     std::vector<char*> items;
     for (std::string& text : storage) items.push_back(text.data());
     int asked = 0;
-    EXPECT_FALSE(sort_lines(items.data(), items.size(), [&] { return ++asked < 2; }));
+    EXPECT_FALSE(sort_lines(items.data(), items.size(), '/', [&] { return ++asked < 2; }));
     EXPECT_EQ(asked, 2);
     asked = 0;
-    EXPECT_TRUE(sort_lines(items.data(), items.size(), [&] { return ++asked > 0; }));
+    EXPECT_TRUE(sort_lines(items.data(), items.size(), '/', [&] { return ++asked > 0; }));
     EXPECT_GT(asked, 0);
     for (size_t i = 1; i < items.size(); i++)
-        ASSERT_LE(compare_line_order(items[i - 1], items[i]), 0);
+        ASSERT_LE(compare_line_order(items[i - 1], items[i], '/'), 0);
 }
 
 // Texts that end right before an unreadable page: sorting reads no byte
@@ -405,7 +430,7 @@ TEST(SortLines, NeverReadsPastTheEndOfAPage) {
     memcpy(at_end, "ppp/", 5);
     items.push_back(at_end);
     items.push_back(end - 1); // the empty text at the very end
-    sort_lines(items.data(), items.size());
+    sort_lines(items.data(), items.size(), '/', {});
     for (size_t i = 1; i < items.size(); i++) EXPECT_LE(compare_lines(&items[i - 1], &items[i]), 0);
     munmap(mapping, 2 * page);
 }

@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <system_error>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "plain_load.hpp"
 #include "read_input.hpp"
 #include "tick_pacer.hpp"
+#include "tree_oracle.hpp"
 #include "unique_fd.hpp"
 
 using namespace std::string_literals;
@@ -65,7 +68,7 @@ std::string reference(const std::string& input, const reading& how) {
     const outcome read = get_lines(stream, how.separator, lines, how.nul_only);
     fclose(stream);
     EXPECT_TRUE(read.ok()) << read.message();
-    sort_lines(lines.items, lines.count);
+    sort_lines(lines.items, lines.count, how.separator);
     path_tree tree;
     const outcome built = build_path_tree(std::move(lines), how.separator, how.fold, tree);
     EXPECT_TRUE(built.ok()) << built.message();
@@ -164,6 +167,9 @@ void expect_same_tables(const std::string& input, const reading& how, unsigned t
         ASSERT_TRUE(result.status.ok()) << result.status.message();
         ASSERT_FALSE(result.cancelled);
         ASSERT_EQ(dump(tree), expected);
+        if (w == way::FILE && input.size() < (size_t{1} << 20)) {
+            ASSERT_EQ(tree_fault(tree, split_lines(input, how.nul_only), how.separator), "");
+        }
         EXPECT_EQ(tree.separator(), how.separator);
         EXPECT_EQ(progress.bytes.load(), input.size());
         EXPECT_EQ(progress.lines.load(), count_lines(input, how.nul_only));
@@ -308,24 +314,58 @@ TEST(Load, LargeListWithTheUsualSizes) {
     expect_same_tables(input, {}, 2, load_tuning(), "5 MB");
 }
 
+// An input of empty lines only is as empty as no input: no entry `/`.
 TEST(Load, EmptyInputGivesAnEmptyTree) {
-    for (way w : {way::FILE, way::PIPE, way::BUFFER}) {
-        SCOPED_TRACE(name_of(w));
-        load_progress progress;
-        path_tree tree;
-        load_result result;
-        if (w == way::FILE) {
-            input_file file("");
-            result = load_fd(file.fd(), load_options(), progress, tree);
-        } else if (w == way::BUFFER) {
-            result = load_buffer(std::string(), load_options(), progress, tree);
-        } else {
-            result = load_through_pipe("", 1, load_options(), progress, tree);
+    const std::string many_empty(5000, '\n');
+    for (const std::string& input : {""s, "\n"s, "\n\n\0\n"s, many_empty}) {
+        for (unsigned threads : {1u, 2u}) {
+            load_options options;
+            options.threads = threads;
+            options.tuning = tiny(input.size());
+            for (way w : {way::FILE, way::PIPE, way::BUFFER}) {
+                SCOPED_TRACE(std::string(name_of(w)) + ", " + std::to_string(input.size()) +
+                             " bytes");
+                load_progress progress;
+                path_tree tree;
+                load_result result;
+                if (w == way::FILE) {
+                    input_file file(input);
+                    result = load_fd(file.fd(), options, progress, tree);
+                } else if (w == way::BUFFER) {
+                    result = load_buffer(std::string(input), options, progress, tree);
+                } else {
+                    result = load_through_pipe(input, 1, options, progress, tree);
+                }
+                EXPECT_TRUE(result.status.ok());
+                EXPECT_FALSE(result.cancelled);
+                EXPECT_EQ(tree.size(), 0u);
+            }
         }
-        EXPECT_TRUE(result.status.ok());
-        EXPECT_FALSE(result.cancelled);
-        EXPECT_EQ(tree.size(), 0u);
     }
+}
+
+// Runs of separators and blanks that lead lines, where the buckets split a
+// directory: the tree holds each directory once, at every bucket size.
+TEST(Load, EveryDirectoryOnce) {
+    std::string input;
+    for (int i = 0; i < 300; i++) {
+        input += std::string(static_cast<size_t>(i % 3), ' ') + "a//b/" + std::to_string(i) + "\n";
+        input += "a/b//" + std::to_string(i) + "x\n";
+        input += " a/c/" + std::to_string(i) + "\n\n";
+    }
+    for (unsigned threads : {1u, 2u, 3u})
+        for (size_t bucket : {size_t{64}, size_t{512}, size_t{1} << 20}) {
+            load_tuning tuning = tiny();
+            tuning.bucket_bytes = bucket;
+            load_options options;
+            options.threads = threads;
+            options.tuning = tuning;
+            load_progress progress;
+            path_tree tree;
+            ASSERT_TRUE(load_buffer(std::string(input), options, progress, tree).status.ok());
+            ASSERT_EQ(tree_fault(tree, split_lines(input, false), '/'), "")
+                << threads << " threads, buckets of " << bucket;
+        }
 }
 
 // A file is read from where its descriptor stands, as a stream would be.
@@ -455,6 +495,74 @@ TEST(HelperThreads, BlockEverySignalAndPassOnWhatTheyThrow) {
     EXPECT_FALSE(sigismember(&mask, SIGINT));
 }
 
+// A starter that lets `allowed` threads start, then fails as a process
+// limit (RLIMIT_NPROC, a container's pids limit) makes std::thread fail.
+thread_starter failing_after(unsigned allowed) {
+    auto started = std::make_shared<std::atomic<unsigned>>(0);
+    return [started, allowed](std::function<void()> body) {
+        if (started->fetch_add(1) >= allowed)
+            throw std::system_error(EAGAIN, std::generic_category(), "thread limit");
+        return std::thread(std::move(body));
+    };
+}
+
+// Helpers that cannot start leave their work to the others and the main
+// thread: the load ends, with the same tree, whatever the threads asked for.
+TEST(Load, HelpersThatCannotStartLeaveTheirWork) {
+    std::mt19937 random(41);
+    const std::string input = random_list(random, 3000, "ab/ .\n"s);
+    const std::string expected = reference(input, {});
+    for (unsigned threads : {2u, 3u, 4u}) {
+        for (unsigned allowed = 0; allowed + 1 < threads; allowed++) {
+            SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(allowed) +
+                         " could start");
+            load_options options = options_for({}, threads, tiny(input.size()));
+            options.start_thread = failing_after(allowed);
+            for (way w : {way::FILE, way::PIPE, way::BUFFER}) {
+                SCOPED_TRACE(name_of(w));
+                options.start_thread = failing_after(allowed);
+                load_progress progress;
+                path_tree tree;
+                load_result result;
+                if (w == way::FILE) {
+                    input_file file(input);
+                    result = load_fd(file.fd(), options, progress, tree);
+                } else if (w == way::BUFFER) {
+                    result = load_buffer(std::string(input), options, progress, tree);
+                } else {
+                    result = load_through_pipe(input, 4099, options, progress, tree);
+                }
+                ASSERT_TRUE(result.status.ok()) << result.status.message();
+                EXPECT_EQ(dump(tree), expected);
+                EXPECT_EQ(progress.lines.load(), count_lines(input, false));
+            }
+        }
+    }
+}
+
+TEST(HelperThreads, RunAsManyAsCanStart) {
+    for (unsigned allowed : {0u, 1u, 2u}) {
+        std::atomic<unsigned> ran{0};
+        helper_threads helpers(3, [&](unsigned helper) {
+            EXPECT_LE(helper, allowed);
+            ran++;
+        }, failing_after(allowed));
+        EXPECT_EQ(helpers.started(), allowed);
+        EXPECT_TRUE(helpers.wait_for(std::chrono::seconds(10)));
+        helpers.join();
+        EXPECT_EQ(ran.load(), allowed);
+    }
+}
+
+// A text as the loader makes it: runs of separators collapsed, the
+// separator at the end.
+std::string as_text(const std::string& line, char separator) {
+    std::string text = line;
+    text.resize(collapse_separators(text.data(), text.data(), text.size(), separator));
+    if (text.empty() || text.back() != separator) text += separator;
+    return text;
+}
+
 // The bucket of any text agrees with comparing it against every splitter,
 // and so does the check of a guessed bucket.
 TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
@@ -468,9 +576,9 @@ TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
             size_t length = random() % 24;
             for (size_t j = 0; j < length; j++)
                 text += alphabet[random() % alphabet.size()];
-            texts.push_back(text);
+            texts.push_back(as_text(text, '/'));
         }
-        const splitter_set splitters(texts);
+        const splitter_set splitters(texts, '/');
         ASSERT_EQ(splitters.bucket_count(), count + 1);
         for (int k = 0; k < 300; k++) {
             std::string line = k % 3 == 0 && count > 0 ? texts[random() % count] : "";
@@ -478,14 +586,15 @@ TEST(Splitters, BucketIsTheNumberOfSplittersAtOrBelow) {
             size_t length = random() % 20;
             for (size_t j = 0; j < length && k % 3 != 0; j++)
                 line += alphabet[random() % alphabet.size()];
+            line.resize(collapse_separators(line.data(), line.data(), line.size(), '/'));
             std::string text = line.empty() || line.back() != '/' ? line + "/" : line;
             size_t expected = 0;
             for (const std::string& splitter : texts)
-                expected += compare_line_order(splitter.c_str(), text.c_str()) <= 0;
-            ASSERT_EQ(splitters.bucket_of(line.data(), line.size(), '/'), expected)
+                expected += compare_line_order(splitter.c_str(), text.c_str(), '/') <= 0;
+            ASSERT_EQ(splitters.bucket_of(line.data(), line.size()), expected)
                 << "[" << line << "] round " << round;
             for (size_t b = 0; b <= count; b++)
-                ASSERT_EQ(splitters.holds(b, line.data(), line.size(), '/'), b == expected)
+                ASSERT_EQ(splitters.holds(b, line.data(), line.size()), b == expected)
                     << "[" << line << "] bucket " << b << " round " << round;
         }
     }
@@ -515,12 +624,15 @@ TEST(Splitters, TreeAgreesWithComparingEverySplitter) {
                 const size_t count = 1 + random() % sh.most_splitters;
                 for (size_t i = 0; i < count; i++) {
                     std::string text = i > 0 && random() % 4 == 0 ? texts[random() % i] : "";
-                    if (random() % 3 == 0) text.insert(0, random() % 3, random() % 2 ? ' ' : '\t');
+                    // Splitters with blanks are searched by their texts;
+                    // half the rounds have none, for the tree of keys.
+                    if (round % 2 == 0 && random() % 3 == 0)
+                        text.insert(0, random() % 3, random() % 2 ? ' ' : '\t');
                     const size_t depth = random() % sh.most_parts;
                     for (size_t d = 0; d < depth; d++)
                         text += parts[random() % parts.size()] + separator;
                     if (random() % 2 == 0) text += parts[random() % parts.size()];
-                    texts.push_back(text.substr(0, sh.longest));
+                    texts.push_back(as_text(text.substr(0, sh.longest), separator));
                 }
                 std::vector<std::string> lines = {"", " ", "\t \t", std::string(1, separator),
                                                   std::string(9, separator)};
@@ -550,20 +662,23 @@ TEST(Splitters, TreeAgreesWithComparingEverySplitter) {
                         line += alphabet[random() % alphabet.size()];
                     lines.push_back(line);
                 }
-                const splitter_set splitters(texts);
+                const splitter_set splitters(texts, separator);
                 // The splitters in order, to count those at or below a line.
                 std::vector<std::string> sorted = texts;
-                const auto before = [](const std::string& a, const std::string& b) {
-                    return compare_line_order(a.c_str(), b.c_str()) < 0;
+                const auto before = [separator](const std::string& a, const std::string& b) {
+                    return compare_line_order(a.c_str(), b.c_str(), separator) < 0;
                 };
                 std::sort(sorted.begin(), sorted.end(), before);
-                for (const std::string& line : lines) {
+                for (std::string line : lines) {
                     if (line.find('\0') != std::string::npos) continue;
+                    // Lines come to the splitters with their runs collapsed.
+                    line.resize(
+                        collapse_separators(line.data(), line.data(), line.size(), separator));
                     const std::string text =
                         line.empty() || line.back() != separator ? line + separator : line;
                     const auto expected = static_cast<size_t>(
                         std::upper_bound(sorted.begin(), sorted.end(), text, before) - sorted.begin());
-                    ASSERT_EQ(splitters.bucket_of(line.data(), line.size(), separator), expected)
+                    ASSERT_EQ(splitters.bucket_of(line.data(), line.size()), expected)
                         << "[" << line << "] round " << round;
                 }
             }

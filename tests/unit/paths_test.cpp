@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "plain_load.hpp"
 #include "tree_fixture.hpp"
+#include "tree_oracle.hpp"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -150,19 +152,24 @@ INSTANTIATE_TEST_SUITE_P(
                      {"/", "  /srv", "    /srv/share", "      /srv/share/file"}},
         outline_case{"separators_only", "//\n///\n", '/', {"/"}},
         outline_case{"doubled_and_single_share", "a//b\na/b\na/b//c\na///b/d\n", '/',
-                     {"a", "  a/b", "    a/b/d", "    a/b/c"}},
-        // Lines that differ only by doubled separators are adjacent only
-        // when nothing sorts between them: here a//c does.
-        outline_case{"doubled_separator_sorts_apart", "a//b\na//c\na/b\n", '/',
-                     {"a", "  a/b", "  a/c", "  a/b"}},
+                     {"a", "  a/b", "    a/b/c", "    a/b/d"}},
+        // Runs of separators are gone before the lines are ordered, so a//b
+        // sorts as a/b does, and a//c cannot come between them.
+        outline_case{"doubled_separator_sorts_as_single", "a//b/x\na/a\na/b/y\na//c\n", '/',
+                     {"a", "  a/a", "  a/b", "    a/b/x", "    a/b/y", "  a/c"}},
+        outline_case{"empty_lines_are_no_entries", "a\n\nb\n", '/', {"a", "b"}},
         outline_case{"doubled_dot_separator", "a..b\na.b.c\n", '.',
                      {"a", "  a.b", "    a.b.c"}},
         outline_case{"doubled_blank_separator", "  x  y\n x y z\n", ' ',
                      {" ", "   x", "     x y", "       x y z"}},
         outline_case{"blanks_in_first_component", " a/x\na/y\n", '/',
                      {" a", "   a/x", "a", "  a/y"}},
-        outline_case{"only_adjacent_lines_share", " a/x\na/y\n a/z\n", '/',
-                     {" a", "   a/x", "a", "  a/y", " a", "   a/z"}},
+        // Lines whose first components are the same lie together, whatever
+        // the blanks of the others.
+        outline_case{"blank_led_directory_is_one_entry", " a/b\na/c\n a/d\n", '/',
+                     {" a", "   a/b", "   a/d", "a", "  a/c"}},
+        outline_case{"blanks_order_only_among_equals", "\tb/x\na/y\n b/z\nc\n", '/',
+                     {"a", "  a/y", "\tb", "  \tb/x", " b", "   b/z", "c"}},
         outline_case{"siblings_split_later", "a/b/c\na/b/d\na/e\n", '/',
                      {"a", "  a/b", "    a/b/c", "    a/b/d", "  a/e"}},
         outline_case{"prefix_names", "ab/c\na/c\nabc\n", '/',
@@ -186,77 +193,55 @@ TEST(GetPaths, LinesNotEndingWithTheSeparator) {
     EXPECT_THAT(children_of(tree, 0), ElementsAre(1, 3));
 }
 
-// The table as the plain algorithm builds it: each component compared with
-// the entry at its depth on the path of the line before.
-struct reference_entry {
-    std::string name;
-    entry_index parent;
-    std::string full_path;
-};
-
-std::vector<reference_entry> reference_table(const std::vector<std::string>& sorted_texts,
-                                             char separator) {
-    std::vector<reference_entry> table;
-    std::vector<entry_index> branch;
-    for (const std::string& text : sorted_texts) {
-        size_t pos = 0, d = 0;
-        for (;;) {
-            size_t stop = text.find(separator, pos);
-            std::string component = text.substr(pos, stop == std::string::npos ? stop : stop - pos);
-            // Only the first component may be empty.
-            if (component.empty() && pos > 0) {
-                if (stop == std::string::npos) break;
-                pos = stop + 1;
-                continue;
+// Random lists with blanks, runs of separators, empty lines and names that
+// sort around the separator: the tree is the tree of the list.
+TEST(GetPaths, IsTheTreeOfTheList) {
+    std::mt19937 random(3);
+    const char alphabet[] = "ab/ -\t";
+    for (char separator : {'/', ' '}) {
+        for (int round = 0; round < 200; round++) {
+            std::string input;
+            std::vector<std::string> lines;
+            int count = 1 + static_cast<int>(random() % 40);
+            for (int i = 0; i < count; i++) {
+                std::string line;
+                int length = static_cast<int>(random() % 12);
+                for (int j = 0; j < length; j++) line += alphabet[random() % (sizeof alphabet - 1)];
+                if (random() % 4 != 0) line += separator;
+                lines.push_back(line);
+                input += line + '\n';
             }
-            if (d < branch.size() && table[branch[d]].name == component) {
-                d++;
-            } else {
-                branch.resize(d);
-                entry_index parent = d == 0 ? NO_ENTRY : branch.back();
-                // The ancestors' names, each followed by the separator.
-                std::string path;
-                for (entry_index a = parent; a != NO_ENTRY; a = table[a].parent)
-                    path.insert(0, table[a].name + separator);
-                path += component.empty() ? std::string(1, separator) : component;
-                branch.push_back(static_cast<entry_index>(table.size()));
-                table.push_back({component, parent, path});
-                d++;
-            }
-            if (stop == std::string::npos) break;
-            pos = stop + 1;
+            path_tree tree = tree_of(input, separator);
+            ASSERT_EQ(tree_fault(tree, lines, separator), "")
+                << "round " << round << " separator [" << separator << "]";
+            expect_consistent_table(tree);
         }
     }
-    return table;
 }
 
-TEST(GetPaths, AgreesWithThePlainAlgorithm) {
-    std::mt19937 random(3);
-    const char alphabet[] = "ab/ -";
-    for (int round = 0; round < 200; round++) {
-        std::vector<std::string> texts;
-        int count = 1 + static_cast<int>(random() % 40);
-        for (int i = 0; i < count; i++) {
-            std::string text;
-            int length = static_cast<int>(random() % 12);
-            for (int j = 0; j < length; j++) text += alphabet[random() % (sizeof alphabet - 1)];
-            if (random() % 4 != 0) text += '/';
-            texts.push_back(text);
-        }
-        input_lines lines = lines_of(texts);
-        sort_lines(lines.items, lines.count);
-        std::vector<std::string> sorted_texts(lines.items, lines.items + lines.count);
-        std::vector<reference_entry> expected = reference_table(sorted_texts, '/');
-
-        path_tree tree;
-        ASSERT_TRUE(build_path_tree(std::move(lines), '/', false, tree).ok());
-        ASSERT_EQ(tree.size(), expected.size());
-        for (uint64_t i = 0; i < expected.size(); i++) {
-            ASSERT_EQ(tree.at(i).name, expected[i].name) << "round " << round << " entry " << i;
-            ASSERT_EQ(tree.at(i).parent, expected[i].parent) << "round " << round << " entry " << i;
-            ASSERT_EQ(tree.full_path(i), expected[i].full_path) << "round " << round << " entry " << i;
-        }
-        expect_consistent_table(tree);
+// Only the paths of the lines are lines: `a/b` and `a/b/` give a/b; the
+// directories made to hold them, and the root of absolute paths, are not,
+// unless they were lines too.
+TEST(GetPaths, KnowsWhichEntriesWereLines) {
+    struct lines_case {
+        std::string input;
+        char separator;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a/b/c\na/b/\n/x/y\n", '/', {"/x/y", "a/b", "a/b/c"}},
+        {"/\n/x\n//x//\n\n", '/', {"/", "/x"}},
+        {"a\na/b\nab\n", '/', {"a", "a/b", "ab"}},
+        {"com.example.Foo\ncom..example\n", '.', {"com.example", "com.example.Foo"}},
+        {" x y\nx  y z\n", ' ', {" x y", "x y z"}},
+    };
+    for (const lines_case& c : cases) {
+        path_tree tree = tree_of(c.input, c.separator);
+        std::vector<std::string> lines;
+        for (uint64_t e = 0; e < tree.size(); e++)
+            if (tree.is_line(e)) lines.push_back(tree.full_path(e));
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, c.lines) << c.input;
+        EXPECT_EQ(tree.line_entries().size(), tree.size());
     }
 }
 

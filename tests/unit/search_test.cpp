@@ -201,6 +201,28 @@ TEST(SearchContext, PatternTooCostlyToCompileIsRefusedAtOnce) {
     EXPECT_EQ(t.matching(), (paths_list{"b/box"}));
 }
 
+// A back-reference can keep one match backtracking for minutes, and
+// nothing can interrupt a match: it is refused, and only a back-reference is.
+TEST(SearchContext, BackReferencesAreRefused) {
+    tree t(slash_list);
+    for (const char* refused : {"(a)\\1", "(.*)(.*)(.*)\\3\\2\\1b", "(.*)\\1b", "(x)(y)\\2", "a|(b)\\1$",
+                                "[a](b)\\1", "(a){2}\\1", "\\9"}) {
+        SCOPED_TRACE(refused);
+        ASSERT_TRUE(t.compile("x").ok());
+        EXPECT_EQ(t.compile(refused).message(), "regex failed: Back-references are not supported");
+        EXPECT_FALSE(t.pattern.active());
+    }
+    // An escaped backslash before a digit, a backslash in brackets, an
+    // escape inside an interval and other escapes are no back-references.
+    for (const char* fine : {"\\\\1", "[\\1]", "[]\\1]", "x{1\\,3}", "\\.1", "\\(1\\)", "a\\b"}) {
+        SCOPED_TRACE(fine);
+        EXPECT_TRUE(t.compile(fine).ok());
+    }
+    ASSERT_TRUE(t.compile("\\\\1").ok());
+    EXPECT_EQ(match_code(t.pattern, "a\\1"), 0);
+    EXPECT_EQ(match_code(t.pattern, "a1"), 1);
+}
+
 TEST(FindMatch, NoPatternIsReported) {
     tree t(slash_list);
     EXPECT_FALSE(t.pattern.active());
@@ -404,6 +426,42 @@ TEST(MatchText, QuantifiedPatternsMatchLikeTheExpression) {
                 << "subject " << testing::PrintToString(subject);
     }
     EXPECT_GT(compiled, 1000); // the alphabet must not make most patterns invalid
+}
+
+// Entries are matched with a single-pass form of the pattern, which must
+// match exactly where the pattern does: groups, alternatives, anchors,
+// brackets and a ')' that closes nothing among them.
+TEST(MatchText, GroupedPatternsMatchLikeTheExpression) {
+    const std::string pattern_alphabet = "ab.*+?^$()|[]\\";
+    const std::string subject_alphabet = "ab()|c";
+    std::mt19937 random(7);
+    auto text = [&](const std::string& alphabet, size_t max_length) {
+        std::string out(random() % (max_length + 1), ' ');
+        for (char& c : out)
+            c = alphabet[random() % alphabet.size()];
+        return out;
+    };
+    std::vector<std::string> subjects{""};
+    for (int i = 0; i < 200; ++i)
+        subjects.push_back(text(subject_alphabet, 8));
+    int compiled = 0;
+    int with_groups = 0;
+    for (int n = 0; n < 6000; ++n) {
+        const std::string pattern = text(pattern_alphabet, 8);
+        oracle expected(pattern);
+        if (!expected.compiled()) continue;
+        search_pattern own;
+        if (!own.compile(pattern.c_str(), 1, '/').ok()) continue;
+        ++compiled;
+        with_groups += pattern.find_first_of("()") != std::string::npos;
+        SCOPED_TRACE(testing::PrintToString(pattern));
+        for (const std::string& subject : subjects)
+            ASSERT_EQ(match_code(own, subject), expected.match(subject))
+                << "subject " << testing::PrintToString(subject);
+    }
+    // The alphabet must not make most patterns invalid.
+    EXPECT_GT(compiled, 1000);
+    EXPECT_GT(with_groups, 300);
 }
 
 // The caller's locale (UTF-8 for the terminal) does not change what a

@@ -41,7 +41,7 @@ inline input_lines sorted_lines_of(const std::string& input, char separator = '/
     const outcome read = get_lines(stream, separator, lines);
     EXPECT_TRUE(read.ok()) << read.message();
     fclose(stream);
-    sort_lines(lines.items, lines.count);
+    sort_lines(lines.items, lines.count, separator);
     return lines;
 }
 

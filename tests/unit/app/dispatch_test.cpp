@@ -14,6 +14,9 @@ namespace {
 tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }
 tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0}; }
 tb_event mouse(uint16_t button, int y) { return tb_event{TB_EVENT_MOUSE, 0, button, 0, 0, 0, 0, y}; }
+tb_event drag(int x, int y) {
+    return tb_event{TB_EVENT_MOUSE, TB_MOD_MOTION, TB_KEY_MOUSE_LEFT, 0, 0, 0, x, y};
+}
 tb_event resize(int w, int h) { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, w, h, 0, 0}; }
 
 // Sorted, this is: a, a/1, a/2, b, b/c, b/c/d, e.
@@ -130,17 +133,63 @@ TEST_F(dispatch, MouseSelectsFoldsAndScrolls) {
     EXPECT_EQ(cursor(), 0);
 }
 
-TEST_F(dispatch, ResizeRedrawsAtTheNewSizeWithTheSameWindow) {
-    send(character('G'));
+TEST_F(dispatch, DragActsOnlyWhereItReachesAnotherRowAndOnlyForTheTreesPress) {
+    const std::vector<std::string> a_folded{"▶ a", "▼ b", "  ▼ c", "    • d", "• e"};
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_LEFT, 0)));
+    EXPECT_EQ(tree_area(), a_folded);
+    // The pointer slips along the row: the press has acted already.
+    EXPECT_FALSE(send(drag(1, 0)));
+    EXPECT_FALSE(send(drag(7, 0)));
+    EXPECT_EQ(tree_area(), a_folded);
+    // On to the next row, and back: each a click.
+    EXPECT_TRUE(send(drag(7, 1)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▶ a", "▶ b", "• e", "", ""}));
+    EXPECT_FALSE(send(drag(2, 1)));
+    EXPECT_TRUE(send(drag(2, 0)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▶ b", "• e"}));
+    // A press that closes the help begins no drag in the tree.
+    send(character('H'));
+    EXPECT_TRUE(send(mouse(TB_KEY_MOUSE_LEFT, 1)));
+    EXPECT_FALSE(v().help.open);
+    EXPECT_FALSE(send(drag(0, 2)));
+    EXPECT_FALSE(send(drag(0, 3)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▶ b", "• e"}));
+    EXPECT_EQ(cursor(), 0);
+}
+
+TEST_F(dispatch, ResizeKeepsTheCursorOnTheScreenAndFillsTheRows) {
+    send(character('G')); // the window from a/2 down to e
+    // Shrunk below the cursor's row: the window follows it.
     EXPECT_TRUE(send(resize(12, 3)));
     EXPECT_EQ(tb_width(), 12);
-    EXPECT_EQ(tree_area(), (std::vector<std::string>{"  • 2", "▼ b"}));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"    • d", "• e"}));
     EXPECT_EQ(status_row(), status_of("e", "7/7"));
-    send(character('k')); // the cursor comes back into the window
+    // Grown with entries above the window: it comes up to show them.
+    EXPECT_TRUE(send(resize(30, 10)));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "  • 2", "▼ b", "  ▼ c",
+                                                     "    • d", "• e", "", ""}));
+    send(character('k'));
+    EXPECT_TRUE(send(resize(12, 3)));
     EXPECT_EQ(tree_area(), (std::vector<std::string>{"  ▼ c", "    • d"}));
     EXPECT_TRUE(send(resize(1, 1)));
     EXPECT_TRUE(send(character('g')));
     EXPECT_EQ(status_row(), "");
+}
+
+TEST_F(dispatch, WindowThePromptGoesBackToFitsTheScreenResizedMeanwhile) {
+    send(character('G'));
+    for (const tb_event& back : {character('x'), key(TB_KEY_ESC)}) {
+        send(resize(30, 6));
+        send(character('/'));
+        type("q"); // found nowhere: the cursor stays on e
+        EXPECT_TRUE(send(resize(12, 3)));
+        EXPECT_EQ(tree_area(), (std::vector<std::string>{"    • d", "• e"}));
+        // Typing goes back to the window the prompt opened on, and so does
+        // Escape: as it would show on this screen.
+        send(back);
+        EXPECT_EQ(tree_area(), (std::vector<std::string>{"    • d", "• e"}));
+        if (back.key != TB_KEY_ESC) send(key(TB_KEY_ESC));
+    }
 }
 
 TEST_F(dispatch, SearchFollowsTheTypedTextAndEnterConfirmsIt) {
@@ -187,6 +236,31 @@ TEST_F(dispatch, SearchFollowsTheTypedTextAndEnterConfirmsIt) {
     // The search in force is still the one entered.
     send(character('n'));
     EXPECT_EQ(status_row(), status_of("b/c/d", "6/7", "match 1/1"));
+}
+
+// A jump walks between events, not inside its key: the key returns at once
+// and the loop's slices bring the cursor to the match. A key typed ahead
+// lets it arrive first, for a while; after that the walk is abandoned.
+TEST_F(dispatch, JumpsWalkBetweenEventsAndGiveWayToTheNextKey) {
+    ASSERT_TRUE(v().search.compile("d", 1, '/').ok());
+    const dispatch_result result = dispatch_event(v(), character('n'));
+    EXPECT_TRUE(result.redraw);
+    EXPECT_TRUE(work_pending(v()));
+    EXPECT_EQ(cursor(), 0);
+    // Typed ahead: the jump arrives, then 'k' moves up from there.
+    EXPECT_TRUE(send(character('k')));
+    EXPECT_FALSE(work_pending(v()));
+    EXPECT_EQ(cursor(), 4);
+    // Out of time: nothing more comes of the jump.
+    send(character('g'));
+    dispatch_event(v(), character('n'));
+    settle_jump(v(), std::chrono::milliseconds(0));
+    EXPECT_FALSE(work_pending(v()));
+    EXPECT_EQ(cursor(), 0);
+    send(character('n'));
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
+    send(character('N'));
+    EXPECT_EQ(status_row(), status_of("Pattern not found", "6/7"));
 }
 
 TEST_F(dispatch, FilterNarrowsAsItIsTypedAndEscapeRestores) {
