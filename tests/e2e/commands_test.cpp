@@ -286,7 +286,8 @@ TEST(MappedCommand, MarksTooManyForOneVariableStillReachTheCommandAsArguments) {
     s.send("v");
     ASSERT_TRUE(wait_status(s, "Marked 20,000 entries")) << s.dump();
     run_mapped(s, "x");
-    EXPECT_EQ(read_file(s.home() + "/args"), "20000\ndir/file-with-a-long-name-0\ndir/file-with-a-long-name-9999\nunset\n");
+    EXPECT_EQ(read_file(s.home() + "/args"),
+              "20000\ndir/file-with-a-long-name-0\ndir/file-with-a-long-name-9999\nunset\n");
     quit(s);
 }
 
