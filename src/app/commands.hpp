@@ -9,8 +9,9 @@
 namespace korvel {
 
 // Hands the terminal back, runs the command through /bin/sh with the path
-// under the cursor in $f, shows a failure in the status row, and takes the
-// terminal back. Only a failure to take it back is returned: the viewer
+// under the cursor in $f and the picked paths in "$@" and $fx, shows a
+// failure in the status row (and on the terminal, until a key), and takes
+// the terminal back. Only a failure to take it back is returned: the viewer
 // cannot go on without its screen.
 outcome run_command(viewer& v, session& s, const command& cmd);
 

@@ -96,7 +96,16 @@ void toggle_shown_marks(viewer& v) {
 }
 
 void clear_marks(viewer& v) {
+    const uint64_t n = v.marks.count();
     v.marks.clear();
+    // What the row said was about an earlier action, such as the count of
+    // a mark of everything.
+    if (n > 0) {
+        v.status.showf(status_style::MESSAGE, "Unmarked %s %s", grouped(n).c_str(),
+                       entries_word(n));
+    } else {
+        show_current_path(v);
+    }
 }
 
 } // namespace korvel

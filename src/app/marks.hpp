@@ -28,6 +28,7 @@ outcome shown_entries(const viewer& v, bit_set& shown);
 // and says how many changed.
 void toggle_shown_marks(viewer& v);
 
+// Unmarks every entry and says how many were marked.
 void clear_marks(viewer& v);
 
 } // namespace korvel

@@ -28,6 +28,33 @@ std::string picked_text(const viewer& v) {
     return text;
 }
 
+std::string as_argument(std::string_view path, char separator) {
+    std::string argument;
+    if (separator == '/' && !path.empty() && (path[0] == '-' || path[0] == '+')) argument = "./";
+    argument += path;
+    return argument;
+}
+
+std::vector<std::string> picked_arguments(const viewer& v) {
+    std::vector<std::string> arguments;
+    const char separator = v.tree.separator();
+    for_each_picked_path(
+        v, [&](std::string_view path) { arguments.push_back(as_argument(path, separator)); });
+    return arguments;
+}
+
+std::string picked_argument_lines(const viewer& v) {
+    std::string text;
+    const char separator = v.tree.separator();
+    bool first = true;
+    for_each_picked_path(v, [&](std::string_view path) {
+        if (!first) text += '\n';
+        text += as_argument(path, separator);
+        first = false;
+    });
+    return text;
+}
+
 outcome write_picked(const viewer& v, int fd, char terminator) {
     std::unique_ptr<char[]> block(new char[WRITE_BLOCK]);
     size_t used = 0;

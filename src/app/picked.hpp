@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/viewer.hpp"
 #include "base/outcome.hpp"
@@ -39,6 +40,20 @@ template <typename Take> void for_each_picked_path(const viewer& v, Take&& take)
 
 // The picked paths joined by newlines, without one after the last.
 std::string picked_text(const viewer& v);
+
+// A path as a command line takes it: a relative file name that starts with
+// '-' or '+' gets "./" in front, the same file, so that no program reads it
+// as an option (or, as vi and less read '+', as a command to run). Names
+// joined by another separator than '/' are no file names and stay as they
+// are.
+std::string as_argument(std::string_view path, char separator);
+
+// The picked paths, each as_argument: a mapped command's "$@".
+std::vector<std::string> picked_arguments(const viewer& v);
+
+// The picked arguments joined by newlines, without one after the last: a
+// mapped command's $fx.
+std::string picked_argument_lines(const viewer& v);
 
 // Writes every picked path followed by the terminator, in large writes.
 // Fails with "failed to write the chosen path: %s".

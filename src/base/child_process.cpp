@@ -77,16 +77,23 @@ constexpr int CLOSE = -2;
     fail_in_child(c.report);
 }
 
-// korvel's environment with the spec's variables set over it.
+bool names_variable(std::string_view entry, std::string_view name) {
+    return entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=';
+}
+
+// korvel's environment with the spec's variables set over it and those it
+// unsets left out.
 std::vector<std::string>
-environment_with(const std::vector<std::pair<std::string, std::string>>& variables) {
+environment_with(const std::vector<std::pair<std::string, std::string>>& variables,
+                 const std::vector<std::string>& unset) {
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string_view text = *entry;
-        const bool replaced = std::any_of(variables.begin(), variables.end(), [&](const auto& v) {
-            return text.size() > v.first.size() && text.starts_with(v.first) &&
-                   text[v.first.size()] == '=';
-        });
+        const bool replaced =
+            std::any_of(variables.begin(), variables.end(),
+                        [&](const auto& v) { return names_variable(text, v.first); }) ||
+            std::any_of(unset.begin(), unset.end(),
+                        [&](const std::string& name) { return names_variable(text, name); });
         if (!replaced) env.emplace_back(text);
     }
     for (const auto& [name, value] : variables)
@@ -121,6 +128,8 @@ read_result read_once(int fd, output_sink& sink, int& read_error) {
 
 void kept_output::took(size_t n) {
     kept_.append(scratch_.data(), std::min(n, limit_ - kept_.size()));
+    // A relay that fails (a terminal gone) leaves the kept part to report.
+    if (relay_ >= 0) (void)write_all(relay_, scratch_.data(), n);
 }
 
 child_process::~child_process() {
@@ -132,8 +141,8 @@ start_failure child_process::start(const child_spec& spec) {
     std::vector<char*> argv_pointers = pointers_to(argv);
     std::vector<std::string> env;
     std::vector<char*> env_pointers;
-    if (!spec.environment.empty()) {
-        env = environment_with(spec.environment);
+    if (!spec.environment.empty() || !spec.unset.empty()) {
+        env = environment_with(spec.environment, spec.unset);
         env_pointers = pointers_to(env);
     }
 

@@ -40,6 +40,8 @@ struct child_spec {
     // Variables set in the child's environment over korvel's own, which
     // does not change.
     std::vector<std::pair<std::string, std::string>> environment;
+    // Variables of korvel's environment that the child does not get.
+    std::vector<std::string> unset;
     child_stream input, output, errors;
     // A process group of its own, so that the child and whatever it starts
     // can be signalled together.
@@ -65,16 +67,19 @@ class output_sink {
 };
 
 // Keeps the first bytes of the output and reads the rest only to drop it,
-// so that a chatty child never blocks on a full pipe.
+// so that a chatty child never blocks on a full pipe. With a relay
+// descriptor, every byte is also written there as it arrives, as tee does:
+// the child's output is seen whole while its start is kept for a report.
 class kept_output : public output_sink {
   public:
-    explicit kept_output(size_t limit) : limit_(limit) {}
+    explicit kept_output(size_t limit, int relay = -1) : limit_(limit), relay_(relay) {}
     std::span<char> room() override { return scratch_; }
     void took(size_t n) override;
     const std::string& kept() const { return kept_; }
 
   private:
     size_t limit_;
+    int relay_;
     std::string kept_;
     std::array<char, 4096> scratch_;
 };

@@ -61,14 +61,40 @@ bool status_row_drawn(const e2e::session& s) {
            row.find_first_not_of("0123456789", slash + 1) == std::string::npos;
 }
 
+const std::string PRESS_ANY_KEY = "Press any key to go back";
+
+// The command has ended and its output stays on the terminal until a key:
+// the prompt is drawn, and the cursor stands right after it (the prompt of
+// an earlier command may still be on the ordinary screen, a line above).
+bool waiting_for_key(const e2e::session& s) {
+    if (s.alt_screen()) return false;
+    const std::string row = s.row_text(s.cursor_row());
+    return row.ends_with(PRESS_ANY_KEY) && s.cursor_col() == static_cast<int>(row.size());
+}
+
+// Waits until the viewer has drawn its screen again, after it had entered
+// it `before` times.
+testing::AssertionResult back_in_viewer(e2e::session& s, size_t before) {
+    if (s.wait_for(
+            [&] { return screens_entered(s) > before && s.alt_screen() && status_row_drawn(s); }))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "not back in the viewer\n" << s.dump();
+}
+
 // Presses a mapped key and waits until the command has ended and the viewer
-// has drawn its screen again.
+// has drawn its screen again; when the command waits for a key afterwards,
+// as a failed one does, a key is pressed.
 void run_mapped(e2e::session& s, const std::string& key) {
     const size_t before = screens_entered(s);
     s.send(key);
     ASSERT_TRUE(s.wait_for([&] {
-        return screens_entered(s) > before && s.alt_screen() && status_row_drawn(s);
-    })) << "after " << key << "\n" << s.dump();
+        return (screens_entered(s) > before && s.alt_screen() && status_row_drawn(s)) ||
+               waiting_for_key(s);
+    })) << "after "
+        << key << "\n"
+        << s.dump();
+    if (waiting_for_key(s)) s.send(" ");
+    ASSERT_TRUE(back_in_viewer(s, before)) << "after " << key;
 }
 
 // What the shell says on its standard error for a command line.
@@ -151,7 +177,12 @@ TEST(MappedCommand, FailureShowsErrorOutputOrStatusInErrorColours) {
         ASSERT_TRUE(wait_status(s, c.expected)) << s.dump();
         expect_colors(s, WHITE, RED);
         EXPECT_NE(s.screen_text().find("main.c"), std::string::npos) << s.dump();
-        EXPECT_EQ(s.raw_output().find("\x1b]0;t"), std::string::npos);
+        // The command's own error output reaches the terminal as it wrote
+        // it, as its output does; the status row shows substitutes.
+        const std::string& raw = s.raw_output();
+        const size_t title = raw.find("\x1b]0;t");
+        EXPECT_EQ(title == std::string::npos ? title : raw.find("\x1b]0;t", title + 1),
+                  std::string::npos);
         // The next move shows the path again, in the message colours.
         s.send("k");
         ASSERT_TRUE(wait_status(s, "src")) << s.dump();
@@ -238,21 +269,46 @@ TEST(MappedCommand, MarkedPathsReachTheCommandInFx) {
     quit(s);
 }
 
-TEST(MappedCommand, MarksTooManyForOneVariableAreReported) {
-    // Far more than the system lets one variable hold: the command cannot
-    // start, and the status row says why rather than just a status.
+TEST(MappedCommand, MarksTooManyForOneVariableStillReachTheCommandAsArguments) {
+    // Far more than the system lets one variable hold, and less than it
+    // lets all the arguments hold: "$@" has every path, and $fx is unset
+    // rather than cut.
     std::string list;
     for (int i = 0; i < 20000; ++i)
         list += "dir/file-with-a-long-name-" + std::to_string(i) + "\n";
-    e2e::launch how = viewer("map x true\n", list);
+    e2e::launch how =
+        viewer("map x { echo $#; printf '%s\\n' \"$1\" \"${20000}\" \"${fx-unset}\"; } "
+               "> \"$HOME/args\"\n",
+               list);
     how.cols = 100;
     e2e::session s(how);
     ASSERT_TRUE(wait_status(s, "dir")) << s.dump();
     s.send("v");
     ASSERT_TRUE(wait_status(s, "Marked 20,000 entries")) << s.dump();
     run_mapped(s, "x");
+    EXPECT_EQ(read_file(s.home() + "/args"),
+              "20000\ndir/file-with-a-long-name-0\ndir/file-with-a-long-name-9999\nunset\n");
+    quit(s);
+}
+
+TEST(MappedCommand, MarksTooManyForAllArgumentsAreReported) {
+    // Past the limit on all arguments together (at most 6 MB on Linux,
+    // whatever the stack): the command cannot start, and the row says why.
+    std::string list;
+    const std::string name(100, 'n');
+    for (int i = 0; i < 70000; ++i)
+        list += "d/" + name + std::to_string(i) + "\n";
+    e2e::launch how = viewer("map x touch \"$HOME/ran\"\n", list);
+    how.cols = 100;
+    e2e::session s(how);
+    ASSERT_TRUE(s.wait_for([&] { return status_text(s) == "d"; }, std::chrono::seconds(20)))
+        << s.dump();
+    s.send("v");
+    ASSERT_TRUE(wait_status(s, "Marked 70,000 entries")) << s.dump();
+    run_mapped(s, "x");
     ASSERT_TRUE(wait_status(s, "Failed to run command: Argument list too long")) << s.dump();
     expect_colors(s, WHITE, RED);
+    EXPECT_FALSE(fs::exists(s.home() + "/ran"));
     quit(s);
 }
 
@@ -291,7 +347,13 @@ TEST(MappedCommand, InputAndOutputBelongToTheTerminal) {
     // raw mode would arrive without their line end.
     ASSERT_TRUE(s.wait_for_text("reading")) << s.dump();
     s.send("typed words\r");
-    ASSERT_TRUE(s.wait_for([&] { return screens_entered(s) > before; })) << s.dump();
+    // It failed: its error output stays on the terminal until a key.
+    ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+    EXPECT_NE(s.screen_text().find("got:typed words"), std::string::npos) << s.dump();
+    s.settle();
+    EXPECT_EQ(screens_entered(s), before) << s.dump();
+    s.send("\x1b[A"); // any key, this one in several bytes, none of them left over
+    ASSERT_TRUE(back_in_viewer(s, before));
     ASSERT_TRUE(wait_status(s, "got:typed words")) << s.dump();
     // The tree is back, and the viewer goes on.
     EXPECT_EQ(s.row_text(0), "• README") << s.dump();
@@ -434,6 +496,8 @@ TEST(MappedCommand, StoppedCommandStopsTheViewerWhichThenWaitsOnForIt) {
     EXPECT_FALSE(s.alt_screen()) << s.dump();
 
     s.send("after stop\r");
+    ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+    s.send("x");
     ASSERT_TRUE(wait_status(s, "got:after stop")) << s.dump();
     EXPECT_EQ(screens_entered(s), before + 1) << s.dump();
     s.send("j");
@@ -564,6 +628,159 @@ TEST(MappedCommand, ConfigurationErrorEndsBeforeTheViewer) {
     EXPECT_EQ(screens_entered(s), 0u) << s.raw_output();
 }
 
+// The bytes of a file, cut at each NUL.
+std::vector<std::string> nul_separated(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (size_t end; (end = text.find('\0', at)) != std::string::npos; at = end + 1)
+        parts.push_back(text.substr(at, end - at));
+    return parts;
+}
+
+TEST(MappedCommand, PicksArePositionalParametersAndNoNameIsAnOption) {
+    // Read NUL-separated, so that a name can hold a newline. A relative name
+    // starting with '-' or '+' gets "./" in front in $f, "$@" and $fx; an
+    // absolute one and any other stays as it is.
+    const std::string list = std::string("+:!touch PWNED\0-rf\0/-abs\0a\nb/-c\0plain\0", 39);
+    e2e::launch how =
+        viewer("map x printf '%s\\0' \"$@\" > \"$HOME/args\"; "
+               "printf '%s' \"$f\" > \"$HOME/f\"; printf '%s' \"$fx\" > \"$HOME/fx\"\n",
+               list);
+    how.args = {"--read0"};
+    e2e::session s(how);
+    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); })) << s.dump();
+    // The first row is the first name in byte order.
+    ASSERT_TRUE(wait_status(s, "+:!touch PWNED")) << s.dump();
+    run_mapped(s, "x");
+    EXPECT_EQ(read_file(s.home() + "/f"), "./+:!touch PWNED");
+    EXPECT_EQ(nul_separated(read_file(s.home() + "/args")),
+              std::vector<std::string>{"./+:!touch PWNED"});
+    EXPECT_EQ(read_file(s.home() + "/fx"), "./+:!touch PWNED");
+
+    // Every name of the list, not the folders the tree made up to hold them.
+    s.send("\t\tj\tj\t\t");
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).find("marked 5") != std::string::npos; }))
+        << s.dump();
+    run_mapped(s, "x");
+    std::vector<std::string> args = nul_separated(read_file(s.home() + "/args"));
+    // $fx is the same paths, one a line, in the same order.
+    std::string lines;
+    for (const std::string& arg : args)
+        lines += (lines.empty() ? "" : "\n") + arg;
+    EXPECT_EQ(escaped(read_file(s.home() + "/fx")), escaped(lines));
+    std::sort(args.begin(), args.end());
+    EXPECT_EQ(args,
+              (std::vector<std::string>{"./+:!touch PWNED", "./-rf", "/-abs", "a\nb/-c", "plain"}));
+    EXPECT_FALSE(fs::exists("PWNED"));
+    quit(s);
+}
+
+TEST(MappedCommand, QuestionOnStandardErrorIsSeenAndAnswered) {
+    // rm -i asks on its standard error and reads the answer: the question
+    // must be on the screen before the answer is typed.
+    temp_dir dir;
+    const std::string keep = dir.path() + "/keep";
+    const std::string victim = dir.path() + "/victim";
+    std::ofstream(keep) << "k";
+    std::ofstream(victim) << "v";
+    e2e::launch how = viewer("map D rm -i -- \"$@\"\n", keep + "\n" + victim + "\n");
+    how.cols = 200;
+    e2e::session s(how);
+    ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); })) << s.dump();
+    s.send("G");
+    ASSERT_TRUE(wait_status(s, victim)) << s.dump();
+    const size_t before = screens_entered(s);
+    s.send("D");
+    ASSERT_TRUE(s.wait_for_text("rm: remove regular file '" + victim + "'?")) << s.dump();
+    s.send("y\r");
+    ASSERT_TRUE(back_in_viewer(s, before));
+    EXPECT_FALSE(fs::exists(victim));
+    EXPECT_TRUE(fs::exists(keep));
+    expect_colors(s, BLACK, WHITE);
+    quit(s);
+}
+
+TEST(MappedCommand, BangCommandWaitsForAKeyAndAFailureWaitsAnyway) {
+    temp_dir dir;
+    const std::string file = dir.path() + "/-listed";
+    std::ofstream(file) << "12345";
+    struct wait_case {
+        std::string map;
+        bool waits;
+        std::string on_terminal; // before the key
+        std::string status;      // afterwards
+    };
+    const std::vector<wait_case> cases{
+        {"!ls -ld -- \"$f\"", true, file, file},
+        {"!wc -c < \"$f\"", true, "5", file},
+        // Failed: the whole message stays on the terminal until a key.
+        {"printf 'first\\nsecond\\n' >&2; exit 2", true, "first\nsecond", "first\u240Asecond"},
+        {"ls -ld -- \"$f\"", false, "", file},
+        // The shell's negation, a word of its own, keeps its meaning.
+        {"! false", false, "", file},
+        {"! true", true, "", "! true exited with status 1"},
+    };
+    for (const wait_case& c : cases) {
+        SCOPED_TRACE(c.map);
+        e2e::launch how = viewer("map i " + c.map + "\n", file + "\n");
+        how.cols = 120;
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+            << s.dump();
+        s.send("G");
+        ASSERT_TRUE(wait_status(s, file)) << s.dump();
+        const size_t before = screens_entered(s);
+        s.send("i");
+        if (c.waits) {
+            ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+            EXPECT_NE(s.screen_text().find(c.on_terminal), std::string::npos) << s.dump();
+            s.settle();
+            EXPECT_EQ(screens_entered(s), before) << s.dump();
+            s.send("q"); // taken by the wait, not by the viewer
+        }
+        ASSERT_TRUE(back_in_viewer(s, before));
+        ASSERT_TRUE(wait_status(s, c.status)) << s.dump();
+        EXPECT_FALSE(s.exited());
+        quit(s);
+    }
+}
+
+TEST(MappedCommand, QuitSignalWhileWaitingForAKeyEndsTheViewer) {
+    e2e::session s(viewer("map i !echo shown\n"));
+    start(s);
+    const size_t before = screens_entered(s);
+    s.send("i");
+    ASSERT_TRUE(s.wait_for([&] { return waiting_for_key(s); })) << s.dump();
+    s.send_signal(SIGTERM);
+    ASSERT_TRUE(s.wait_exit()) << s.dump();
+    EXPECT_EQ(s.exit_status(), 0);
+    EXPECT_EQ(screens_entered(s), before);
+    EXPECT_EQ(s.stdout_data(), "");
+}
+
+TEST(MappedCommand, NewActionReplacesTheMessageOfAnEarlierOne) {
+    e2e::session s(viewer("map x printf broken >&2; exit 1\nmap t true\n"));
+    start(s);
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "broken")) << s.dump();
+    expect_colors(s, WHITE, RED);
+    // A later command that succeeds shows the path again.
+    run_mapped(s, "t");
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    expect_colors(s, BLACK, WHITE);
+    // Unmarking everything says so, in place of the mark's count.
+    s.send("v");
+    ASSERT_TRUE(wait_status(s, "Marked 3 entries")) << s.dump();
+    s.send("u");
+    ASSERT_TRUE(wait_status(s, "Unmarked 3 entries")) << s.dump();
+    // With nothing marked, the path.
+    run_mapped(s, "x");
+    ASSERT_TRUE(wait_status(s, "broken")) << s.dump();
+    s.send("u");
+    ASSERT_TRUE(wait_status(s, "README")) << s.dump();
+    quit(s);
+}
+
 // -- Clipboard ---------------------------------------------------------------
 
 e2e::launch clipboard_viewer(const bin_dir& bin, const std::string& config = "",
@@ -661,27 +878,60 @@ TEST(Clipboard, WlCopyIsUsedWhenThereIsNoXsel) {
     quit(s);
 }
 
-TEST(Clipboard, FailingXselIsReportedAndWlCopyNotTried) {
-    bin_dir bin;
-    bin.fake("xsel", "xsel-fails");
-    bin.fake("wl-copy", "wl-copy");
-    e2e::session s(clipboard_viewer(bin));
-    start(s);
-    s.send("y");
-    ASSERT_TRUE(wait_status(s, "Failed to copy: exited with code 1")) << s.dump();
-    expect_colors(s, WHITE, RED);
-    EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
-    quit(s);
+// OSC 52 of "README", as it reaches a terminal with no multiplexer.
+const std::string README_OSC52 = "\x1b]52;c;UkVBRE1F\x07";
+
+// A clipboard program that starts and fails is named with its own words
+// (or how it ended), and the terminal takes the path instead; wl-copy is
+// not tried.
+TEST(Clipboard, FailingProgramIsNamedAndTheTerminalTakesThePath) {
+    struct failing_case {
+        std::string fixture;
+        std::string reason;
+    };
+    const std::vector<failing_case> cases{
+        {"xsel-fails", "Can't open display: (null)"},
+        {"xsel-fails-silently", "exited with code 1"},
+        {"xsel-killed", "killed by SIGTERM"},
+    };
+    for (const failing_case& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        bin_dir bin;
+        bin.fake("xsel", c.fixture);
+        bin.fake("wl-copy", "wl-copy");
+        e2e::launch how = clipboard_viewer(bin);
+        how.cols = 200;
+        e2e::session s(how);
+        start(s);
+        s.send("y");
+        ASSERT_TRUE(wait_status(s, "Failed to copy with xsel: " + c.reason +
+                                       "; sent to the terminal's clipboard instead: README"))
+            << s.dump();
+        expect_colors(s, WHITE, RED);
+        EXPECT_NE(s.raw_output().find(README_OSC52), std::string::npos);
+        EXPECT_FALSE(fs::exists(s.home() + "/wl-copy.in"));
+        quit(s);
+    }
 }
 
-TEST(Clipboard, ProgramKilledBySignalIsAFailure) {
+TEST(Clipboard, CountsAreGrouped) {
     bin_dir bin;
-    bin.fake("xsel", "xsel-killed");
-    e2e::session s(clipboard_viewer(bin));
-    start(s);
+    bin.fake("xsel", "xsel");
+    std::string list;
+    std::string copied;
+    for (int i = 1000; i < 2000; ++i) {
+        list += "d/f" + std::to_string(i) + "\n";
+        copied += (copied.empty() ? "d/f" : "\nd/f") + std::to_string(i);
+    }
+    e2e::launch how = clipboard_viewer(bin, "", list);
+    e2e::session s(how);
+    ASSERT_TRUE(wait_status(s, "d")) << s.dump();
+    s.send("j" + std::string(1000, '\t'));
+    ASSERT_TRUE(s.wait_for([&] { return status_row(s).find("marked 1,000") != std::string::npos; }))
+        << s.dump();
     s.send("y");
-    ASSERT_TRUE(wait_status(s, "Failed to copy: killed by SIGTERM")) << s.dump();
-    expect_colors(s, WHITE, RED);
+    ASSERT_TRUE(wait_status(s, "Copied 1,000 paths")) << s.dump();
+    EXPECT_EQ(read_file(s.home() + "/xsel.in"), copied);
     quit(s);
 }
 
@@ -720,15 +970,17 @@ TEST(Clipboard, XclipThenPbcopyFollowWhenTheOthersAreMissing) {
 
 // With no program to be found, and over ssh or inside tmux or screen
 // whatever is installed, the path goes to the terminal's own clipboard: the
-// OSC 52 sequence, wrapped for the multiplexer, holding nothing but the
-// base64 of the path, however hostile the name.
+// OSC 52 sequence, plain for tmux (which takes it with set-clipboard on and
+// drops a passthrough by default), inside DCS strings for screen, holding
+// nothing but the base64 of the path, however hostile the name.
 TEST(Clipboard, TerminalTakesThePathAsOsc52) {
     const std::string hostile = "evil/\x1b]52;c;aGk=\x07\x1b[2J\x1b[31mred\x9b\x07\xff";
     const std::string hostile_base64 = "ZXZpbC8bXTUyO2M7YUdrPQcbWzJKG1szMW1yZWSbB/8=";
-    // 100000 bytes: more than a pipe or a terminal's input buffer holds.
-    const std::string long_name(100000, 'n');
+    // 70000 bytes: more than a pipe or a terminal's input buffer holds, and
+    // less than a terminal takes.
+    const std::string long_name(70000, 'n');
     std::string long_base64;
-    for (int i = 0; i < 33333; ++i)
+    for (int i = 0; i < 23333; ++i)
         long_base64 += "bm5u"; // "nnn"
     long_base64 += "bg==";     // the last "n"
 
@@ -740,16 +992,28 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
         std::string sequence; // exactly what reaches the terminal
     };
     const std::string bare = "\x1b]52;c;" + hostile_base64 + "\x07";
+    const std::string screen = "\x1bP" + bare + "\x1b\\";
     const std::vector<terminal_case> cases{
         {"no program", {}, false, hostile, bare},
         {"no program, long name", {}, false, long_name, "\x1b]52;c;" + long_base64 + "\x07"},
         {"over ssh", {{"SSH_TTY", "/dev/pts/7"}}, true, hostile, bare},
         {"inside tmux",
-         {{"TMUX", "/tmp/tmux-0/default,1,0"}},
+         {{"TMUX", "/tmp/tmux-0/default,1,0"}, {"TERM", "screen-256color"}},
          true,
          hostile,
-         "\x1bPtmux;\x1b" + bare + "\x1b\\"},
-        {"inside screen", {{"STY", "1.pts-0.host"}}, true, hostile, "\x1bP" + bare + "\x1b\\"},
+         bare},
+        {"tmux over ssh",
+         {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "tmux-256color"}},
+         true,
+         hostile,
+         bare},
+        {"inside screen", {{"STY", "1.pts-0.host"}, {"TERM", "screen"}}, true, hostile, screen},
+        // tmux or screen, over ssh: both forms, each of which the other drops.
+        {"screen or tmux over ssh",
+         {{"SSH_TTY", "/dev/pts/7"}, {"TERM", "screen"}},
+         true,
+         hostile,
+         bare + screen},
     };
     for (const terminal_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -763,7 +1027,8 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
             << s.dump();
         s.send("G");
         s.send("y");
-        ASSERT_TRUE(wait_status_prefix(s, "Copied through the terminal: " + c.path.substr(0, 5)))
+        ASSERT_TRUE(
+            wait_status_prefix(s, "Sent to the terminal's clipboard: " + c.path.substr(0, 5)))
             << s.dump();
         expect_colors(s, BLACK, WHITE);
         const std::string& raw = s.raw_output();
@@ -772,6 +1037,7 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
         ASSERT_NE(at, std::string::npos)
             << (osc == std::string::npos ? "no OSC 52" : escaped(raw.substr(osc - 8, 120)));
         EXPECT_EQ(raw.find(c.sequence, at + 1), std::string::npos) << "sent twice";
+        EXPECT_EQ(raw.find("\x1bPtmux;"), std::string::npos);
         // The name's own escape sequences were drawn as substitutes only.
         EXPECT_EQ(raw.find("\x1b]52;c;aGk="), std::string::npos);
         EXPECT_EQ(raw.find("\x1b[31mred"), std::string::npos);
@@ -780,15 +1046,54 @@ TEST(Clipboard, TerminalTakesThePathAsOsc52) {
     }
 }
 
+// Terminals cap what one OSC 52 carries: above the cap nothing is sent, and
+// the row says what was not copied.
+TEST(Clipboard, TooMuchForTheTerminalIsNotCopiedAndSaysSo) {
+    struct cap_case {
+        std::string list;
+        std::string keys;
+        std::string status;
+    };
+    std::string many;
+    for (int i = 1000; i < 2000; ++i)
+        many += "d/" + std::string(100, 'n') + std::to_string(i) + "\n";
+    const std::vector<cap_case> cases{
+        {std::string(75000, 'n') + "\n", "", "Sent to the terminal's clipboard: nnn"},
+        {std::string(75001, 'n') + "\n", "",
+         "Not copied: the path is 75,001 bytes, more than a terminal takes (75,000)"},
+        {many, "j" + std::string(1000, '\t'),
+         "Not copied: 1,000 paths make 106,999 bytes, more than a terminal takes (75,000)"},
+    };
+    for (const cap_case& c : cases) {
+        SCOPED_TRACE(c.status);
+        bin_dir bin;
+        e2e::launch how = clipboard_viewer(bin, "", c.list);
+        how.cols = 200;
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
+            << s.dump();
+        s.send(c.keys + "y");
+        ASSERT_TRUE(wait_status_prefix(s, c.status)) << s.dump();
+        const bool sent = c.status.starts_with("Sent");
+        expect_colors(s, sent ? BLACK : WHITE, sent ? WHITE : RED);
+        EXPECT_EQ(s.raw_output().find("]52;") != std::string::npos, sent);
+        quit(s);
+    }
+}
+
 TEST(Clipboard, ReaderThatLeavesEarlyIsAFailureNotABrokenPipe) {
     bin_dir bin;
     bin.fake("xsel", "xsel-gone");
-    const std::string long_name(100000, 'n');
-    e2e::session s(clipboard_viewer(bin, "", long_name + "\n"));
+    const std::string long_name(70000, 'n');
+    e2e::launch how = clipboard_viewer(bin, "", long_name + "\n");
+    how.cols = 200;
+    e2e::session s(how);
     ASSERT_TRUE(s.wait_for([&] { return s.alt_screen() && !status_text(s).empty(); }))
         << s.dump();
     s.send("y");
-    ASSERT_TRUE(wait_status(s, "Failed to copy: write() failed")) << s.dump();
+    ASSERT_TRUE(wait_status_prefix(s, "Failed to copy with xsel: write() failed; sent to the "
+                                      "terminal's clipboard instead: nnn"))
+        << s.dump();
     expect_colors(s, WHITE, RED);
     s.send("o");
     ASSERT_TRUE(s.wait_exit()) << s.dump();

@@ -183,6 +183,46 @@ TEST(ChildProcess, ChattyErrorOutputIsDrainedAndItsStartKept) {
     EXPECT_EQ(output.kept(), expected);
 }
 
+// Relayed, as tee does: every byte reaches the relay in order, and only
+// the first ones are kept.
+TEST(ChildProcess, RelayedErrorOutputArrivesWholeAndItsStartIsKept) {
+    child_spec spec = shell("i=0; while [ $i -lt 5000 ]; do echo \"line $i\" >&2; i=$((i+1)); "
+                            "done; printf 'no newline' >&2");
+    spec.errors = child_stream::pipe();
+    FILE* relay = tmpfile();
+    ASSERT_NE(relay, nullptr);
+    child_process child;
+    ASSERT_EQ(child.start(spec), start_failure::NONE);
+    kept_output output(255, fileno(relay));
+    wait_hooks hooks;
+    hooks.sink = &output;
+    ASSERT_EQ(child.wait(hooks).state, child_end::ENDED);
+    std::string expected;
+    for (int i = 0; i < 5000; ++i)
+        expected += "line " + std::to_string(i) + "\n";
+    expected += "no newline";
+    std::string relayed(expected.size() + 1, '\0');
+    rewind(relay);
+    relayed.resize(fread(relayed.data(), 1, relayed.size(), relay));
+    fclose(relay);
+    EXPECT_EQ(relayed, expected);
+    EXPECT_EQ(output.kept(), expected.substr(0, 255));
+}
+
+// Variables unset for the child are gone from its environment only.
+TEST(ChildProcess, UnsetVariablesAreNotPassedOn) {
+    setenv("fx", "korvel's", 1);
+    setenv("fxy", "kept", 1);
+    child_spec spec = shell("printf '%s|' \"${fx-unset}\" \"$fxy\"");
+    spec.unset = {"fx"};
+    spec.output = child_stream::pipe();
+    const finished f = run(spec);
+    EXPECT_EQ(f.output, "unset|kept|");
+    EXPECT_STREQ(getenv("fx"), "korvel's");
+    unsetenv("fx");
+    unsetenv("fxy");
+}
+
 // A program that cannot be executed is a failure of start(), with exec's
 // reason, and leaves no child behind.
 TEST(ChildProcess, ProgramThatCannotRunFailsToStart) {
