@@ -12,6 +12,7 @@
 
 #include "bit_set.hpp"
 #include "config.hpp"
+#include "korvel/bindings.hpp"
 #include "korvel/status.hpp"
 #include "korvel/stop_kind.hpp"
 #include "mark_set.hpp"
@@ -102,6 +103,7 @@ struct viewer {
     prompt_preview preview;
     match_count counted;
     key_map keys;
+    key_bindings bindings;
     case_mode letter_case = case_mode::SENSITIVE;
     // Entries picked with Tab and the other marking keys; sized to the tree
     // by the first mark.
