@@ -220,36 +220,93 @@ const action ACTIONS[] = {
      help_close},
 };
 
-bool applies(action_mode mode, action_mode now) {
-    return mode == now || (mode == ANY && now != HELP);
+constexpr size_t KEYS_INDENT = 2;
+// Where descriptions start: two blanks after the longest keys of the table.
+constexpr size_t DESCRIPTION_COLUMN = 30;
+// Narrower than this beside the keys, a description goes below them.
+constexpr size_t DESCRIPTION_MIN = 20;
+constexpr size_t BELOW_INDENT = 6;
+
+// Columns the text takes, a character a column.
+size_t columns(std::string_view text) {
+    size_t n = 0;
+    for (size_t at = 0; at < text.size(); at += utf8_at(text, at).length) ++n;
+    return n;
 }
 
-const action* find_trigger(action_mode now, trigger::kind_t kind, uint32_t code) {
-    for (const action& a : ACTIONS) {
-        if (!applies(a.mode, now)) continue;
-        for (const trigger& t : a.triggers)
-            if (t.kind == kind && (kind == trigger::ANY_CHARACTER || t.code == code)) return &a;
+// The first `width` columns of text.
+std::string_view first_columns(std::string_view text, size_t width) {
+    size_t at = 0;
+    for (size_t n = 0; n < width && at < text.size(); ++n) at += utf8_at(text, at).length;
+    return text.substr(0, at);
+}
+
+// Text cut into lines of at most width columns at blanks; a word longer
+// than a line is cut where the line ends.
+std::vector<std::string> wrapped(std::string_view text, size_t width) {
+    std::vector<std::string> lines(1);
+    size_t used = 0;
+    while (!text.empty()) {
+        const size_t blank = text.find(' ');
+        std::string_view word = text.substr(0, blank);
+        text = blank == std::string_view::npos ? std::string_view{} : text.substr(blank + 1);
+        while (!word.empty()) {
+            const size_t need = columns(word) + (used != 0 ? 1 : 0);
+            if (used + need <= width) {
+                if (used != 0) lines.back() += ' ';
+                lines.back() += word;
+                used += need;
+                break;
+            }
+            if (used != 0) {
+                lines.emplace_back();
+                used = 0;
+                continue;
+            }
+            const std::string_view part = first_columns(word, std::max<size_t>(width, 1));
+            lines.back() += part;
+            word.remove_prefix(part.size());
+            lines.emplace_back();
+        }
     }
-    return nullptr;
+    if (lines.size() > 1 && lines.back().empty()) lines.pop_back();
+    return lines;
 }
 
-constexpr int KEYS_COLUMN = 2;
-constexpr size_t KEYS_WIDTH = 28;
+// One row of keys and what they do, wrapped to the screen's width: the
+// description beside the keys where there is room, else below them.
+void add_entry(std::vector<std::string>& lines, const std::string& keys,
+               std::string_view description, size_t width) {
+    std::string first = std::string(KEYS_INDENT, ' ') + keys;
+    const bool beside = width >= DESCRIPTION_COLUMN + DESCRIPTION_MIN &&
+                        columns(first) + 2 <= DESCRIPTION_COLUMN;
+    if (!beside) {
+        lines.push_back(first);
+        for (const std::string& part : wrapped(description, width > BELOW_INDENT + 10
+                                                                ? width - BELOW_INDENT
+                                                                : 10))
+            lines.push_back(std::string(BELOW_INDENT, ' ') + part);
+        return;
+    }
+    first.resize(first.size() + DESCRIPTION_COLUMN - columns(first), ' ');
+    const std::vector<std::string> parts = wrapped(description, width - DESCRIPTION_COLUMN);
+    lines.push_back(first + parts[0]);
+    for (size_t i = 1; i < parts.size(); ++i)
+        lines.push_back(std::string(DESCRIPTION_COLUMN, ' ') + parts[i]);
+}
 
-void add_section(std::vector<std::string>& lines, const char* title, action_mode mode) {
-    lines.push_back(title);
+void add_section(std::vector<std::string>& lines, const viewer& v, const char* title,
+                 action_mode mode, size_t width) {
+    for (const std::string& part : wrapped(title, width)) lines.push_back(part);
     for (const action& a : all_actions()) {
         if (a.mode != mode) continue;
         std::string keys;
-        for (const trigger& t : a.triggers) {
-            if (t.kind == trigger::NONE) continue;
+        for (const trigger& t : v.bindings.triggers_of(a)) {
             if (!keys.empty()) keys += ", ";
             keys += trigger_name(t);
         }
-        std::string line(KEYS_COLUMN, ' ');
-        line += keys;
-        line.resize(std::max(line.size() + 2, KEYS_WIDTH), ' ');
-        lines.push_back(line + a.description);
+        if (keys.empty()) keys = "(no key)";
+        add_entry(lines, keys, a.description, width);
     }
     lines.emplace_back();
 }
@@ -262,20 +319,26 @@ const action* action_for(const viewer& v, const tb_event& event) {
     const action_mode now = v.help.open ? HELP : v.prompt.open ? PROMPT : NORMAL;
     switch (event.type) {
     case TB_EVENT_MOUSE:
-        return find_trigger(now, trigger::MOUSE, event.key);
-    case TB_EVENT_KEY: {
-        const action* found = nullptr;
-        if (event.key != 0) found = find_trigger(now, trigger::KEY, event.key);
-        else if (now == PROMPT) found = find_trigger(now, trigger::ANY_CHARACTER, 0);
-        else found = find_trigger(now, trigger::CHARACTER, event.ch);
-        return found != nullptr ? found : find_trigger(now, trigger::ANY_KEY, 0);
-    }
+        return v.bindings.find(now, trigger::mouse(event.key));
+    case TB_EVENT_KEY:
+        return v.bindings.find(now, trigger::of(key_of(event)));
     default:
         return nullptr;
     }
 }
 
+const action* action_named(std::string_view name) {
+    for (const action& a : ACTIONS)
+        if (name == a.name) return &a;
+    return nullptr;
+}
+
 std::string trigger_name(const trigger& t) {
+    if (t.alt) {
+        trigger plain = t;
+        plain.alt = false;
+        return "Alt-" + trigger_name(plain);
+    }
     switch (t.kind) {
     case trigger::NONE:
         return {};
@@ -329,20 +392,17 @@ std::string trigger_name(const trigger& t) {
 }
 
 std::vector<std::string> help_listing(const viewer& v) {
+    // Drawn from the second column, a blank kept at the right edge.
+    const size_t width = static_cast<size_t>(std::max(tb_width() - 2, 1));
     std::vector<std::string> lines;
-    add_section(lines, "In the tree", action_mode::NORMAL);
-    add_section(lines, "At the prompt (/, ? and &)", action_mode::PROMPT);
-    add_section(lines, "With the mouse, in the tree and at the prompt", action_mode::ANY);
-    add_section(lines, "On this help screen", action_mode::HELP);
+    add_section(lines, v, "In the tree", action_mode::NORMAL, width);
+    add_section(lines, v, "At the prompt (/, ? and &)", action_mode::PROMPT, width);
+    add_section(lines, v, "With the mouse, in the tree and at the prompt", action_mode::ANY, width);
+    add_section(lines, v, "On this help screen", action_mode::HELP, width);
     const std::vector<const command*> mapped = v.keys.bindings();
     if (!mapped.empty()) {
         lines.push_back("Mapped in the configuration (they come before the keys above)");
-        for (const command* c : mapped) {
-            std::string line(KEYS_COLUMN, ' ');
-            line += trigger_name(trigger::character(static_cast<unsigned char>(c->key)));
-            line.resize(KEYS_WIDTH, ' ');
-            lines.push_back(line + c->text);
-        }
+        for (const command* c : mapped) add_entry(lines, trigger_name(trigger::of(c->key)), c->text, width);
     }
     return lines;
 }

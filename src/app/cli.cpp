@@ -42,7 +42,9 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "newline.\n\n"
                           "       --cancel-status, -E\n"
                           "              Exit with status 130 when quitting without picking a "
-                          "path.\n\n";
+                          "path.\n\n"
+                          "       --one-file-system, -x\n"
+                          "              List a directory without entering other file systems.\n\n";
 
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
@@ -82,16 +84,17 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"read0", no_argument, nullptr, 'z'},
         {"print0", no_argument, nullptr, '0'},
         {"cancel-status", no_argument, nullptr, 'E'},
+        {"one-file-system", no_argument, nullptr, 'x'},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vhiScCz0E", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiScCz0Ex", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
             return parse_result::RUN;
         case 'f':
-            opts.fold_by_default = true;
+            opts.given.fold = true;
             break;
         case 's':
             if (strlen(optarg) != 1) {
@@ -101,16 +104,16 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
             opts.separator = optarg[0];
             break;
         case 'i':
-            opts.letter_case = case_mode::IGNORE;
+            opts.given.letter_case = case_mode::IGNORE;
             break;
         case 'S':
-            opts.letter_case = case_mode::SMART;
+            opts.given.letter_case = case_mode::SMART;
             break;
         case 'c':
-            opts.counts = true;
+            opts.given.counts = true;
             break;
         case 'C':
-            opts.compact = true;
+            opts.given.compact = true;
             break;
         case 'v':
             puts(VERSION_TEXT);
@@ -127,7 +130,10 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
             opts.print0 = true;
             break;
         case 'E':
-            opts.cancel_status = true;
+            opts.given.cancel_status = true;
+            break;
+        case 'x':
+            opts.given.one_file_system = true;
             break;
         case '?':
             return parse_result::REPORTED;

@@ -2,24 +2,21 @@
 #pragma once
 
 #include "base/outcome.hpp"
-#include "match/search.hpp"
+#include "config/config.hpp"
 
 namespace korvel {
 
 struct options {
     // The first operand; further operands are ignored.
     const char* input_path = nullptr;
-    bool fold_by_default = false;
     char separator = '/';
-    case_mode letter_case = case_mode::SENSITIVE;
-    bool counts = false;
-    bool compact = false;
+    // What the options chose of what `set` lines can choose too: these win
+    // over the configuration file's.
+    settings given;
     // Only a NUL byte ends an input line, so names may hold newlines.
     bool read0 = false;
     // Printed paths end with a NUL byte instead of a newline.
     bool print0 = false;
-    // Quitting without picking exits with CANCEL_STATUS instead of 0.
-    bool cancel_status = false;
 };
 
 // The status of a quit without a pick under --cancel-status, as fzf and a

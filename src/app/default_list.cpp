@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/child_process.hpp"
+#include "base/digit_groups.hpp"
 #include "app/status.hpp"
 #include "base/raw_array.hpp"
 #include "base/unique_fd.hpp"
@@ -24,36 +25,44 @@ constexpr char DEFAULT_COMMAND[] = "KORVEL_DEFAULT_COMMAND";
 // Bytes asked of one read of the command's output.
 constexpr size_t READ_BLOCK = size_t{1} << 16;
 
-// "cannot read 2 directories: secret: Permission denied; open/locked: ...",
-// as much of it as the status row can show.
+// "cannot read 2 directories, first secret: Permission denied": the count
+// and the first of them, short enough for the bottom row; the whole list
+// goes to standard error at the end.
 std::string problems_notice(const std::vector<walk_problem>& problems) {
     if (problems.empty()) return {};
-    std::string text = "cannot read " + std::to_string(problems.size()) +
-                       (problems.size() == 1 ? " directory: " : " directories: ");
-    for (size_t i = 0; i < problems.size() && text.size() < status_line::TEXT_MAX; ++i) {
-        if (i != 0) text += "; ";
-        text += problems[i].message();
-    }
-    return text;
+    if (problems.size() == 1) return "cannot read 1 directory: " + problems[0].message();
+    return "cannot read " + grouped(problems.size()) + " directories, first " +
+           problems[0].message() + " (all listed on exit)";
 }
 
-outcome walk_working_directory(session& s, loading_line& line, default_list& out) {
+} // namespace
+
+outcome walk_directory(const char* dir, bool one_file_system, session& s, loading_line& line,
+                       default_list& out) {
     walk_options options;
     options.terminator = '\0';
     options.stop = s.stop_flag();
+    options.one_file_system = one_file_system;
+    options.prefix_root = true;
     options.on_progress = [&line](const walk_progress& progress) {
         line.update("listing", progress.paths, progress.bytes);
     };
     raw_array<char> list;
     walk_report report;
-    if (outcome walked = walk_tree(".", options, &list, &report); !walked) return walked;
+    if (outcome walked = walk_tree(dir, options, &list, &report); !walked) return walked;
     out.cancelled = report.cancelled;
     if (out.cancelled) return {};
     out.bytes.assign(list.data, list.size);
     out.nul_only = true;
     out.notice = problems_notice(report.problems);
+    if (report.problems.size() > 1) {
+        for (const walk_problem& problem : report.problems)
+            out.details.push_back("cannot read " + problem.message());
+    }
     return {};
 }
+
+namespace {
 
 // The whole of the command's output, read straight into the list.
 class list_sink : public output_sink {
@@ -138,10 +147,11 @@ outcome run_default_command(const char* command, bool read0, session& s, default
 
 } // namespace
 
-outcome make_default_list(bool read0, session& s, loading_line& line, default_list& out) {
+outcome make_default_list(bool read0, bool one_file_system, session& s, loading_line& line,
+                          default_list& out) {
     const char* command = getenv(DEFAULT_COMMAND);
     if (command != nullptr && *command != '\0') return run_default_command(command, read0, s, out);
-    return walk_working_directory(s, line, out);
+    return walk_directory(".", one_file_system, s, line, out);
 }
 
 } // namespace korvel

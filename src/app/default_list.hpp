@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/loading_line.hpp"
 #include "app/session.hpp"
@@ -20,6 +21,9 @@ struct default_list {
     // not be read, a command that failed after some output), for the first
     // frame's status row; empty when nothing did.
     std::string notice;
+    // Every problem the notice could only count, one a line, for standard
+    // error once the terminal is given back.
+    std::vector<std::string> details;
     // Names the list in "%s seems to be empty".
     const char* source = "directory";
     // A quit came before the list was complete.
@@ -34,6 +38,13 @@ struct default_list {
 // ".", its paths kept whole whatever bytes their names hold, telling the
 // loading line how far it has come. Either way a quit request ends the
 // listing at once.
-outcome make_default_list(bool read0, session& s, loading_line& line, default_list& out);
+outcome make_default_list(bool read0, bool one_file_system, session& s, loading_line& line,
+                          default_list& out);
+
+// The walker's list of everything below dir, each path with dir in front
+// ("src/main.c" for "src", "/etc/hosts" for "/") so that a pick is a path
+// from the working directory; "." lists paths as they are below it.
+outcome walk_directory(const char* dir, bool one_file_system, session& s, loading_line& line,
+                       default_list& out);
 
 } // namespace korvel

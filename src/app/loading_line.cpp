@@ -21,6 +21,10 @@ constexpr std::chrono::milliseconds DELAY{250};
 constexpr std::chrono::milliseconds REFRESH{100};
 // Back to the start of the line, and the line cleared.
 constexpr char ERASE[] = "\r\033[K";
+// The cursor is left at the start of the line, so that what a producer
+// writes to the terminal meanwhile starts a row of its own instead of
+// running on after the text; the next update clears its row first.
+constexpr char PARK[] = "\r";
 
 // "12 bytes", "85.3 MB".
 std::string amount(uint64_t bytes) {
@@ -64,7 +68,7 @@ void loading_line::update(const char* doing, uint64_t paths, uint64_t bytes) {
     if (ioctl(tty_.get(), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && text.size() >= size.ws_col)
         text.resize(size.ws_col - 1u);
     // A line that could not be written is only a line not shown.
-    (void)write_all(tty_.get(), ERASE + text);
+    (void)write_all(tty_.get(), ERASE + text + PARK);
     shown_ = true;
     shown_at_ = now;
 }

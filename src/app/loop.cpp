@@ -7,8 +7,9 @@
 #include "app/actions.hpp"
 #include "app/commands.hpp"
 #include "app/draw.hpp"
-#include "app/sliced_scans.hpp"
+#include "app/help.hpp"
 #include "app/view.hpp"
+#include "app/sliced_scans.hpp"
 
 namespace korvel {
 
@@ -82,6 +83,11 @@ outcome handle_events(viewer& v, session& s) {
 dispatch_result dispatch_event(viewer& v, const tb_event& event) {
     if (event.type == TB_EVENT_RESIZE) {
         fit_to_screen(v);
+        // The help's lines are wrapped to the width.
+        if (v.help.open) {
+            v.help.lines = help_listing(v);
+            scroll_help(v, 0);
+        }
         return {true, nullptr};
     }
     if (drag_step_ignored(v, event)) return {false, nullptr};
@@ -90,13 +96,12 @@ dispatch_result dispatch_event(viewer& v, const tb_event& event) {
         const action* a = action_for(v, event);
         return {a != nullptr && a->run(v, event), nullptr};
     }
-    // Nothing is bound to an Alt-key: it is ignored, at the prompt too
-    // (which still redraws, as after every key there).
-    if (event.type == TB_EVENT_KEY && (event.mod & TB_MOD_ALT)) return {v.prompt.open, nullptr};
-    // A mapping replaces the built-in meaning of its character.
+    // A mapping replaces the built-in meaning of its key.
     if (event.type == TB_EVENT_KEY && !v.prompt.open) {
-        if (const command* mapped = v.keys.find(event.ch)) return {true, mapped};
+        if (const command* mapped = v.keys.find(key_of(event))) return {true, mapped};
     }
+    // An Alt-key that nothing is bound to is ignored, at the prompt too
+    // (which still redraws, as after every key there).
     if (const action* a = action_for(v, event)) return {a->run(v, event), nullptr};
     // Every key at the prompt redraws, whether or not it did anything.
     return {event.type == TB_EVENT_KEY && v.prompt.open, nullptr};

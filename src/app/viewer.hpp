@@ -10,14 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "app/line_editor.hpp"
-#include "app/status.hpp"
-#include "app/stop_kind.hpp"
 #include "base/bit_set.hpp"
 #include "config/config.hpp"
-#include "match/search.hpp"
+#include "app/bindings.hpp"
+#include "app/status.hpp"
+#include "app/stop_kind.hpp"
 #include "tree/mark_set.hpp"
 #include "tree/path_tree.hpp"
+#include "app/line_editor.hpp"
+#include "match/search.hpp"
 
 namespace korvel {
 
@@ -112,6 +113,7 @@ struct viewer {
     std::unique_ptr<find_scan> jump;
     match_count counted;
     key_map keys;
+    key_bindings bindings;
     case_mode letter_case = case_mode::SENSITIVE;
     // Entries picked with Tab and the other marking keys; sized to the tree
     // by the first mark.

@@ -64,78 +64,186 @@ bool read_line(FILE* file, std::string& line) {
     return !line.empty();
 }
 
-// Blank lines and comments pass; a "map" line adds its binding.
-outcome parse_line(std::string_view line, long long number, key_map& map) {
+
+// "Failed to read config: line N: " and the rest, which shows token where
+// it says %.*s.
+outcome line_failure(long long number, const char* format, std::string_view token = "") {
+    std::string text = "Failed to read config: line " + std::to_string(number) + ": ";
+    text += format;
+    return outcome::failuref(text.c_str(), shown(token), token.data());
+}
+
+// The key a `map` or `bind` line names.
+std::optional<key_press> line_key(std::string_view token, long long number, outcome& failure) {
+    if (!looks_like_one_key(token)) {
+        failure = line_failure(number, "mapping cannot consist of multiple characters: %.*s", token);
+        return std::nullopt;
+    }
+    std::optional<key_press> key = parse_key(token);
+    if (!key) failure = line_failure(number, "unknown key %.*s", token);
+    return key;
+}
+
+struct line_context {
+    std::string_view line; // what follows the command word
+    long long number;
+    config& out;
+    const action_check& is_action;
+};
+
+outcome map_line(const line_context& c) {
+    const std::string_view key_token = first_token(c.line);
+    if (key_token.empty()) return line_failure(c.number, "map requires two arguments%.*s");
+    outcome failure;
+    const std::optional<key_press> key = line_key(key_token, c.number, failure);
+    if (!key) return failure;
+    const std::string_view first = first_token(after(c.line, key_token));
+    if (first.empty()) return line_failure(c.number, "map requires two arguments%.*s");
+    // The command runs from its first token to the end of the line; its
+    // length counts the newline.
+    std::string_view text = c.line.substr(static_cast<size_t>(first.data() - c.line.data()));
+    if (text.size() > COMMAND_TEXT_MAX) {
+        return outcome::failuref("Failed to read config: line %lld: command length cannot be "
+                                 "longer than or equal to %d",
+                                 c.number, static_cast<int>(COMMAND_TEXT_MAX + 1));
+    }
+    if (text.back() == '\n') text.remove_suffix(1);
+    c.out.keys.add(*key, text);
+    return {};
+}
+
+// The settings `set` lines name, each with what "on" and "off" make of it.
+// The command line's long options bear the same names.
+struct setting_rule {
+    const char* name;
+    void (*apply)(settings& s, bool on);
+};
+
+const setting_rule SETTINGS[] = {
+    {"fold", [](settings& s, bool on) { s.fold = on; }},
+    {"counts", [](settings& s, bool on) { s.counts = on; }},
+    {"compact", [](settings& s, bool on) { s.compact = on; }},
+    {"ignore-case",
+     [](settings& s, bool on) { s.letter_case = on ? case_mode::IGNORE : case_mode::SENSITIVE; }},
+    {"smart-case",
+     [](settings& s, bool on) { s.letter_case = on ? case_mode::SMART : case_mode::SENSITIVE; }},
+    {"cancel-status", [](settings& s, bool on) { s.cancel_status = on; }},
+    {"one-file-system", [](settings& s, bool on) { s.one_file_system = on; }},
+};
+
+std::optional<bool> boolean(std::string_view word) {
+    for (const char* yes : {"on", "true", "yes"})
+        if (word == yes) return true;
+    for (const char* no : {"off", "false", "no"})
+        if (word == no) return false;
+    return std::nullopt;
+}
+
+outcome set_line(const line_context& c) {
+    const std::string_view name = first_token(c.line);
+    const std::string_view value = name.empty() ? name : first_token(after(c.line, name));
+    if (value.empty() || !first_token(after(c.line, value)).empty())
+        return line_failure(c.number, "set requires a name and a value%.*s");
+    const setting_rule* rule = nullptr;
+    for (const setting_rule& r : SETTINGS)
+        if (name == r.name) rule = &r;
+    if (rule == nullptr) return line_failure(c.number, "unknown setting %.*s", name);
+    const std::optional<bool> on = boolean(value);
+    if (!on) return line_failure(c.number, "on or off expected: %.*s", value);
+    rule->apply(c.out.chosen, *on);
+    return {};
+}
+
+outcome bind_line(const line_context& c) {
+    const std::string_view key_token = first_token(c.line);
+    if (key_token.empty()) return line_failure(c.number, "bind requires a key%.*s");
+    outcome failure;
+    const std::optional<key_press> key = line_key(key_token, c.number, failure);
+    if (!key) return failure;
+    const std::string_view name = first_token(after(c.line, key_token));
+    if (!name.empty() && !first_token(after(c.line, name)).empty())
+        return line_failure(c.number, "bind takes a key and one action%.*s");
+    if (!name.empty() && !(c.is_action && c.is_action(name)))
+        return line_failure(c.number, "unknown action %.*s", name);
+    c.out.rebindings.push_back({*key, std::string(name)});
+    return {};
+}
+
+// The words that start a line, and what reads the rest of it.
+struct line_command {
+    std::string_view word;
+    outcome (*parse)(const line_context& c);
+};
+
+const line_command LINE_COMMANDS[] = {
+    {"map", map_line},
+    {"set", set_line},
+    {"bind", bind_line},
+};
+
+// Blank lines and comments pass; every other line starts with the word of
+// one of the line commands.
+outcome parse_line(std::string_view line, long long number, config& out,
+                   const action_check& is_action) {
     // The line is taken as a C string: a NUL byte ends it.
     line = line.substr(0, line.find('\0'));
     const std::string_view word = first_token(line);
     if (word.empty() || word[0] == '"' || word[0] == '#') return {};
-    if (word != "map") {
-        return outcome::failuref("Failed to read config: line %lld: unknown command %.*s", number,
-                                 shown(word), word.data());
+    for (const line_command& command : LINE_COMMANDS) {
+        if (word == command.word) return command.parse({after(line, word), number, out, is_action});
     }
-    const std::string_view key = first_token(after(line, word));
-    if (key.empty()) {
-        return outcome::failuref("Failed to read config: line %lld: map requires two arguments",
-                                 number);
-    }
-    if (key.size() > 1) {
-        return outcome::failuref("Failed to read config: line %lld: mapping cannot consist of "
-                                 "multiple characters: %.*s",
-                                 number, shown(key), key.data());
-    }
-    const std::string_view first = first_token(after(line, key));
-    if (first.empty()) {
-        return outcome::failuref("Failed to read config: line %lld: map requires two arguments",
-                                 number);
-    }
-    // The command runs from its first token to the end of the line; its
-    // length counts the newline.
-    std::string_view text = line.substr(static_cast<size_t>(first.data() - line.data()));
-    if (text.size() > COMMAND_TEXT_MAX) {
-        return outcome::failuref("Failed to read config: line %lld: command length cannot be "
-                                 "longer than or equal to %d",
-                                 number, static_cast<int>(COMMAND_TEXT_MAX + 1));
-    }
-    if (text.back() == '\n') text.remove_suffix(1);
-    map.add(key[0], text);
-    return {};
+    return outcome::failuref("Failed to read config: line %lld: unknown command %.*s", number,
+                             shown(word), word.data());
 }
 
-// Keys compare as the unsigned bytes they are.
-bool key_before(char a, char b) {
-    return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
+// The message, then the file it is about: the message reads as it always
+// has, and a long path is what gets cut.
+outcome naming_file(const outcome& failure, const std::string& path) {
+    return outcome::failure(failure.message() + " (in " + path + ")");
+}
+
+// Whether every folder on the way to path can be searched: when one cannot,
+// the file cannot be told from a missing one.
+bool way_is_open(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 || errno != EACCES;
+}
+
+bool key_before(const command& c, const key_press& k) {
+    return c.key < k;
 }
 
 } // namespace
 
-const command* key_map::find(uint32_t ch) const {
-    if (ch == 0) return nullptr;
-    for (const command& c : commands_) {
-        if (static_cast<int64_t>(static_cast<signed char>(c.key)) == static_cast<int64_t>(ch)) {
-            return &c;
-        }
-    }
-    return nullptr;
+const command* key_map::find(const key_press& key) const {
+    const auto at = std::lower_bound(commands_.begin(), commands_.end(), key, key_before);
+    return at != commands_.end() && at->key == key ? &*at : nullptr;
 }
 
 std::vector<const command*> key_map::bindings() const {
     std::vector<const command*> out;
-    for (const command& c : commands_) {
-        if (static_cast<signed char>(c.key) > 0) out.push_back(&c);
-    }
+    for (const command& c : commands_)
+        out.push_back(&c);
     return out;
 }
 
-void key_map::add(char key, std::string_view text) {
+void key_map::add(const key_press& key, std::string_view text) {
     text = text.substr(0, std::min(text.find('\0'), COMMAND_TEXT_MAX));
-    const auto at = std::lower_bound(commands_.begin(), commands_.end(), key,
-                                     [](const command& c, char k) { return key_before(c.key, k); });
+    const auto at = std::lower_bound(commands_.begin(), commands_.end(), key, key_before);
     if (at != commands_.end() && at->key == key) {
         at->text = text;
     } else {
         commands_.insert(at, command{key, std::string(text)});
     }
+}
+
+void settings::override_with(const settings& other) {
+    if (other.fold) fold = other.fold;
+    if (other.counts) counts = other.counts;
+    if (other.compact) compact = other.compact;
+    if (other.letter_case) letter_case = other.letter_case;
+    if (other.cancel_status) cancel_status = other.cancel_status;
+    if (other.one_file_system) one_file_system = other.one_file_system;
 }
 
 std::string config_file_path() {
@@ -149,34 +257,42 @@ std::string config_file_path() {
     return {};
 }
 
-outcome read_config_stream(FILE* file, key_map& map) {
+outcome read_config_stream(FILE* file, config& out, const action_check& is_action) {
     std::string line;
     long long number = 0;
     while (read_line(file, line)) {
-        if (outcome result = parse_line(line, ++number, map); !result) return result;
+        if (outcome result = parse_line(line, ++number, out, is_action); !result) return result;
     }
     return {};
 }
 
-outcome read_config(key_map& map) {
-    KORVEL_CHECK(map.empty());
+outcome read_config(config& out, const action_check& is_action) {
+    KORVEL_CHECK(out.keys.empty());
     const std::string path = config_file_path();
     if (path.empty()) return {};
     if (path.size() > PATH_MAX_LENGTH) {
-        return outcome::failuref("Failed to read config: %s", strerror(ENAMETOOLONG));
+        return naming_file(outcome::failuref("Failed to read config: %s", strerror(ENAMETOOLONG)),
+                           path);
     }
     unique_file file(fopen(path.c_str(), "r"));
     if (file == nullptr) {
-        if (errno == ENOENT) return {};
-        return outcome::failuref("Failed to read config: %s", strerror(errno));
+        const int error = errno;
+        if (error == ENOENT) return {};
+        if (error == EACCES && !way_is_open(path)) {
+            out.warning = "config not read: " + path + ": " + strerror(EACCES);
+            return {};
+        }
+        return naming_file(outcome::failuref("Failed to read config: %s", strerror(error)), path);
     }
     // Opening a directory for reading succeeds; reading it would then fail
     // and silently leave the key map empty.
     struct stat info {};
     if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return outcome::failuref("Failed to read config: %s", strerror(EISDIR));
+        return naming_file(outcome::failuref("Failed to read config: %s", strerror(EISDIR)), path);
     }
-    return read_config_stream(file.get(), map);
+    if (outcome read = read_config_stream(file.get(), out, is_action); !read)
+        return naming_file(read, path);
+    return {};
 }
 
 } // namespace korvel

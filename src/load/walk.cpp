@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "base/unique_fd.hpp"
@@ -48,6 +50,18 @@ bool is_version_control_folder(const char* name, size_t length) {
     }
 }
 
+// The kernel's views of processes and devices: huge, endless or unreadable
+// in parts, and never what a user means to pick from.
+constexpr long PROC_MAGIC = 0x9fa0;
+constexpr long SYSFS_MAGIC = 0x62656572;
+
+bool is_kernel_folder(int fd, const char* name) {
+    if (strcmp(name, "proc") != 0 && strcmp(name, "sys") != 0) return false;
+    struct statfs fs;
+    return fstatfs(fd, &fs) == 0 &&
+           (static_cast<long>(fs.f_type) == PROC_MAGIC || static_cast<long>(fs.f_type) == SYSFS_MAGIC);
+}
+
 // "." and "..", which every directory lists.
 bool is_dot_or_dot_dot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -59,13 +73,17 @@ bool is_dot_or_dot_dot(const char* name) {
 // to enter, as offsets into the list, where each name already sits.
 class walker {
   public:
-    walker(const walk_options& options, raw_array<char>* list, walk_report* report)
-        : options_(options), list_(list), report_(report), list_start_(list->size),
+    walker(const walk_options& options, std::string prefix, raw_array<char>* list,
+           walk_report* report)
+        : options_(options), prefix_(std::move(prefix)), list_(list), report_(report),
+          list_start_(list->size),
           progress_interval_(std::max<uint64_t>(options.progress_interval, 1)),
           next_progress_(progress_interval_),
           buffer_(new uint64_t[DIRENT_BUFFER_BYTES / sizeof(uint64_t)]) {}
 
     void run(unique_fd root) {
+        struct stat st;
+        if (options_.one_file_system && fstat(root.get(), &st) == 0) root_device_ = st.st_dev;
         frames_.push_back({std::move(root), 0, 0, 0, 0});
         if (!read_directory(frames_.back())) return;
         while (!frames_.empty()) {
@@ -102,7 +120,10 @@ class walker {
     }
 
     void add_problem(int error) {
-        report_->problems.push_back({path_.empty() ? std::string(".") : path_, error});
+        std::string path = prefix_ + path_;
+        if (path.empty()) path = ".";
+        else if (path_.empty() && path.size() > 1) path.pop_back(); // the root, without its '/'
+        report_->problems.push_back({std::move(path), error});
     }
 
     // Opens the subdirectory on top of the stack, below the directory on top
@@ -120,6 +141,11 @@ class walker {
             // as it was, and there is nothing below it to report.
             if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) add_problem(errno);
             return true;
+        }
+        if (is_kernel_folder(fd.get(), path_.c_str() + name_start)) return true;
+        if (root_device_) {
+            struct stat st;
+            if (fstat(fd.get(), &st) == 0 && st.st_dev != *root_device_) return true;
         }
         frames_.push_back({std::move(fd), path_.size(), pending_.size(), 0, 0});
         if (frames_.size() > MAX_OPEN_DIRECTORIES + 1) {
@@ -190,12 +216,13 @@ class walker {
         const bool directory = type == DT_DIR;
         if (directory && is_version_control_folder(name, length)) return;
 
-        const size_t prefix = path_.empty() ? 0 : path_.size() + 1;
+        const size_t prefix = prefix_.size() + (path_.empty() ? 0 : path_.size() + 1);
         list_->grow_for(prefix + length + 1);
         char* out = list_->data + list_->size;
-        if (prefix != 0) {
-            memcpy(out, path_.data(), path_.size());
-            out[path_.size()] = '/';
+        memcpy(out, prefix_.data(), prefix_.size());
+        if (!path_.empty()) {
+            memcpy(out + prefix_.size(), path_.data(), path_.size());
+            out[prefix - 1] = '/';
         }
         memcpy(out + prefix, name, length);
         out[prefix + length] = options_.terminator;
@@ -210,6 +237,9 @@ class walker {
     }
 
     const walk_options& options_;
+    // What every path starts with: the root and a '/', or nothing.
+    const std::string prefix_;
+    std::optional<dev_t> root_device_; // with one_file_system
     raw_array<char>* list_;
     walk_report* report_;
     const size_t list_start_;
@@ -230,7 +260,14 @@ outcome walk_tree(const char* root, const walk_options& options, raw_array<char>
     // The root may itself be a symbolic link: it is what the caller named.
     unique_fd fd(open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) return outcome::failuref("%s: %s", root, strerror(errno));
-    walker(options, list, report).run(std::move(fd));
+    std::string prefix;
+    if (options.prefix_root) {
+        prefix = root;
+        while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+        if (prefix == ".") prefix.clear();
+        else if (prefix != "/") prefix += '/';
+    }
+    walker(options, std::move(prefix), list, report).run(std::move(fd));
     return outcome();
 }
 

@@ -40,6 +40,12 @@ struct walk_options {
     // a loading line can be refreshed without a clock read per entry.
     std::function<void(const walk_progress&)> on_progress;
     uint64_t progress_interval = 4096;
+    // Paths start with the root ("src/main.c" below "src", "/etc" below
+    // "/") instead of being relative to it; below "." they stay relative.
+    bool prefix_root = false;
+    // Directories on other file systems than the root's are listed but not
+    // entered, as find -xdev does.
+    bool one_file_system = false;
 };
 
 // How a walk went, besides the list itself.
@@ -54,7 +60,8 @@ struct walk_report {
 // by the terminator. Symbolic links are listed, never followed; the folders
 // of version-control systems (.git, .hg, .svn, .bzr, _darcs, CVS) are
 // neither listed nor entered. Names are copied byte for byte. The order is
-// the walk's own, neither sorted nor stable.
+// the walk's own, neither sorted nor stable. The kernel's own folders (proc
+// and sysfs mounts) are listed but not entered, unless one is the root.
 //
 // A directory that cannot be read is a problem in the report and the walk
 // goes on; only a root that cannot be opened is a failure ("ROOT: text"), and

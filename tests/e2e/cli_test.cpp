@@ -231,7 +231,7 @@ TEST(CommandLine, SeparatorMustBeOneByte) {
 
 TEST(CommandLine, UnknownOptionGivesOnlyGetoptsDiagnostic) {
     for (std::vector<std::string> args :
-         std::vector<std::vector<std::string>>{{"--bogus"}, {"-x"}, {"-s"}}) {
+         std::vector<std::vector<std::string>>{{"--bogus"}, {"-X"}, {"-s"}}) {
         outcome r = run_korvel({.args = args, .keep_input_open = true});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
@@ -249,10 +249,6 @@ TEST(CommandLine, FileThatCannotBeReadIsReportedBeforeTheConfiguration) {
     outcome r = run_korvel({.args = {missing}, .config_dir = dir.path()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "korvel: " + missing + ": No such file or directory\n");
-
-    r = run_korvel({.args = {dir.path()}, .config_dir = dir.path()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "korvel: " + dir.path() + ": Is a directory\n");
 }
 
 TEST(CommandLine, EmptyInputNamesItsSource) {
@@ -302,7 +298,8 @@ TEST(CommandLine, ConfigurationErrorEndsTheProgramBeforeInputIsRead) {
     // Standard input stays open: a program that read it would never end.
     outcome r = run_korvel({.keep_input_open = true, .config_dir = dir.path()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "korvel: Failed to read config: line 3: unknown command nmap\n");
+    EXPECT_EQ(r.err, "korvel: Failed to read config: line 3: unknown command nmap (in " +
+                         dir.path() + "/korvel/config)\n");
 }
 
 TEST(CommandLine, ReadErrorOnTheInputIsReportedOnOneLine) {

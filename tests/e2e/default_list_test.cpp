@@ -148,10 +148,11 @@ TEST_F(DefaultList, WalkShowsWhatFindListsAndTellsWhatItCouldNotRead) {
     // The walk's own order, either way round.
     const std::string secret = "secret: Permission denied";
     const std::string locked = "deep/er/locked: Permission denied";
+    // The bottom row has room for the count and the first of them only.
     ASSERT_TRUE(walked.wait_for([&] {
         const std::string text = status_text(walked);
-        return text == "cannot read 2 directories: " + secret + "; " + locked ||
-               text == "cannot read 2 directories: " + locked + "; " + secret;
+        return text == "cannot read 2 directories, first " + secret + " (all listed on exit)" ||
+               text == "cannot read 2 directories, first " + locked + " (all listed on exit)";
     })) << walked.dump();
     EXPECT_EQ(walked.cell_at(ROWS - 1, 1).bg, RED) << walked.dump();
 
@@ -175,7 +176,13 @@ TEST_F(DefaultList, WalkShowsWhatFindListsAndTellsWhatItCouldNotRead) {
     ASSERT_TRUE(piped.wait_for([&] { return framed(piped); })) << piped.dump();
     ASSERT_TRUE(walked.wait_for([&] { return framed(walked); })) << walked.dump();
     EXPECT_EQ(tree_rows(walked), tree_rows(piped)) << walked.dump() << piped.dump();
+    // Every one of them, on standard error once the terminal is restored.
+    walked.send("j");
     quit(walked);
+    const std::string err = walked.stderr_data();
+    EXPECT_NE(err.find(": cannot read " + secret + "\n"), std::string::npos) << err;
+    EXPECT_NE(err.find(": cannot read " + locked + "\n"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
     quit(piped);
 }
 

@@ -67,6 +67,33 @@ TEST(Help, ShowsEveryActionOfTheTableWithItsKeys) {
     quit(s);
 }
 
+// On a narrow terminal descriptions are wrapped at blanks: read across the
+// rows, every one is there whole, no word cut in two.
+TEST(Help, WrapsDescriptionsAtWordsOnANarrowTerminal) {
+    e2e::session s(korvel(TREE, 150, 40));
+    ASSERT_TRUE(ready(s));
+    s.send("H");
+    const auto flowing = [&] {
+        std::string out;
+        for (const char c : s.screen_text()) {
+            const bool blank = c == ' ' || c == '\n';
+            if (blank && (out.empty() || out.back() == ' ')) continue;
+            out += blank ? ' ' : c;
+        }
+        return out;
+    };
+    const auto everything_shown = [&] {
+        const std::string shown = flowing();
+        for (const korvel::action& a : korvel::all_actions())
+            if (shown.find(std::string(" ") + a.description + " ") == std::string::npos) return false;
+        return true;
+    };
+    ASSERT_TRUE(s.wait_for(everything_shown)) << s.dump();
+    s.send("q"); // closes the help
+    ASSERT_TRUE(s.wait_for([&] { return s.screen_text().find("In the tree") == std::string::npos; }));
+    quit(s);
+}
+
 TEST(Counts, EachDirectoryShowsHowManyEntriesLieBelowIt) {
     e2e::session s(korvel(TREE, 12, 40, {"--counts"}));
     ASSERT_TRUE(ready(s));

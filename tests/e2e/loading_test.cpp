@@ -131,3 +131,56 @@ TEST(LoadingLine, QuitWhileReadingATerminalEndsAtOnce) {
 }
 
 } // namespace
+
+namespace {
+
+// A producer that writes to the terminal while korvel loads its list (find
+// with "Permission denied"): its line stands on a row of its own, not run
+// on after the loading line, and the loading line comes back after it.
+TEST(LoadingLine, ProducersOwnLinesStandOnTheirOwnRows) {
+    char dir_template[] = "/tmp/korvel-e2e-producer-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template;
+    // One gate for each wait, so that no write can reach an earlier read.
+    const std::string gate[3] = {dir + "/gate0", dir + "/gate1", dir + "/gate2"};
+    for (const std::string& g : gate) ASSERT_EQ(mkfifo(g.c_str(), 0600), 0);
+    const std::string complaint = "find: '/somewhere/rather/long/and/locked': Permission denied";
+    e2e::launch how;
+    how.program = "/bin/sh";
+    // The producer writes a line, waits for the test, complains on the
+    // terminal, waits again, and writes another line.
+    how.args = {"-c", "{ printf 'a/1\\n'; read x < " + gate[0] + "; echo \"" + complaint +
+                          "\" >&2; read x < " + gate[1] + "; printf 'b/2\\n'; read x < " +
+                          gate[2] + "; } | " + KORVEL_BINARY};
+    how.rows = 10;
+    how.cols = 80;
+    how.terminal_streams = e2e::launch::on_terminal::ALL;
+    e2e::session s(how);
+    int released = 0;
+    const auto release = [&] {
+        const int fd = open(gate[released++].c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, "\n", 1), 1);
+        close(fd);
+    };
+    ASSERT_TRUE(s.wait_for([&] { return line_shows(s, "korvel: reading 1 path, 4 bytes"); }))
+        << s.dump();
+    release();
+    release();
+    ASSERT_TRUE(s.wait_for([&] { return line_shows(s, "korvel: reading 2 paths, 8 bytes"); }))
+        << s.dump();
+    int complaint_row = -1, loading_row = -1;
+    for (int r = 0; r < s.rows(); ++r) {
+        if (s.row_text(r) == complaint) complaint_row = r;
+        if (s.row_text(r).rfind("korvel: reading", 0) == 0) loading_row = r;
+    }
+    EXPECT_GE(complaint_row, 0) << s.dump();
+    EXPECT_GT(loading_row, complaint_row) << s.dump();
+    release();
+    ASSERT_TRUE(ready(s));
+    quit(s);
+    for (const std::string& g : gate) unlink(g.c_str());
+    rmdir(dir.c_str());
+}
+
+} // namespace

@@ -195,7 +195,7 @@ TEST(Leaving, EveryWayOutLeavesTheTerminalModesAsTheyWere) {
         {"after a command", config("map x echo ran\n"), after_command, 0, "", ""},
         {"SIGHUP", plain, signal_to(SIGHUP), 0, "", ""},
         {"configuration error", config("nmap x ls\n"), nothing, 1, "",
-         name + ": Failed to read config: line 1: unknown command nmap\n"},
+         name + ": Failed to read config: line 1: unknown command nmap (in "},
         {"empty input", [](e2e::launch& how) { how.stdin_data = ""; }, nothing, 1, "",
          name + ": input seems to be empty\n"},
         {"unknown terminal", [](e2e::launch& how) { how.env["TERM"] = "korvel-no-such-term"; },

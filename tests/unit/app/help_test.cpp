@@ -1,5 +1,6 @@
 // The help screen is made from the action table itself: every action, each
 // key that runs it, then the configuration's keys.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,18 @@ namespace {
 
 tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }
 tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 0, 0}; }
+
+// Text with every run of blanks and line ends made one blank: a description
+// wrapped over rows reads the same, and a word cut in two does not.
+std::string flowing(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const bool blank = c == ' ' || c == '\n';
+        if (blank && (out.empty() || out.back() == ' ')) continue;
+        out += blank ? ' ' : c;
+    }
+    return out;
+}
 
 class help : public app_fixture {
   protected:
@@ -48,7 +61,7 @@ TEST_F(help, ListsEveryActionWithItsKeysAndTheMappedOnes) {
     const std::string shown = everything_shown();
     for (const action& a : all_actions()) {
         SCOPED_TRACE(a.name);
-        EXPECT_NE(shown.find(a.description), std::string::npos);
+        EXPECT_NE(flowing(shown).find(a.description), std::string::npos);
         for (const trigger& t : a.triggers) {
             if (t.kind != trigger::NONE) {
                 EXPECT_NE(shown.find(trigger_name(t)), std::string::npos);
@@ -62,6 +75,56 @@ TEST_F(help, ListsEveryActionWithItsKeysAndTheMappedOnes) {
     const std::string before_command = shown.substr(row_start, command_at - row_start);
     EXPECT_EQ(before_command.substr(0, before_command.find_last_not_of(' ') + 1), "   x");
     EXPECT_TRUE(v().help.open);
+}
+
+// At any width every description is there whole, its words never cut, and
+// where descriptions stand beside their keys they start in one column.
+TEST_F(help, WrapsDescriptionsAtWordsAndKeepsThemInOneColumn) {
+    for (const int width : {90, 60, 50, 40, 30}) {
+        SCOPED_TRACE(width);
+        load("a/b\n", width, 12);
+        send(key(TB_KEY_F1));
+        const std::string shown = flowing(everything_shown());
+        for (const action& a : all_actions()) {
+            SCOPED_TRACE(a.name);
+            EXPECT_NE(shown.find(std::string(" ") + a.description + " "), std::string::npos);
+        }
+        send(key(TB_KEY_ENTER));
+        tb_shutdown();
+    }
+    load("a/b\n", 90, 12);
+    send(key(TB_KEY_F1));
+    std::vector<size_t> columns;
+    for (const std::string& line : v().help.lines) {
+        for (const char* description : {"  close the help", "  the help's first line", "  quit"}) {
+            const size_t at = line.find(description);
+            if (at != std::string::npos && at + strlen(description) == line.size())
+                columns.push_back(at);
+        }
+    }
+    ASSERT_EQ(columns.size(), 3u);
+    EXPECT_EQ(columns[0], columns[1]);
+    EXPECT_EQ(columns[1], columns[2]);
+}
+
+// The help shows the keys as bound, not as the table first had them.
+TEST_F(help, ShowsTheKeysAsBound) {
+    load("a/b\n", 90, 12);
+    v().bindings.bind(key_press{0, 'J', false}, *action_named("cursor-down"));
+    v().bindings.unbind(key_press{0, 'q', false});
+    send(key(TB_KEY_F1));
+    bool down = false, quit = false;
+    for (const std::string& line : v().help.lines) {
+        if (line.find("next row") != std::string::npos) {
+            down = true;
+            EXPECT_EQ(line.substr(0, line.find("  ", 2)), "  j, Down, Ctrl-N, J");
+        }
+        if (line.size() >= 6 && line.substr(line.size() - 6) == "  quit") {
+            quit = true;
+            EXPECT_EQ(line.substr(0, line.find("  ", 2)), "  Esc");
+        }
+    }
+    EXPECT_TRUE(down && quit);
 }
 
 TEST_F(help, ScrollsWithinItsLinesAndAnyOtherKeyClosesIt) {

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -414,6 +417,57 @@ TEST_F(WalkTest, UnreadableDirectoriesAreReportedAndTheWalkGoesOn) {
         messages.push_back(p.message());
     EXPECT_THAT(messages, UnorderedElementsAreArray(
                               {"secret: Permission denied", "open/locked: Permission denied"}));
+}
+
+// With prefix_root every path starts with the root as given, one '/' after
+// it, so that it names the file from where the walk was asked for.
+TEST_F(WalkTest, PrefixedPathsStartWithTheRoot) {
+    make_dir("d");
+    make_dir("d/sub");
+    make_file("d/sub/f");
+    struct prefix_case {
+        std::string root;
+        std::vector<std::string> expected;
+    };
+    const std::string d = at("d");
+    const std::vector<prefix_case> cases = {
+        {d, {d + "/sub", d + "/sub/f"}},
+        {d + "/", {d + "/sub", d + "/sub/f"}},
+        {d + "//", {d + "/sub", d + "/sub/f"}},
+    };
+    walk_options options;
+    options.prefix_root = true;
+    for (const prefix_case& c : cases) {
+        SCOPED_TRACE(c.root);
+        const walk_run run = walk(c.root, options);
+        ASSERT_TRUE(run.status.ok()) << run.status.message();
+        EXPECT_THAT(run.paths, UnorderedElementsAreArray(c.expected));
+    }
+    // "." stays as it always was: paths relative to it.
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(d);
+    const walk_run here = walk(".", options);
+    std::filesystem::current_path(cwd);
+    EXPECT_THAT(here.paths, UnorderedElementsAreArray({"sub", "sub/f"}));
+}
+
+// /dev holds other file systems (devpts, a tmpfs for shm) on most systems.
+TEST(Walk, OneFileSystemListsMountPointsWithoutEnteringThem) {
+    struct stat dev {}, pts {};
+    if (stat("/dev", &dev) != 0 || stat("/dev/pts", &pts) != 0 || dev.st_dev == pts.st_dev)
+        GTEST_SKIP() << "/dev/pts is no mount point here";
+    walk_options options;
+    options.prefix_root = true;
+    const walk_run all = walk("/dev", options);
+    options.one_file_system = true;
+    const walk_run one = walk("/dev", options);
+    const auto below_pts = [](const std::vector<std::string>& paths) {
+        return std::count_if(paths.begin(), paths.end(),
+                             [](const std::string& p) { return p.rfind("/dev/pts/", 0) == 0; });
+    };
+    EXPECT_GT(below_pts(all.paths), 0);
+    EXPECT_EQ(below_pts(one.paths), 0);
+    EXPECT_NE(std::find(one.paths.begin(), one.paths.end(), "/dev/pts"), one.paths.end());
 }
 
 TEST(WalkProblem, MessageNamesThePathAndTheReason) {
