@@ -15,6 +15,7 @@
 #include "korvel/status.hpp"
 #include "korvel/stop_kind.hpp"
 #include "mark_set.hpp"
+#include "outcome.hpp"
 #include "paths.hpp"
 #include "readline.hpp"
 #include "search.hpp"
@@ -95,6 +96,15 @@ struct match_count {
     bit_set row_firsts;
     uint64_t total = 0;
     bool done = false;
+    // Why the count stopped short, when matching failed.
+    outcome failure;
+};
+
+// A filter entered before its scan was through: it takes the place of the
+// one shown when the scan ends.
+struct entered_filter {
+    std::unique_ptr<search_pattern> pattern;
+    std::unique_ptr<match_scan> scan;
 };
 
 struct viewer {
@@ -109,12 +119,16 @@ struct viewer {
     // The walk of a jump to the next match (n, N, a search's Enter), done a
     // slice at a time; the next key or click abandons it.
     std::unique_ptr<find_scan> jump;
+    entered_filter entered;
     match_count counted;
     key_map keys;
     case_mode letter_case = case_mode::SENSITIVE;
     // Entries picked with Tab and the other marking keys; sized to the tree
     // by the first mark.
     mark_set marks;
+    // 'v' waits for what it marks to be known: the filter entered, or the
+    // count of the search's matches. The next key or click abandons it.
+    bool marking = false;
     // Set by the keys that end the run or suspend it.
     stop_kind stop = STOP_NONE;
     // Set by 'o': the picked paths are printed once the terminal is restored.
