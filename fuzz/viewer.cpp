@@ -217,6 +217,36 @@ std::vector<bool> marks_of(const viewer& v) {
     return marks;
 }
 
+// The marks after 'v' has marked, from those before it: the filter's
+// matches; without one the search's; with neither, every entry; of those,
+// only the lines of the input.
+std::vector<bool> marked_by_v(const viewer& v, const std::vector<bool>& before,
+                              const std::set<std::string>& given) {
+    std::vector<bool> expected = before;
+    std::vector<bool> shown(before.size());
+    bool failed = false;
+    for (uint64_t e = 0; e < shown.size(); ++e) {
+        if (v.filter.active()) {
+            shown[e] = v.filter.matches.test(e);
+        } else if (!v.search.active()) {
+            shown[e] = true;
+        } else {
+            const match_result result = match_entry(v.search, v.tree, e);
+            shown[e] = result == match_result::MATCH;
+            failed = failed || result == match_result::FAILED;
+        }
+        shown[e] = shown[e] && given.count(v.tree.full_path(e)) != 0;
+    }
+    bool any = false, all_marked = true;
+    for (uint64_t e = 0; e < shown.size(); ++e) {
+        any = any || shown[e];
+        all_marked = all_marked && (!shown[e] || before[e]);
+    }
+    for (uint64_t e = 0; e < shown.size() && any && !failed; ++e)
+        if (shown[e]) expected[e] = !all_marked;
+    return expected;
+}
+
 // The marks after an event: changed only by the marking keys in the tree,
 // and exactly as they say; the count and the walk agree with the members.
 void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>& before,
@@ -244,30 +274,9 @@ void check_marks(const viewer& v, const tb_event& event, const std::vector<bool>
         expected[cursor_before] = !marked;
     } else if (tree_key && event.key == 0 && event.ch == 'u') {
         expected.assign(expected.size(), false);
-    } else if (tree_key && event.key == 0 && event.ch == 'v') {
-        // The filter's matches; without one the search's; with neither,
-        // every entry; of those, only the lines of the input.
-        std::vector<bool> shown(before.size());
-        bool failed = false;
-        for (uint64_t e = 0; e < shown.size(); ++e) {
-            if (v.filter.active()) {
-                shown[e] = v.filter.matches.test(e);
-            } else if (!v.search.active()) {
-                shown[e] = true;
-            } else {
-                const match_result result = match_entry(v.search, v.tree, e);
-                shown[e] = result == match_result::MATCH;
-                failed = failed || result == match_result::FAILED;
-            }
-            shown[e] = shown[e] && given.count(v.tree.full_path(e)) != 0;
-        }
-        bool any = false, all_marked = true;
-        for (uint64_t e = 0; e < shown.size(); ++e) {
-            any = any || shown[e];
-            all_marked = all_marked && (!shown[e] || before[e]);
-        }
-        for (uint64_t e = 0; e < shown.size() && any && !failed; ++e)
-            if (shown[e]) expected[e] = !all_marked;
+    } else if (tree_key && event.key == 0 && event.ch == 'v' && !v.marking) {
+        // Still waiting for its entries, v has changed nothing yet.
+        expected = marked_by_v(v, before, given);
     }
     FUZZ_CHECK(after == expected);
 }
@@ -310,6 +319,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tb_memory_push_event(make_event(in));
         tb_event event{};
         FUZZ_CHECK(tb_peek_event(&event, 0) == 0);
+        if (v.marking) {
+            // A 'v' still waiting when this event comes: given its grace it
+            // marks as it would have at once; out of time it marks nothing.
+            const std::vector<bool> waiting = marks_of(v);
+            const bool in_time = in.next() % 2 == 0;
+            settle_work(v, in_time ? std::chrono::milliseconds(10000) : std::chrono::milliseconds(0));
+            FUZZ_CHECK(!v.marking && !v.jump);
+            FUZZ_CHECK(marks_of(v) == (in_time ? marked_by_v(v, waiting, given) : waiting));
+        }
         const std::vector<bool> marks_before = marks_of(v);
         const entry_index cursor_before = v.view.cursor;
         // Keys that reach the tree, not the prompt or the help screen.

@@ -86,7 +86,8 @@ bool drawn(int rc) { return rc == 0 || rc == TB_ERR_OUT_OF_BOUNDS; }
 outcome fail(const char* what, int rc) { return outcome::failuref("%s: %s", what, tb_strerror(rc)); }
 
 // What stands left of the position counter: the rank of the match under the
-// cursor, the filter in force, and how many entries are marked.
+// cursor, the filter in force (and one entered, still being found), and how
+// many entries are marked (or that 'v' waits to mark).
 std::string indicators(const viewer& v) {
     std::string text;
     auto add = [&text](const std::string& part) {
@@ -96,10 +97,12 @@ std::string indicators(const viewer& v) {
     if (v.search.active() && !v.prompt.open) {
         if (const uint64_t rank = cursor_rank(v); rank != 0)
             add("match " + grouped(rank) + "/" + grouped(v.counted.total));
-        else if (v.counted.scan)
+        else if (v.counted.scan && !v.marking) // "marking" says as much
             add("counting matches");
     }
+    if (v.entered.scan) add("filtering");
     if (v.filter.active()) add("filter " + grouped(v.filter.count));
+    if (v.marking) add("marking");
     if (!v.marks.empty()) add("marked " + grouped(v.marks.count()));
     return text;
 }

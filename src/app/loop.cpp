@@ -42,8 +42,9 @@ bool drag_step_ignored(viewer& v, const tb_event& event) {
 // A slice of pending work between two looks for input: short enough that a
 // key typed meanwhile is taken at once.
 constexpr std::chrono::milliseconds WORK_SLICE{8};
-// What a key typed ahead waits at most for a jump before it to arrive.
-constexpr std::chrono::milliseconds JUMP_GRACE{40};
+// What a key typed ahead waits at most for the work of the keys before it
+// (a jump, a marking, a filter entered) to finish.
+constexpr std::chrono::milliseconds WORK_GRACE{40};
 
 // Waits for and handles events until a stop is asked for or drawing fails.
 // With work pending it only looks for events, and works while there are none.
@@ -91,7 +92,7 @@ dispatch_result dispatch_event(viewer& v, const tb_event& event) {
         return {true, nullptr};
     }
     if (drag_step_ignored(v, event)) return {false, nullptr};
-    settle_jump(v, JUMP_GRACE);
+    settle_work(v, WORK_GRACE);
     if (v.help.open) {
         const action* a = action_for(v, event);
         return {a != nullptr && a->run(v, event), nullptr};

@@ -2,8 +2,9 @@
 
 #include <cinttypes>
 
-#include "app/view.hpp"
+#include "app/narrow.hpp"
 #include "base/digit_groups.hpp"
+#include "app/view.hpp"
 #include "match/search.hpp"
 
 namespace korvel {
@@ -20,7 +21,8 @@ const char* entries_word(uint64_t n) {
     return n == 1 ? "entry" : "entries";
 }
 
-// What the filter or the search picks out, or every entry.
+// What the filter or the search picks out, or every entry; only once it is
+// known (see marking_ready).
 outcome picked_out(const viewer& v, bit_set& shown) {
     if (v.filter.active()) {
         shown = v.filter.matches;
@@ -31,17 +33,8 @@ outcome picked_out(const viewer& v, bit_set& shown) {
         shown.fill();
         return {};
     }
-    // The matches are counted between keys after every search, so they are
-    // usually known by now; otherwise they are found here, all at once.
-    if (v.counted.done) {
-        shown = v.counted.matches;
-        return {};
-    }
-    match_scan scan(v.tree, v.search);
-    while (!scan.step(UINT64_MAX)) {
-    }
-    if (!scan.failure()) return scan.failure();
-    shown = scan.take_matches();
+    if (!v.counted.done) return v.counted.failure;
+    shown = v.counted.matches;
     return {};
 }
 
@@ -62,8 +55,15 @@ void toggle_mark_and_move(viewer& v, int32_t step) {
     move_cursor(v, step);
 }
 
-outcome shown_entries(const viewer& v, bit_set& shown) {
+bool marking_ready(const viewer& v) {
+    if (v.entered.scan) return false;
+    if (v.filter.active() || !v.search.active()) return true;
+    return !v.counted.scan;
+}
+
+outcome shown_entries(const viewer& v, bit_set& shown, bool* any_picked) {
     if (outcome found = picked_out(v, shown); !found) return found;
+    if (any_picked != nullptr) *any_picked = shown.next(0) != shown.size();
     // A directory made up to hold lines was never given: marking in bulk
     // must not pick it for a command that deletes what it is handed.
     shown.intersect(v.tree.line_entries());
@@ -71,15 +71,26 @@ outcome shown_entries(const viewer& v, bit_set& shown) {
 }
 
 void toggle_shown_marks(viewer& v) {
+    // A search whose count was never begun (or was dropped) is counted now,
+    // a slice at a time like any other.
+    if (v.search.active() && !v.filter.active() && !v.counted.scan && !v.counted.done &&
+        v.counted.failure.ok())
+        restart_count(v);
+    v.marking = true;
+    if (marking_ready(v)) finish_marking(v);
+}
+
+void finish_marking(viewer& v) {
+    v.marking = false;
     bit_set shown;
-    if (outcome found = shown_entries(v, shown); !found) {
+    bool any_picked = false;
+    if (outcome found = shown_entries(v, shown, &any_picked); !found) {
         v.status.show_error(found.message());
         return;
     }
     if (shown.next(0) == shown.size()) {
         // Matches that are all made-up directories are not "not found".
-        bit_set matched;
-        if (picked_out(v, matched).ok() && matched.next(0) != matched.size())
+        if (any_picked)
             v.status.showf(status_style::MESSAGE, "Marked 0 entries");
         else
             v.status.show_error("Pattern not found");

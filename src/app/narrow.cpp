@@ -46,6 +46,7 @@ void restart_count(viewer& v) {
 
 void finish_count(viewer& v) {
     v.counted.done = v.counted.scan->failure().ok();
+    v.counted.failure = v.counted.scan->failure();
     v.counted.matches = v.counted.scan->take_matches();
     v.counted.scan.reset();
     recount_rows(v);

@@ -101,6 +101,10 @@ void close_prompt(viewer& v) {
 } // namespace
 
 void open_prompt(viewer& v, prompt_kind kind) {
+    // A new prompt starts from what is shown: a filter entered and still
+    // being found is given up, so that nothing changes the tree under the
+    // prompt's previews (Escape then leaves the filter shown as it was).
+    v.entered = {};
     v.prompt.kind = kind;
     v.prompt.open = true;
     v.prompt.problem.clear();
@@ -155,6 +159,20 @@ void finish_filter_preview(viewer& v) {
     }
 }
 
+void finish_entered_filter(viewer& v) {
+    const std::unique_ptr<match_scan> scan = std::move(v.entered.scan);
+    std::unique_ptr<search_pattern> pattern = std::move(v.entered.pattern);
+    if (!scan->failure().ok()) {
+        v.status.show_error(scan->failure().message());
+    } else if (scan->count() == 0) {
+        // As at the prompt: the filter shown stays.
+        v.status.show_error("Pattern not found");
+    } else {
+        apply_filter(v, std::move(pattern), *scan);
+        show_current_path(v);
+    }
+}
+
 void submit_prompt(viewer& v) {
     const std::string text(v.prompt.editor.text());
     if (is_search(v)) {
@@ -174,11 +192,12 @@ void submit_prompt(viewer& v) {
             restart_count(v);
         }
     } else {
-        // What the typed text filters is what stays, whether or not its scan
-        // had finished.
+        // What the typed text filters is what stays: a scan not through yet
+        // goes on between events, and its filter takes the place of the one
+        // shown when it ends.
         if (v.preview.filter_scan) {
-            v.preview.filter_scan->step(UINT64_MAX);
-            finish_filter_preview(v);
+            v.entered.pattern = std::move(v.preview.pattern);
+            v.entered.scan = std::move(v.preview.filter_scan);
         }
         if (text.empty()) remove_filter(v);
         const std::string problem = v.prompt.problem;

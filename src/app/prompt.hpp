@@ -8,14 +8,20 @@
 namespace korvel {
 
 // Keys now edit the prompt's line; Escape will bring back the cursor, the
-// folds, the window and the filter as they are now.
+// folds, the window and the filter as they are now. A filter entered and
+// still being found is given up.
 void open_prompt(viewer& v, prompt_kind kind);
 // One editing operation on the prompt's line; the preview follows the text.
 void edit_prompt(viewer& v, rl_edit edit);
 // Enter. A search: the prompt closes, the typed text (when there is any) is
 // searched for from where the prompt opened, and goes into the history. A
-// filter: the prompt closes and the filter stays (an empty text removes it).
+// filter: the prompt closes and the filter stays (an empty text removes it);
+// when its scan is not through, the scan goes on between events and the
+// filter takes effect when it ends (see work.hpp).
 void submit_prompt(viewer& v);
+// The scan of a filter entered has come to its end: the filter is shown, or
+// the bottom row says why not.
+void finish_entered_filter(viewer& v);
 // Escape: the prompt closes and everything is as it was when it opened.
 void cancel_prompt(viewer& v);
 // Moves to the next match in the search's direction, or against it, among

@@ -6,8 +6,12 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
 
-#include "base/check.hpp"
+#include "app/status.hpp"
 #include "term/term.hpp"
 
 namespace korvel {
@@ -91,6 +95,34 @@ void on_fatal_signal(int sig) {
     raise(sig);
 }
 
+// An exception that leaves a helper thread (or a function that may not
+// throw) ends the process here. The terminal goes back first, so that the
+// message is not drawn on the viewer's screen and lost with it; then what
+// was thrown, on one line; then the abort, whose handler finds the terminal
+// already given back.
+[[noreturn]] void on_terminate() {
+    (void)tb_shutdown_from_signal();
+    const char* name = program_invocation_name;
+    if (name == nullptr || *name == '\0') name = "korvel";
+    try {
+        std::string what = "terminated";
+        if (const std::exception_ptr thrown = std::current_exception()) {
+            try {
+                std::rethrow_exception(thrown);
+            } catch (const std::exception& e) {
+                what = std::string("uncaught exception: ") + e.what();
+            } catch (...) {
+                what = "uncaught exception";
+            }
+        }
+        print_error(name, what);
+    } catch (...) {
+        // No memory left even for the message: the plain fact.
+        fprintf(stderr, "%s: uncaught exception\n", name);
+    }
+    abort();
+}
+
 struct handler_setup {
     int sig;
     void (*handler)(int);
@@ -136,6 +168,7 @@ session::~session() {
 
 outcome session::install_signal_handlers() {
     set_check_failure_hook([] { (void)tb_shutdown_from_signal(); });
+    std::set_terminate(on_terminate);
     for (const handler_setup& h : HANDLERS) {
         struct sigaction action {};
         action.sa_handler = h.handler;

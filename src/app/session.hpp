@@ -28,6 +28,8 @@ class session {
     // SIGABRT, SIGSEGV and the other signals that dump core hand the
     // terminal back; SIGINT, SIGTERM and SIGHUP
     // ask to quit; SIGTSTP asks to suspend; SIGCHLD wakes the waiting loop.
+    // An exception nothing catches (one thrown on a helper thread) hands the
+    // terminal back too, then says what it was, then aborts.
     // Fails with "failed to setup SIG... signal".
     outcome install_signal_handlers();
     // While the list is loading there is no screen of ours to put away, so

@@ -12,10 +12,10 @@
 
 #include "base/bit_set.hpp"
 #include "config/config.hpp"
-#include "app/bindings.hpp"
 #include "app/status.hpp"
 #include "app/stop_kind.hpp"
 #include "tree/mark_set.hpp"
+#include "base/outcome.hpp"
 #include "tree/path_tree.hpp"
 #include "app/line_editor.hpp"
 #include "match/search.hpp"
@@ -97,6 +97,15 @@ struct match_count {
     bit_set row_firsts;
     uint64_t total = 0;
     bool done = false;
+    // Why the count stopped short, when matching failed.
+    outcome failure;
+};
+
+// A filter entered before its scan was through: it takes the place of the
+// one shown when the scan ends.
+struct entered_filter {
+    std::unique_ptr<search_pattern> pattern;
+    std::unique_ptr<match_scan> scan;
 };
 
 struct viewer {
@@ -111,6 +120,7 @@ struct viewer {
     // The walk of a jump to the next match (n, N, a search's Enter), done a
     // slice at a time; the next key or click abandons it.
     std::unique_ptr<find_scan> jump;
+    entered_filter entered;
     match_count counted;
     key_map keys;
     key_bindings bindings;
@@ -118,6 +128,9 @@ struct viewer {
     // Entries picked with Tab and the other marking keys; sized to the tree
     // by the first mark.
     mark_set marks;
+    // 'v' waits for what it marks to be known: the filter entered, or the
+    // count of the search's matches. The next key or click abandons it.
+    bool marking = false;
     // Set by the keys that end the run or suspend it.
     stop_kind stop = STOP_NONE;
     // Set by 'o': the picked paths are printed once the terminal is restored.

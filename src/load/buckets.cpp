@@ -321,17 +321,26 @@ bucket_arena::bucket_arena(size_t input_bytes, size_t buckets, unsigned writers)
     // refused though little of it is ever touched: smaller homes and less
     // room for overflow then, down to about the texts' worst case, and a
     // load that outgrows that fails cleanly in take().
+    // A larger size is taken only when what the load maps after it still
+    // fits beside it: the tree's names (at most the texts), its entries and
+    // rows (less than the input), and the helpers' stacks and heaps. Else the
+    // first reservation could take the room the later ones need, and a load
+    // that fits under a lower limit would fail under a higher one.
+    const size_t later = texts + input_bytes + (size_t{64} << 20);
     struct sizes {
         size_t home_shares, overflow_halves;
     };
     for (const sizes& tried : {sizes{4, 6}, sizes{2, 2}, sizes{1, 1}}) {
         home_size_ = (tried.home_shares * share + CHUNK + page - 1) / page * page;
         overflow_begin_ = buckets * writers * home_size_;
+        const bool last = tried.home_shares == 1;
         try {
             memory_ = mapping::anonymous(overflow_begin_ + tried.overflow_halves * texts / 2 + chunks);
+            if (!last) (void)mapping::anonymous(later);
             return;
         } catch (const std::bad_alloc&) {
-            if (tried.home_shares == 1) throw;
+            memory_ = {};
+            if (last) throw;
         }
     }
 }

@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -467,6 +468,10 @@ void session::start(const launch& how) {
         dup2(how.terminal_streams == streams::ALL ? slave_fd : out_pipe[1].get(), 1);
         dup2(how.terminal_streams == streams::ALL ? slave_fd : err_pipe[1].get(), 2);
         if (!how.cwd.empty() && chdir(how.cwd.c_str()) != 0) _exit(126);
+        if (how.address_space_limit) {
+            const rlimit limit{*how.address_space_limit, *how.address_space_limit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        }
         if (change_user &&
             (setgroups(0, nullptr) != 0 || setgid(*how.user) != 0 || setuid(*how.user) != 0))
             _exit(126);

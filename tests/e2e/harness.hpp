@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -43,6 +44,10 @@ struct launch {
     // When the test runs as root, the program runs as this user and group
     // (for permission bits to count), and the private HOME becomes theirs.
     std::optional<uid_t> user;
+    // A limit on the program's address space (RLIMIT_AS), in bytes. A
+    // sanitizer's shadow memory needs terabytes of it: give such a limit only
+    // to a binary built without sanitizers.
+    std::optional<uint64_t> address_space_limit;
 };
 
 // Mouse actions, for session::send_mouse.

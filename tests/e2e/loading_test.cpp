@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -128,6 +130,72 @@ TEST(LoadingLine, QuitWhileReadingATerminalEndsAtOnce) {
     ASSERT_TRUE(s.wait_exit(std::chrono::seconds(2))) << s.dump();
     EXPECT_EQ(s.exit_status(), 0);
     EXPECT_EQ(s.stderr_data(), "");
+}
+
+// Under a limit on the address space (ulimit -v, or the like in a
+// container) korvel either loads or says in one line that it cannot, with
+// status 1: never a signal, never an abort. A load that fits under a limit
+// fits under every higher one. Run without sanitizers, whose shadow memory
+// alone is far beyond these limits.
+TEST(LoadingUnderALimit, LoadsOrSaysItCannotInOneLine) {
+    char dir[] = "/tmp/korvel-limit-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/list";
+    {
+        // 30 MB, much like a real listing.
+        std::string list;
+        for (int i = 0; i < 400000; ++i) {
+            char line[112];
+            snprintf(line, sizeof line,
+                     "project%02d/module%03d/src/component_%05d/file_%06d_with_a_longer_name.txt\n",
+                     i % 7, i % 113, i % 4999, i);
+            list += line;
+        }
+        FILE* out = fopen(path.c_str(), "w");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(fwrite(list.data(), 1, list.size(), out), list.size());
+        ASSERT_EQ(fclose(out), 0);
+    }
+    const auto generous = std::chrono::seconds(60);
+    bool loaded_below = false;
+    // From far too little for the list to plenty, in steps small enough to
+    // meet a limit where the first reservations leave too little room for
+    // the later ones.
+    for (const uint64_t megabytes : {48, 100, 150, 200, 250, 300, 350, 400, 450, 500, 600, 800, 1024}) {
+        SCOPED_TRACE(std::to_string(megabytes) + " MB");
+        e2e::launch how = korvel("", 10, 60, {path});
+        how.program = KORVEL_PLAIN_BINARY;
+        how.stdin_data.reset();
+        how.address_space_limit = megabytes << 20;
+        e2e::session s(how);
+        ASSERT_TRUE(s.wait_for([&] { return s.exited() || (s.alt_screen() && !status_row(s).empty()); },
+                               generous))
+            << s.dump();
+        if (!s.exited()) {
+            EXPECT_NE(status_row(s).find("1/"), std::string::npos) << s.dump();
+            s.send("q");
+        }
+        ASSERT_TRUE(s.wait_exit(generous)) << s.dump();
+        EXPECT_EQ(s.term_signal(), 0) << s.dump();
+        const bool loaded = s.exit_status() == 0;
+        if (!loaded) {
+            EXPECT_EQ(s.exit_status(), 1) << s.dump();
+            const std::string& error = s.stderr_data();
+            EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
+            EXPECT_EQ(error.rfind(std::string(KORVEL_PLAIN_BINARY) + ": ", 0), 0u) << error;
+        }
+        // Too little is said so; plenty loads; so does every limit above one
+        // that loaded.
+        if (megabytes == 48) {
+            EXPECT_FALSE(loaded) << s.dump();
+        }
+        if (megabytes == 1024 || loaded_below) {
+            EXPECT_TRUE(loaded) << s.dump();
+        }
+        loaded_below = loaded_below || loaded;
+    }
+    unlink(path.c_str());
+    rmdir(dir);
 }
 
 } // namespace

@@ -237,6 +237,9 @@ TEST(Leaving, FatalErrorIsPrintedAfterTheTerminalIsHandedBack) {
         {"check", 128 + SIGABRT, "Assertion `how != \"check\"' failed."},
         {"throw", 1, probe + ": the core threw"},
         {"bad_alloc", 1, probe + ": Cannot allocate memory"},
+        // Nothing catches it there: the terminate handler hands the terminal
+        // back before it prints, and the abort follows.
+        {"thread_throw", 128 + SIGABRT, probe + ": uncaught exception: a helper thread threw"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
@@ -253,6 +256,8 @@ TEST(Leaving, FatalErrorIsPrintedAfterTheTerminalIsHandedBack) {
         EXPECT_NE(s.screen_text().find(c.message), std::string::npos) << s.dump();
         EXPECT_EQ(s.screen_text().find("the viewer's screen"), std::string::npos) << s.dump();
         EXPECT_NE(s.raw_output().find("the viewer's screen"), std::string::npos);
+        // One line: the C++ library's own two-line report is not printed.
+        EXPECT_EQ(s.raw_output().find("terminate called"), std::string::npos) << s.dump();
         expect_terminal_handed_back(s);
     }
 }

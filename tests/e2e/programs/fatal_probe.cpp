@@ -1,13 +1,15 @@
 // Fails fatally while it holds the terminal as the viewer does, for the
 // end-to-end tests of what the user is left with:
 //
-//   fatal_probe check | throw | bad_alloc
+//   fatal_probe check | throw | bad_alloc | thread_throw
 //
 // It takes the terminal over through the viewer's own session, draws a line,
-// then fails a check or throws, inside the guard that korvel_main runs under.
+// then fails a check or throws, inside the guard that korvel_main runs under,
+// or throws on a helper thread, where no guard is.
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "base/check.hpp"
 #include "app/session.hpp"
@@ -25,6 +27,10 @@ int main(int argc, char** argv) {
         tb_present();
         if (how == "throw") throw std::runtime_error("the core threw");
         if (how == "bad_alloc") throw std::bad_alloc();
+        if (how == "thread_throw") {
+            std::thread helper([] { throw std::runtime_error("a helper thread threw"); });
+            helper.join();
+        }
         KORVEL_CHECK(how != "check");
         return 0;
     });

@@ -8,8 +8,11 @@
 #include "app/loop.hpp"
 #include "app/sliced_scans.hpp"
 #include "app_fixture.hpp"
-
-using namespace korvel;
+#include "app/actions.hpp"
+#include "app/draw.hpp"
+#include "app/loop.hpp"
+#include "app/prompt.hpp"
+#include "app/sliced_scans.hpp"
 
 namespace {
 
@@ -256,13 +259,64 @@ TEST_F(dispatch, JumpsWalkBetweenEventsAndGiveWayToTheNextKey) {
     // Out of time: nothing more comes of the jump.
     send(character('g'));
     dispatch_event(v(), character('n'));
-    settle_jump(v(), std::chrono::milliseconds(0));
+    settle_work(v(), std::chrono::milliseconds(0));
     EXPECT_FALSE(work_pending(v()));
     EXPECT_EQ(cursor(), 0);
     send(character('n'));
     EXPECT_EQ(status_row(), status_of("b/c/d", "6/7"));
     send(character('N'));
     EXPECT_EQ(status_row(), status_of("Pattern not found", "6/7"));
+}
+
+// A filter's Enter does not wait for its scan: the prompt closes at once,
+// the bottom row says the filter is being found, and the filter takes effect
+// when the scan ends. A key typed ahead lets it do so first, for a while;
+// after that the scan goes on and the keys act on the tree as it is shown.
+TEST_F(dispatch, FilterEnteredTakesEffectWhenItsScanEnds) {
+    auto enter_unscanned = [&](const std::string& text) {
+        dispatch_event(v(), character('&'));
+        for (const unsigned char c : text) dispatch_event(v(), character(c));
+        const dispatch_result result = dispatch_event(v(), key(TB_KEY_ENTER));
+        EXPECT_TRUE(result.redraw);
+        EXPECT_FALSE(v().prompt.open);
+        EXPECT_TRUE(work_pending(v()));
+        EXPECT_TRUE(redraw(v()).ok());
+    };
+    enter_unscanned("d");
+    EXPECT_FALSE(v().filter.active());
+    EXPECT_EQ(status_row(), status_of("a", "1/7", "filtering"));
+    // Typed ahead: the filter comes first, and G goes to its last row.
+    send(character('G'));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ b", "  ▼ c", "    • d", "", ""}));
+    EXPECT_EQ(status_row(), status_of("b/c/d", "6/7", "filter 1"));
+
+    // Out of time: the keys act on the tree shown until the filter comes.
+    enter_unscanned("^[1e]$");
+    settle_work(v(), std::chrono::milliseconds(0));
+    EXPECT_TRUE(work_pending(v()));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ b", "  ▼ c", "    • d", "", ""}));
+    while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
+    EXPECT_TRUE(redraw(v()).ok());
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "• e", "", ""}));
+    EXPECT_EQ(status_row(), status_of("e", "7/7", "filter 2"));
+
+    // Nothing found: the filter shown stays, and the bottom row says why.
+    enter_unscanned("zz");
+    while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
+    EXPECT_TRUE(redraw(v()).ok());
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "• e", "", ""}));
+    EXPECT_EQ(status_row(), status_of("Pattern not found", "7/7"));
+    EXPECT_EQ(v().filter.count, 2u);
+
+    // A prompt opened meanwhile gives the filter up: Escape leaves the one
+    // shown before.
+    enter_unscanned("d");
+    settle_work(v(), std::chrono::milliseconds(0));
+    open_prompt(v(), prompt_kind::SEARCH_FORWARD);
+    EXPECT_FALSE(work_pending(v()));
+    send(key(TB_KEY_ESC));
+    EXPECT_EQ(tree_area(), (std::vector<std::string>{"▼ a", "  • 1", "• e", "", ""}));
+    EXPECT_EQ(status_row(), status_of("e", "7/7", "filter 2"));
 }
 
 TEST_F(dispatch, FilterNarrowsAsItIsTypedAndEscapeRestores) {

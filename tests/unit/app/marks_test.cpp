@@ -12,10 +12,9 @@
 #include "app/draw.hpp"
 #include "app/loop.hpp"
 #include "app/marks.hpp"
+#include "app/narrow.hpp"
 #include "app/sliced_scans.hpp"
 #include "app/picked.hpp"
-
-using namespace korvel;
 
 namespace {
 
@@ -156,6 +155,70 @@ TEST_F(marks, MarkingEveryShownEntryFollowsTheSearchOrTakesEverything) {
         EXPECT_EQ(status_text(), step.status);
         EXPECT_EQ(marked(), step.marked);
     }
+}
+
+// v needs the search's matches, which are counted between events: when the
+// count is not through, the key returns at once and the marks come when it
+// is. A key typed ahead lets them come first, for a while; after that the
+// marking is given up and no mark changes.
+TEST_F(marks, MarkingWaitsForTheCountBetweenEventsAndGivesWayToTheNextKey) {
+    auto search_uncounted = [&](const char* pattern) {
+        ASSERT_TRUE(v().search.compile(pattern, 1, '/').ok());
+        restart_count(v());
+    };
+    search_uncounted("^[12]$");
+    EXPECT_TRUE(dispatch_event(v(), character('v')).redraw);
+    EXPECT_EQ(marked(), "");
+    EXPECT_TRUE(work_pending(v()));
+    ASSERT_TRUE(redraw(v()).ok());
+    EXPECT_NE(screen_row(7).find("marking"), std::string::npos) << screen_row(7);
+    while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
+    EXPECT_EQ(marked(), "a/1 a/2");
+    EXPECT_EQ(status_text(), "Marked 2 entries");
+
+    // Typed ahead: the marks come, then 'j' moves.
+    send(character('u'));
+    search_uncounted("^[12]$");
+    dispatch_event(v(), character('v'));
+    send(character('j'));
+    EXPECT_EQ(marked(), "a/1 a/2");
+    EXPECT_EQ(cursor(), 1);
+
+    // Out of time: the count goes on, but nothing is marked.
+    send(character('u'));
+    search_uncounted("^[12]$");
+    dispatch_event(v(), character('v'));
+    settle_work(v(), std::chrono::milliseconds(0));
+    EXPECT_FALSE(v().marking);
+    while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
+    EXPECT_TRUE(v().counted.done);
+    EXPECT_EQ(marked(), "");
+
+    // Matches that are all made-up directories, and a pattern that matches
+    // nothing, once counted.
+    search_uncounted("^[a-c]$");
+    dispatch_event(v(), character('v'));
+    while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
+    EXPECT_EQ(status_text(), "Marked 0 entries");
+    search_uncounted("zz");
+    dispatch_event(v(), character('v'));
+    while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
+    EXPECT_EQ(status_text(), "Pattern not found");
+    EXPECT_EQ(marked(), "");
+}
+
+// A filter entered before its scan was through changes what v marks: v
+// waits for it, not marking what the tree showed before.
+TEST_F(marks, MarkingWaitsForAFilterEnteredToTakeEffect) {
+    for (const char c : std::string("&^[1d]$")) dispatch_event(v(), character(static_cast<unsigned char>(c)));
+    dispatch_event(v(), key(TB_KEY_ENTER));
+    ASSERT_FALSE(v().filter.active());
+    toggle_shown_marks(v());
+    EXPECT_EQ(marked(), "");
+    while (work_pending(v())) run_work(v(), std::chrono::seconds(10));
+    EXPECT_TRUE(v().filter.active());
+    EXPECT_EQ(marked(), "a/1 b/c/d");
+    EXPECT_EQ(status_text(), "Marked 2 entries");
 }
 
 TEST_F(marks, CountsInTheMessageAreGroupedAsOnTheStatusRow) {
