@@ -158,6 +158,8 @@ const volatile sig_atomic_t* session::stop_flag() const {
 
 int session::wake_fd() const { return wake_.read_end.get(); }
 
+int session::wake_write_fd() const { return wake_.write_end.get(); }
+
 void session::drain_wakeups() {
     char buffer[64];
     while (wake_fd() >= 0 && read(wake_fd(), buffer, sizeof buffer) > 0) {
