@@ -1,6 +1,7 @@
 // The command line.
 #pragma once
 
+#include "korvel/pane.hpp"
 #include "outcome.hpp"
 #include "search.hpp"
 
@@ -18,6 +19,12 @@ struct options {
     bool print0 = false;
     // Quitting without picking exits with CANCEL_STATUS instead of 0.
     bool cancel_status = false;
+    // The preview pane: shown from the start, where, and the command that
+    // makes it (null: the built-in preview).
+    bool preview = false;
+    pane_side preview_side = pane_side::AUTO;
+    int preview_percent = 50;
+    const char* preview_command = nullptr;
 };
 
 // The status of a quit without a pick under --cancel-status, as fzf and a

@@ -12,6 +12,7 @@
 
 #include "bit_set.hpp"
 #include "config.hpp"
+#include "korvel/pane.hpp"
 #include "korvel/status.hpp"
 #include "korvel/stop_kind.hpp"
 #include "mark_set.hpp"
@@ -137,6 +138,8 @@ struct viewer {
         // Made from the action table and the key map when it opens.
         std::vector<std::string> lines;
     } help;
+    // The preview pane beside or below the tree.
+    pane_state pane;
     // What start-up reports without stopping (directories it could not
     // list), shown on the first frame in place of the path.
     std::string start_notice;
