@@ -42,6 +42,9 @@ int ms_until(clock::time_point when) {
 
 std::vector<std::string> picked_arguments(const viewer& v) {
     std::vector<std::string> paths;
+    // Each path takes two bytes at least: so many could never fit, and
+    // walking them would hold up the preview of every row.
+    if (v.marks.count() > PICKED_ARGUMENT_BYTES / 2) return paths;
     size_t bytes = 0;
     bool fits = true;
     for_each_picked_path(v, [&](std::string_view path) {
@@ -173,9 +176,8 @@ int pane_wait_ms(const viewer& v) {
 
 void pane_stop(viewer& v) {
     pane_state& p = v.pane;
-    // Only a command is cut short; with it gone the preview is made anew
-    // when the cursor is next looked at.
-    if (!p.job && !p.waiting) return;
+    // The preview is made anew when the cursor is next looked at: a mapped
+    // command may have changed what it showed.
     p.job.reset();
     p.waiting = false;
     p.shown = NO_ENTRY;

@@ -147,6 +147,21 @@ TEST_F(PreviewFiles, FifoIsNotRead) {
     EXPECT_TRUE(s.wait_exit()) << s.dump();
 }
 
+// A mapped command may change the file shown: the preview is made anew.
+TEST_F(PreviewFiles, MadeAnewAfterAMappedCommand) {
+    e2e::launch how = run(24, WIDE);
+    how.home_files[".config/korvel/config"] = "map x echo changed > \"$f\"\n";
+    e2e::session s(how);
+    ASSERT_TRUE(ready(s));
+    s.send("jj");
+    ASSERT_TRUE(s.wait_for([&] { return cells(s, 1, PANE_X) == "first line"; })) << s.dump();
+    s.send("x");
+    EXPECT_TRUE(s.wait_for([&] {
+        return cells(s, 0, PANE_X) == " notes.txt" && cells(s, 1, PANE_X) == "changed" &&
+               cells(s, 2, PANE_X).empty();
+    })) << s.dump();
+}
+
 TEST_F(PreviewFiles, ToggledByPAndPlacedByOption) {
     e2e::session s(run(24, WIDE, {}));
     ASSERT_TRUE(ready(s));
