@@ -7,6 +7,7 @@
 #include "app/help.hpp"
 #include "app/marks.hpp"
 #include "app/narrow.hpp"
+#include "app/pane.hpp"
 #include "app/prompt.hpp"
 #include "app/view.hpp"
 #include "base/utf8.hpp"
@@ -17,11 +18,11 @@ namespace {
 
 using T = trigger;
 
-bool page_up(viewer& v, const tb_event&) { return scroll_view(v, -tree_rows()), true; }
-bool half_page_down(viewer& v, const tb_event&) { return scroll_view(v, tree_rows() / 2), true; }
+bool page_up(viewer& v, const tb_event&) { return scroll_view(v, -tree_rows(v)), true; }
+bool half_page_down(viewer& v, const tb_event&) { return scroll_view(v, tree_rows(v) / 2), true; }
 bool line_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
-bool page_down(viewer& v, const tb_event&) { return scroll_view(v, tree_rows()), true; }
-bool half_page_up(viewer& v, const tb_event&) { return scroll_view(v, -tree_rows() / 2), true; }
+bool page_down(viewer& v, const tb_event&) { return scroll_view(v, tree_rows(v)), true; }
+bool half_page_up(viewer& v, const tb_event&) { return scroll_view(v, -tree_rows(v) / 2), true; }
 bool line_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
 bool toggle(viewer& v, const tb_event&) { return toggle_fold(v), true; }
 bool suspend(viewer& v, const tb_event&) { return v.stop = STOP_SUSPEND, true; }
@@ -85,14 +86,27 @@ bool help_top(viewer& v, const tb_event&) { return scroll_help(v, -v.help.top), 
 bool help_bottom(viewer& v, const tb_event&) { return scroll_help(v, help_last_top(v)), true; }
 bool help_close(viewer& v, const tb_event&) { return v.help.open = false, true; }
 
-bool wheel_up(viewer& v, const tb_event&) { return scroll_view(v, -1), true; }
-bool wheel_down(viewer& v, const tb_event&) { return scroll_view(v, 1), true; }
+// The wheel scrolls what the pointer is over: the tree or the preview.
+bool wheel_up(viewer& v, const tb_event& event) {
+    if (in_pane(v, event.x, event.y)) return scroll_pane(v, -1), true;
+    return scroll_view(v, -1), true;
+}
+bool wheel_down(viewer& v, const tb_event& event) {
+    if (in_pane(v, event.x, event.y)) return scroll_pane(v, 1), true;
+    return scroll_view(v, 1), true;
+}
+
+bool preview(viewer& v, const tb_event&) { return toggle_pane(v), true; }
+bool preview_line_down(viewer& v, const tb_event&) { return scroll_pane(v, 1), true; }
+bool preview_line_up(viewer& v, const tb_event&) { return scroll_pane(v, -1), true; }
+bool preview_page_down(viewer& v, const tb_event&) { return scroll_pane(v, pane_page(v)), true; }
+bool preview_page_up(viewer& v, const tb_event&) { return scroll_pane(v, -pane_page(v)), true; }
 
 // A drag acts like a click on each row it reaches (see dispatch_event).
 bool click(viewer& v, const tb_event& event) {
     const int64_t row = v.view.top + event.y;
     if (row < 0 || row >= static_cast<int64_t>(v.tree.row_count()) ||
-        event.y >= tree_rows()) {
+        event.y >= tree_rows(v) || event.x >= layout_of(v).tree_width) {
         return false;
     }
     move_cursor_to(v, row);
@@ -172,10 +186,20 @@ const action ACTIONS[] = {
     {"compact", NORMAL, {T::character('=')}, "show chains of single directories as one row",
      toggle_compact},
     {"help", NORMAL, {T::key(TB_KEY_F1), T::character('H')}, "this help", help},
+    {"preview", NORMAL, {T::character('P')}, "show or hide the preview of the entry", preview},
+    {"preview-line-down", NORMAL, {T::character('J')}, "scroll the preview one line down",
+     preview_line_down},
+    {"preview-line-up", NORMAL, {T::character('K')}, "scroll the preview one line up",
+     preview_line_up},
+    {"preview-page-down", NORMAL, {T::character(']')}, "scroll the preview a page down",
+     preview_page_down},
+    {"preview-page-up", NORMAL, {T::character('[')}, "scroll the preview a page up",
+     preview_page_up},
 
-    {"scroll-wheel-up", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_UP)}, "scroll one line up", wheel_up},
-    {"scroll-wheel-down", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_DOWN)}, "scroll one line down",
-     wheel_down},
+    {"scroll-wheel-up", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_UP)},
+     "scroll one line up (the preview, over it)", wheel_up},
+    {"scroll-wheel-down", ANY, {T::mouse(TB_KEY_MOUSE_WHEEL_DOWN)},
+     "scroll one line down (the preview, over it)", wheel_down},
     {"click", ANY, {T::mouse(TB_KEY_MOUSE_LEFT)}, "select the row and fold or unfold it", click},
 
     {"prompt-insert", PROMPT, {T::any_character()}, "insert the character", prompt_insert},

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "app/shell_scripts.hpp"
@@ -44,7 +45,16 @@ const char USAGE_TEXT[] = "Usage: korvel [OPTION...] [FILE]\n\n"
                           "              Exit with status 130 when quitting without picking a "
                           "path.\n\n"
                           "       --one-file-system, -x\n"
-                          "              List a directory without entering other file systems.\n\n";
+                          "              List a directory without entering other file systems.\n\n"
+                          "       --preview, -p\n"
+                          "              Show the preview pane from the start (P shows or hides "
+                          "it).\n\n"
+                          "       --preview-window=<right|bottom>[:<SIZE>%]\n"
+                          "              Put the preview pane beside or below the tree, SIZE per "
+                          "cent of the screen.\n\n"
+                          "       --preview-command=<CMD>\n"
+                          "              Preview with the output of CMD, run by /bin/sh with the "
+                          "path in $f.\n\n";
 
 const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
                             "A terminal viewer and picker for lists of paths.";
@@ -52,6 +62,27 @@ const char VERSION_TEXT[] = "korvel v" KORVEL_VERSION "\n"
 // --shell has no short form: -s and -S are taken, and it is typed once, in
 // a start-up file.
 constexpr int SHELL_OPTION = 256;
+constexpr int PREVIEW_WINDOW_OPTION = 257;
+constexpr int PREVIEW_COMMAND_OPTION = 258;
+
+// "right", "bottom", either with ":SIZE%" after it, SIZE from 1 to 99.
+bool parse_preview_window(std::string_view text, options& opts) {
+    const size_t colon = text.find(':');
+    const std::string_view side = text.substr(0, colon);
+    if (side == "right") opts.preview_side = pane_side::RIGHT;
+    else if (side == "bottom") opts.preview_side = pane_side::BOTTOM;
+    else return false;
+    if (colon == std::string_view::npos) return true;
+    std::string_view size = text.substr(colon + 1);
+    if (!size.ends_with('%')) return false;
+    size.remove_suffix(1);
+    if (size.empty() || size.size() > 2 || size.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const int percent = std::stoi(std::string(size));
+    if (percent < 1) return false;
+    opts.preview_percent = percent;
+    return true;
+}
 
 // What `eval "$(korvel --shell bash)"` runs: a script cut short by a
 // failed write must not pass for a whole one.
@@ -85,10 +116,13 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
         {"print0", no_argument, nullptr, '0'},
         {"cancel-status", no_argument, nullptr, 'E'},
         {"one-file-system", no_argument, nullptr, 'x'},
+        {"preview", no_argument, nullptr, 'p'},
+        {"preview-window", required_argument, nullptr, PREVIEW_WINDOW_OPTION},
+        {"preview-command", required_argument, nullptr, PREVIEW_COMMAND_OPTION},
         {nullptr, 0, nullptr, 0},
     };
     for (;;) {
-        const int code = getopt_long(argc, argv, "fs:vhiScCz0Ex", LONG_OPTIONS, nullptr);
+        const int code = getopt_long(argc, argv, "fs:vhiScCz0Exp", LONG_OPTIONS, nullptr);
         switch (code) {
         case -1:
             if (optind < argc) opts.input_path = argv[optind];
@@ -134,6 +168,20 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
             break;
         case 'x':
             opts.given.one_file_system = true;
+            break;
+        case 'p':
+            opts.preview = true;
+            break;
+        case PREVIEW_WINDOW_OPTION:
+            if (!parse_preview_window(optarg, opts)) {
+                failure = outcome::failuref(
+                    "invalid preview window: %s (right or bottom, then :SIZE%% if you like)", optarg);
+                return parse_result::FAILED;
+            }
+            break;
+        case PREVIEW_COMMAND_OPTION:
+            opts.preview_command = optarg;
+            opts.preview = true;
             break;
         case '?':
             return parse_result::REPORTED;

@@ -135,12 +135,14 @@ class frame_painter {
             if (outcome drawn = draw_help(v_); !drawn) return drawn;
             return status_row();
         }
-        for (int y = 0; y < tb_height() - 1; ++y) {
+        for (int y = 0; y < layout_.tree_rows; ++y) {
             const int64_t row = v_.view.top + y;
             if (row < 0) continue;
             if (row >= static_cast<int64_t>(v_.tree.row_count())) break;
             if (outcome done = row_at(y, row); !done) return done;
         }
+        // Over whatever of the tree's rows ran past its edge.
+        if (outcome done = draw_pane(v_, &colors_ == &ATTRIBUTES); !done) return done;
         return status_row();
     }
 
@@ -201,7 +203,8 @@ class frame_painter {
         } else {
             x = indent - v_.view.hscroll;
         }
-        const int width = tb_width();
+        // The tree's own width: the preview pane may take the rest.
+        const int width = layout_.tree_width;
         const int column = static_cast<int>(std::min<int64_t>(x, width));
         constexpr int MARKER_COLUMNS = 2;
 
@@ -213,9 +216,12 @@ class frame_painter {
         const int text_x = static_cast<int>(std::min<int64_t>(column + MARKER_COLUMNS + blank, width));
         rc = tb_print(text_x, y, colors.fg, colors.bg, text + cut);
         if (!drawn(rc)) return fail("failed to print path", rc);
-        // The layer reports a text cut at an edge; rows never start left of 0,
-        // so that edge is the right one.
-        cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS;
+        // The layer reports a text cut at the screen's edge; rows never start
+        // left of 0, so that edge is the right one. The tree's edge, where a
+        // pane stands beside it, is measured.
+        const int64_t text_end = text_x + tb_text_columns(text + cut);
+        cut_at_right = cut_at_right || rc == TB_ERR_OUT_OF_BOUNDS || text_end > width ||
+                       column + MARKER_COLUMNS > width;
         // A mark on any directory of a chain shows on its row, as `o` would
         // print it.
         if (const uint64_t mark = v_.marks.next(start); mark < v_.marks.size() && mark <= index) {
@@ -224,10 +230,11 @@ class frame_painter {
             if (!drawn(rc)) return fail("failed to print path", rc);
         }
         if (v_.show_counts && entry.nchildren != 0 && !cut_at_right) {
-            rc = count_after(text_x + static_cast<int>(tb_text_columns(text + cut)), y,
-                             entry.subtree_end - index - 1);
+            const std::string count = count_text(entry.subtree_end - index - 1);
+            rc = tb_print(static_cast<int>(text_end), y, count_colors().fg, count_colors().bg,
+                          count.c_str());
             if (!drawn(rc)) return fail("failed to print path", rc);
-            cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
+            cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS || text_end + tb_text_columns(count) > width;
         }
         if (cut_at_right) {
             rc = tb_set_cell(width - 1, y, '>', colors_.indicator.fg, colors_.indicator.bg);
@@ -242,10 +249,11 @@ class frame_painter {
 
     // How many entries lie below a directory, after its name: dimmed, or in
     // brackets where attributes are all there is.
-    int count_after(int x, int y, uint64_t below) {
-        const bool plain = &colors_ == &ATTRIBUTES;
-        const std::string text = plain ? "  [" + grouped(below) + "]" : "  " + grouped(below);
-        return tb_print(x, y, plain ? TB_DEFAULT : TB_DIM, TB_DEFAULT, text.c_str());
+    std::string count_text(uint64_t below) const {
+        return &colors_ == &ATTRIBUTES ? "  [" + grouped(below) + "]" : "  " + grouped(below);
+    }
+    color_pair count_colors() const {
+        return {&colors_ == &ATTRIBUTES ? TB_DEFAULT : TB_DIM, TB_DEFAULT};
     }
 
     // The bottom row: the status text or the prompt from column 0, the
@@ -331,6 +339,7 @@ class frame_painter {
     }
 
     const viewer& v_;
+    const pane_layout layout_ = layout_of(v_);
     full_path_walker walker_;
     const int64_t cursor_;
     const palette& colors_;

@@ -3,10 +3,12 @@
 #include <algorithm>
 
 #include "app/view.hpp"
+#include "term/term.hpp"
 
 namespace korvel {
 
-int64_t help_page() { return std::max(1, tree_rows()); }
+// The help covers the whole screen, the preview pane too.
+int64_t help_page() { return std::max(1, tb_height() - 1); }
 
 int64_t help_last_top(const viewer& v) {
     return std::max<int64_t>(0, static_cast<int64_t>(v.help.lines.size()) - help_page());

@@ -7,9 +7,10 @@
 #include "app/actions.hpp"
 #include "app/commands.hpp"
 #include "app/draw.hpp"
-#include "app/help.hpp"
+#include "app/pane.hpp"
 #include "app/view.hpp"
 #include "app/sliced_scans.hpp"
+#include "app/help.hpp"
 
 namespace korvel {
 
@@ -46,6 +47,13 @@ constexpr std::chrono::milliseconds WORK_SLICE{8};
 // (a jump, a marking, a filter entered) to finish.
 constexpr std::chrono::milliseconds WORK_GRACE{40};
 
+// Every frame shows the preview of the entry under the cursor, or the
+// pane's wait for it.
+outcome draw(viewer& v) {
+    pane_follow_cursor(v);
+    return redraw(v);
+}
+
 // Waits for and handles events until a stop is asked for or drawing fails.
 // With work pending it only looks for events, and works while there are none.
 outcome handle_events(viewer& v, session& s) {
@@ -53,13 +61,18 @@ outcome handle_events(viewer& v, session& s) {
         if (pending_stop(v, s) != STOP_NONE) return {};
         const bool busy = work_pending(v);
         tb_event event{};
-        const int rc = tb_peek_event(&event, busy ? 0 : -1);
+        // Without work the wait ends only for the preview pane's own
+        // deadlines, and only while one is pending.
+        const int rc = tb_peek_event(&event, busy ? 0 : pane_wait_ms(v));
         if (rc == TB_ERR_POLL && tb_last_errno() == EINTR) continue;
         if (rc == TB_ERR_NO_EVENT) {
-            // Woken by a signal: its request, if any, is seen above.
+            // Woken by a signal or the preview's reader: a request, if any,
+            // is seen above.
             s.drain_wakeups();
-            if (busy && run_work(v, WORK_SLICE)) {
-                if (outcome drawn = redraw(v); !drawn) return drawn;
+            bool changed = busy && run_work(v, WORK_SLICE);
+            if (pane_tick(v)) changed = true;
+            if (changed) {
+                if (outcome drawn = draw(v); !drawn) return drawn;
             }
             continue;
         }
@@ -67,6 +80,9 @@ outcome handle_events(viewer& v, session& s) {
 
         const dispatch_result result = dispatch_event(v, event);
         if (result.mapped != nullptr) {
+            // The command gets the machine to itself, and may change what
+            // the preview showed.
+            pane_stop(v);
             if (outcome back = run_command(v, s, *result.mapped); !back) return back;
             // A quit asked for while the command ran is the viewer's to act
             // on now, with the terminal not taken back; a suspend is not.
@@ -74,7 +90,7 @@ outcome handle_events(viewer& v, session& s) {
             if (s.requested_stop() == STOP_SUSPEND) s.clear_stop_request();
         }
         if (result.redraw || result.mapped != nullptr) {
-            if (outcome drawn = redraw(v); !drawn) return drawn;
+            if (outcome drawn = draw(v); !drawn) return drawn;
         }
     }
 }
@@ -110,13 +126,17 @@ dispatch_result dispatch_event(viewer& v, const tb_event& event) {
 
 outcome run_viewer(viewer& v, session& s) {
     if (outcome opened = s.open_terminal(); !opened) return opened;
+    v.pane.wake_fd = s.wake_write_fd();
     for (;;) {
         // The terminal may have changed size while the viewer was stopped.
         fit_to_screen(v);
         show_current_path(v);
         if (!v.start_notice.empty()) v.status.show_error(std::exchange(v.start_notice, {}));
-        outcome result = redraw(v);
+        outcome result = draw(v);
         if (result) result = handle_events(v, s);
+        // A preview's command stops with the viewer, and is started again
+        // when it comes back.
+        pane_stop(v);
         if (pending_stop(v, s) != STOP_SUSPEND) return result;
 
         (void)s.close_terminal();

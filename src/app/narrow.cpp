@@ -93,13 +93,13 @@ void remove_filter(viewer& v) {
     if (!v.filter.active()) return;
     // The entry stays on the screen row it stood on, the whole tree around it.
     const int64_t screen_row =
-        std::clamp<int64_t>(cursor_row(v) - v.view.top, 0, std::max(0, tree_rows() - 1));
+        std::clamp<int64_t>(cursor_row(v) - v.view.top, 0, std::max(0, tree_rows(v) - 1));
     v.tree.set_shown(nullptr);
     v.filter = {};
     v.tree.reveal(v.view.cursor);
     // Where the whole tree fits below that, or above, it shows from its
     // first row or to its last.
-    const int64_t last_top = static_cast<int64_t>(v.tree.row_count()) - tree_rows();
+    const int64_t last_top = static_cast<int64_t>(v.tree.row_count()) - tree_rows(v);
     v.view.top = std::clamp<int64_t>(cursor_row(v) - screen_row, 0, std::max<int64_t>(0, last_top));
     restart_count(v);
 }

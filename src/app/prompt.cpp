@@ -52,7 +52,7 @@ void undo_search_preview(viewer& v) {
     // The mouse may have folded the cursor away meanwhile.
     keep_cursor_visible(v);
     // The window was for a screen of another size.
-    if (v.origin->rows != tree_rows()) fit_to_screen(v);
+    if (v.origin->rows != tree_rows(v)) fit_to_screen(v);
 }
 
 void preview_search(viewer& v) {
@@ -110,7 +110,7 @@ void open_prompt(viewer& v, prompt_kind kind) {
     v.prompt.problem.clear();
     v.origin.emplace();
     v.origin->view = v.view;
-    v.origin->rows = tree_rows();
+    v.origin->rows = tree_rows(v);
     v.origin->folded = v.tree.folded_flags();
     if (v.filter.active()) {
         v.origin->filter.pattern = v.filter.pattern->copy();
@@ -222,7 +222,7 @@ void cancel_prompt(viewer& v) {
     v.tree.set_folded_flags(origin.folded);
     v.view = origin.view;
     keep_cursor_visible(v);
-    if (origin.rows != tree_rows()) fit_to_screen(v);
+    if (origin.rows != tree_rows(v)) fit_to_screen(v);
     if (filter_changed) restart_count(v);
     v.origin.reset();
     close_prompt(v);

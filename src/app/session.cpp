@@ -13,6 +13,7 @@
 
 #include "app/status.hpp"
 #include "term/term.hpp"
+#include "base/check.hpp"
 
 namespace korvel {
 
@@ -194,6 +195,8 @@ const volatile sig_atomic_t* session::stop_flag() const {
 }
 
 int session::wake_fd() const { return wake_.read_end.get(); }
+
+int session::wake_write_fd() const { return wake_.write_end.get(); }
 
 void session::drain_wakeups() {
     char buffer[64];

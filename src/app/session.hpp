@@ -48,6 +48,8 @@ class session {
     // Readable after any signal the handlers act on; tb_peek_event and other
     // waits watch it.
     int wake_fd() const;
+    // The end that other threads write a byte to, to wake the loop.
+    int wake_write_fd() const;
     void drain_wakeups();
 
     // "failed to init termbox: %s" when the terminal cannot be taken over.

@@ -7,7 +7,7 @@
 
 namespace korvel {
 
-int32_t tree_rows() { return tb_height() - 1; }
+int32_t tree_rows(const viewer& v) { return layout_of(v).tree_rows; }
 
 int64_t cursor_row(const viewer& v) {
     const int64_t row = v.tree.row_of(v.view.cursor);
@@ -18,7 +18,7 @@ int64_t cursor_row(const viewer& v) {
 void show_current_path(viewer& v) { v.status.show_path(v.tree.full_path(v.view.cursor)); }
 
 void move_cursor_to(viewer& v, int64_t row) {
-    const int64_t rows = tree_rows();
+    const int64_t rows = tree_rows(v);
     v.view.cursor = v.tree.row_entry(static_cast<uint64_t>(row));
     int64_t& top = v.view.top;
     // A window that starts past the cursor comes back to it, also one that
@@ -39,7 +39,7 @@ void move_cursor(viewer& v, int32_t delta) {
 }
 
 void scroll_view(viewer& v, int32_t delta) {
-    const int64_t last_top = static_cast<int64_t>(v.tree.row_count()) - tree_rows();
+    const int64_t last_top = static_cast<int64_t>(v.tree.row_count()) - tree_rows(v);
     v.view.top = std::max<int64_t>(0, std::min<int64_t>(v.view.top + delta, last_top));
     move_cursor(v, delta);
 }
@@ -48,10 +48,10 @@ void scroll_horizontally(viewer& v, int32_t delta) {
     v.view.hscroll = std::max<int64_t>(0, v.view.hscroll + delta);
 }
 
-void center_view(viewer& v) { v.view.top = cursor_row(v) - tree_rows() / 2; }
+void center_view(viewer& v) { v.view.top = cursor_row(v) - tree_rows(v) / 2; }
 
 void fit_to_screen(viewer& v) {
-    const int64_t rows = tree_rows();
+    const int64_t rows = tree_rows(v);
     const auto count = static_cast<int64_t>(v.tree.row_count());
     // With no tree area there is nothing to show the cursor in.
     if (rows <= 0 || count == 0) return;

@@ -8,9 +8,9 @@
 
 namespace korvel {
 
-// Rows of the tree area: the screen less its status row, read afresh so that
-// a resize counts at once.
-int32_t tree_rows();
+// Rows of the tree area: the screen less its status row and the preview
+// pane below, read afresh so that a resize counts at once.
+int32_t tree_rows(const viewer& v);
 // The row the cursor is on.
 int64_t cursor_row(const viewer& v);
 

@@ -12,13 +12,15 @@
 
 #include "base/bit_set.hpp"
 #include "config/config.hpp"
+#include "app/bindings.hpp"
+#include "app/pane.hpp"
 #include "app/status.hpp"
 #include "app/stop_kind.hpp"
 #include "tree/mark_set.hpp"
-#include "base/outcome.hpp"
 #include "tree/path_tree.hpp"
 #include "app/line_editor.hpp"
 #include "match/search.hpp"
+#include "base/outcome.hpp"
 
 namespace korvel {
 
@@ -153,6 +155,8 @@ struct viewer {
         // Made from the action table and the key map when it opens.
         std::vector<std::string> lines;
     } help;
+    // The preview pane beside or below the tree.
+    pane_state pane;
     // What start-up reports without stopping (directories it could not
     // list), shown on the first frame in place of the path.
     std::string start_notice;

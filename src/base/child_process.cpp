@@ -309,6 +309,20 @@ child_end child_process::wait(const wait_hooks& hooks) {
     return end;
 }
 
+bool child_process::ended(bool block, int* status) {
+    if (pid_ < 0) return true;
+    int got = 0;
+    pid_t done;
+    do {
+        done = waitpid(pid_, &got, block ? 0 : WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done == 0) return false;
+    pid_ = -1;
+    give_terminal_back();
+    if (status != nullptr) *status = got;
+    return true;
+}
+
 void child_process::signal(int sig) const {
     if (pid_ < 0) return;
     kill(own_group_ ? -pid_ : pid_, sig);

@@ -139,6 +139,11 @@ class child_process {
     // To its whole group when it has one; nothing once it has been waited for.
     void signal(int sig) const;
 
+    // Whether the child has ended, waited for then; without `block` it
+    // returns at once, for a loop that has other things to wait on. True
+    // also when there is no child to wait for.
+    bool ended(bool block, int* status = nullptr);
+
   private:
     void hand_terminal_to(pid_t group) const;
     void give_terminal_back();

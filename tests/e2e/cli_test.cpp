@@ -168,6 +168,7 @@ TEST(CommandLine, HelpAndVersionEndAtOnceWithStatusZero) {
         {"-h"}, {"--help"}, {"-f", "-h"}, {"-h", "-s", "ab"}, {"-h", "--bogus"},
         // Later options are known in both their forms.
         {"-z0E", "--read0", "--print0", "--cancel-status", "-h"},
+        {"-p", "--preview", "--preview-window=bottom:30%", "--preview-command=cat \"$f\"", "-h"},
     };
     std::string first;
     for (const auto& args : cases) {

@@ -14,6 +14,8 @@
 #include "app/prompt.hpp"
 #include "app/sliced_scans.hpp"
 
+using namespace korvel;
+
 namespace {
 
 tb_event key(uint16_t code) { return tb_event{TB_EVENT_KEY, 0, code, 0, 0, 0, 0, 0}; }

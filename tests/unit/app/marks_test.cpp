@@ -16,6 +16,8 @@
 #include "app/sliced_scans.hpp"
 #include "app/picked.hpp"
 
+using namespace korvel;
+
 namespace {
 
 tb_event key(uint16_t code) {
