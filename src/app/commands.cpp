@@ -38,6 +38,10 @@ bool waits_for_key(std::string_view text) {
     return text.size() > 1 && text[0] == '!' && text[1] != ' ' && text[1] != '\t';
 }
 
+// The most one environment variable may hold on Linux (32 pages), beyond
+// which exec fails whatever the total.
+constexpr size_t MAX_VARIABLE_BYTES = 32 * 4096;
+
 std::string_view shell_text(std::string_view text) {
     return waits_for_key(text) ? text.substr(1) : text;
 }
@@ -52,17 +56,24 @@ std::string_view shell_text(std::string_view text) {
 // the terminal's foreground job, as a shell runs one: Ctrl-C, Ctrl-\ and
 // Ctrl-Z typed while it runs reach the command alone, while a signal sent
 // to the viewer itself is still the viewer's.
-child_spec command_spec(const viewer& v, const command& cmd, int tty, int null, bool with_fx) {
+child_spec command_spec(const viewer& v, const command& cmd, int tty, int null,
+                        std::vector<std::string> picked, bool with_fx) {
     child_spec spec;
     spec.path = "/bin/sh";
     // $0 is the shell's name, as in its own messages.
     spec.argv = {"/bin/sh", "-c", std::string(shell_text(cmd.text)), "/bin/sh"};
-    std::vector<std::string> picked = picked_arguments(v);
+    std::string fx;
+    if (with_fx) {
+        for (const std::string& path : picked) {
+            if (!fx.empty()) fx += '\n';
+            fx += path;
+        }
+    }
     spec.argv.insert(spec.argv.end(), std::make_move_iterator(picked.begin()),
                      std::make_move_iterator(picked.end()));
     spec.environment = {{"f", as_argument(v.tree.full_path(v.view.cursor), v.tree.separator())}};
     if (with_fx) {
-        spec.environment.emplace_back("fx", picked_argument_lines(v));
+        spec.environment.emplace_back("fx", std::move(fx));
     } else {
         spec.unset = {"fx"};
     }
@@ -143,12 +154,29 @@ outcome run_command(viewer& v, session& s, const command& cmd) {
     const unique_fd tty(open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
     const unique_fd null(tty.get() < 0 ? open("/dev/null", O_WRONLY | O_CLOEXEC) : -1);
     child_process child;
-    start_failure started = child.start(command_spec(v, cmd, tty.get(), null.get(), true));
+    std::vector<std::string> picked = picked_arguments(v);
     // Many picked paths pass the system's limit on one variable long before
     // its limit on all arguments: "$@" still holds them, and $fx is left
-    // unset rather than cut.
-    if (started == start_failure::EXEC && errno == E2BIG)
-        started = child.start(command_spec(v, cmd, tty.get(), null.get(), false));
+    // unset rather than cut. Both limits are looked at before anything is
+    // built or started, so a million picks fail at once instead of after
+    // two starts.
+    size_t argument_bytes = 0;
+    size_t fx_bytes = sizeof "fx=";
+    for (const std::string& path : picked) {
+        argument_bytes += path.size() + 1 + sizeof(char*);
+        fx_bytes += path.size() + 1;
+    }
+    const long system_limit = sysconf(_SC_ARG_MAX);
+    start_failure started = start_failure::NONE;
+    if (system_limit > 0 && argument_bytes > static_cast<size_t>(system_limit)) {
+        started = start_failure::EXEC;
+        errno = E2BIG;
+    } else {
+        const bool with_fx = fx_bytes <= MAX_VARIABLE_BYTES;
+        started = child.start(command_spec(v, cmd, tty.get(), null.get(), picked, with_fx));
+        if (started == start_failure::EXEC && errno == E2BIG && with_fx)
+            started = child.start(command_spec(v, cmd, tty.get(), null.get(), std::move(picked), false));
+    }
     switch (started) {
     case start_failure::NONE:
         break;

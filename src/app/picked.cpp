@@ -43,18 +43,6 @@ std::vector<std::string> picked_arguments(const viewer& v) {
     return arguments;
 }
 
-std::string picked_argument_lines(const viewer& v) {
-    std::string text;
-    const char separator = v.tree.separator();
-    bool first = true;
-    for_each_picked_path(v, [&](std::string_view path) {
-        if (!first) text += '\n';
-        text += as_argument(path, separator);
-        first = false;
-    });
-    return text;
-}
-
 outcome write_picked(const viewer& v, int fd, char terminator) {
     std::unique_ptr<char[]> block(new char[WRITE_BLOCK]);
     size_t used = 0;

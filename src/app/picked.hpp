@@ -51,10 +51,6 @@ std::string as_argument(std::string_view path, char separator);
 // The picked paths, each as_argument: a mapped command's "$@".
 std::vector<std::string> picked_arguments(const viewer& v);
 
-// The picked arguments joined by newlines, without one after the last: a
-// mapped command's $fx.
-std::string picked_argument_lines(const viewer& v);
-
 // Writes every picked path followed by the terminator, in large writes.
 // Fails with "failed to write the chosen path: %s".
 outcome write_picked(const viewer& v, int fd, char terminator);
