@@ -32,8 +32,9 @@ std::string counts_of(const path_tree& tree, entry_index entry) {
     const path_entry& e = tree.at(entry);
     std::string text = "entry " + grouped(entry + 1) + " of " + grouped(tree.size());
     if (e.nchildren != 0) {
+        const uint64_t below = e.subtree_end - entry - 1;
         text += ", " + grouped(e.nchildren) + (e.nchildren == 1 ? " child, " : " children, ") +
-                grouped(e.subtree_end - entry - 1) + " entries below";
+                grouped(below) + (below == 1 ? " entry below" : " entries below");
     }
     return text;
 }

@@ -49,6 +49,10 @@ TEST(BuiltinPreview, DirectoryOfTheTreeListsItsChildren) {
     EXPECT_EQ(texts(builtin_preview(tree, entry_named(tree, "x"), 100)),
               (std::vector<std::string>{"entry 1 of 9, 3 children, 7 entries below", "a", "b/  2",
                                         "c/  2"}));
+    EXPECT_EQ(texts(builtin_preview(tree, entry_named(tree, "x/c"), 1)),
+              (std::vector<std::string>{"entry 6 of 9, 1 child, 2 entries below"}));
+    EXPECT_EQ(texts(builtin_preview(tree, entry_named(tree, "x/c/d"), 1)),
+              (std::vector<std::string>{"entry 7 of 9, 1 child, 1 entry below"}));
     // No more lines than asked for, whatever the directory holds.
     EXPECT_EQ(builtin_preview(tree, entry_named(tree, "x"), 2).size(), 2u);
 }
