@@ -335,8 +335,8 @@ bucket_arena::bucket_arena(size_t input_bytes, size_t buckets, unsigned writers)
         overflow_begin_ = buckets * writers * home_size_;
         const bool last = tried.home_shares == 1;
         try {
-            memory_ = mapping::anonymous(overflow_begin_ + tried.overflow_halves * texts / 2 + chunks);
-            if (!last) (void)mapping::anonymous(later);
+            memory_ = memory_map::anonymous(overflow_begin_ + tried.overflow_halves * texts / 2 + chunks);
+            if (!last) (void)memory_map::anonymous(later);
             return;
         } catch (const std::bad_alloc&) {
             memory_ = {};

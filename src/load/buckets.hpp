@@ -162,7 +162,7 @@ class bucket_arena {
     }
 
   private:
-    mapping memory_;
+    memory_map memory_;
     size_t buckets_;
     unsigned writers_;
     size_t home_size_;
