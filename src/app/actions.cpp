@@ -6,7 +6,7 @@
 #include "app/clipboard.hpp"
 #include "app/help.hpp"
 #include "app/marks.hpp"
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "app/pane.hpp"
 #include "app/prompt.hpp"
 #include "app/view.hpp"

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "app/help.hpp"
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "base/digit_groups.hpp"
 #include "app/view.hpp"
 #include "term/term.hpp"
