@@ -22,6 +22,8 @@ outcome session::open_terminal() { return take_terminal("failed to init termbox:
 
 outcome session::reopen_terminal() { return take_terminal("failed to take the terminal back: %s"); }
 
+screen_size session::terminal_size() const { return {tb_width(), tb_height()}; }
+
 outcome session::close_terminal() {
     if (!open_) return {};
     open_ = false;

@@ -2,6 +2,7 @@
 // the signals (see signal_handlers.hpp) that wake and stop it.
 #pragma once
 
+#include "app/screen_size.hpp"
 #include "app/signal_handlers.hpp"
 #include "base/outcome.hpp"
 
@@ -22,6 +23,8 @@ class session : public signal_handlers {
     // Taking the terminal back after a command or a suspension:
     // "failed to take the terminal back: %s".
     outcome reopen_terminal();
+    // The size of the terminal taken over, until a resize event says more.
+    screen_size terminal_size() const;
 
   private:
     outcome take_terminal(const char* failure);
