@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
 
     const bool real_terminal = tb_init() == 0;
     if (!real_terminal) tb_init_memory(200, 60);
+    v.screen = {tb_width(), tb_height()};
     show_current_path(v);
     (void)redraw(v);
 

@@ -313,6 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     v.view.cursor = v.tree.row_entry(0);
 
     FUZZ_CHECK(tb_init_memory(20, 8) == 0);
+    v.screen = {20, 8};
     show_current_path(v);
     FUZZ_CHECK(redraw(v).ok());
     while (!in.done()) {

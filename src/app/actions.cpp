@@ -6,7 +6,7 @@
 #include "app/clipboard.hpp"
 #include "app/help.hpp"
 #include "app/marks.hpp"
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "app/pane.hpp"
 #include "app/prompt.hpp"
 #include "app/view.hpp"
@@ -80,8 +80,8 @@ bool toggle_compact(viewer& v, const tb_event&) {
 
 bool help_line_down(viewer& v, const tb_event&) { return scroll_help(v, 1), true; }
 bool help_line_up(viewer& v, const tb_event&) { return scroll_help(v, -1), true; }
-bool help_page_down(viewer& v, const tb_event&) { return scroll_help(v, help_page()), true; }
-bool help_page_up(viewer& v, const tb_event&) { return scroll_help(v, -help_page()), true; }
+bool help_page_down(viewer& v, const tb_event&) { return scroll_help(v, help_page(v)), true; }
+bool help_page_up(viewer& v, const tb_event&) { return scroll_help(v, -help_page(v)), true; }
 bool help_top(viewer& v, const tb_event&) { return scroll_help(v, -v.help.top), true; }
 bool help_bottom(viewer& v, const tb_event&) { return scroll_help(v, help_last_top(v)), true; }
 bool help_close(viewer& v, const tb_event&) { return v.help.open = false, true; }
@@ -417,7 +417,7 @@ std::string trigger_name(const trigger& t) {
 
 std::vector<std::string> help_listing(const viewer& v) {
     // Drawn from the second column, a blank kept at the right edge.
-    const size_t width = static_cast<size_t>(std::max(tb_width() - 2, 1));
+    const size_t width = static_cast<size_t>(std::max(v.screen.width - 2, 1));
     std::vector<std::string> lines;
     add_section(lines, v, "In the tree", action_mode::NORMAL, width);
     add_section(lines, v, "At the prompt (/, ? and &)", action_mode::PROMPT, width);

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "app/help.hpp"
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "base/digit_groups.hpp"
 #include "app/view.hpp"
 #include "term/term.hpp"
@@ -122,8 +122,8 @@ constexpr uint32_t MARK_SIGN = 0x2713; // ✓
 
 class frame_painter {
   public:
-    explicit frame_painter(const viewer& v)
-        : v_(v), walker_(v.tree), cursor_(cursor_row(v)),
+    frame_painter(const viewer& v, term_cells::grid& frame)
+        : v_(v), frame_(frame), walker_(v.tree), cursor_(cursor_row(v)),
           colors_(v.no_color || !tb_colors_available() ? ATTRIBUTES : COLORS),
           // While a search is typed, its preview is what is highlighted.
           highlighted_(v.prompt.open && v.prompt.kind != prompt_kind::FILTER && v.preview.pattern
@@ -132,7 +132,7 @@ class frame_painter {
 
     outcome paint() {
         if (v_.help.open) {
-            if (outcome drawn = draw_help(v_); !drawn) return drawn;
+            if (outcome drawn = draw_help(v_, frame_); !drawn) return drawn;
             return status_row();
         }
         for (int y = 0; y < layout_.tree_rows; ++y) {
@@ -142,7 +142,7 @@ class frame_painter {
             if (outcome done = row_at(y, row); !done) return done;
         }
         // Over whatever of the tree's rows ran past its edge.
-        if (outcome done = draw_pane(v_, &colors_ == &ATTRIBUTES); !done) return done;
+        if (outcome done = draw_pane(v_, &colors_ == &ATTRIBUTES, frame_); !done) return done;
         return status_row();
     }
 
@@ -210,11 +210,11 @@ class frame_painter {
 
         const color_pair colors = colors_of_row(row, start, index);
         // Marker and name are printed apart, so a long name is never copied.
-        int rc = tb_print(column, y, colors.fg, colors.bg, marker_of(v_, index));
+        int rc = frame_.print(column, y, colors.fg, colors.bg, marker_of(v_, index));
         if (!drawn(rc)) return fail("failed to print path", rc);
         bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
         const int text_x = static_cast<int>(std::min<int64_t>(column + MARKER_COLUMNS + blank, width));
-        rc = tb_print(text_x, y, colors.fg, colors.bg, text + cut);
+        rc = frame_.print(text_x, y, colors.fg, colors.bg, text + cut);
         if (!drawn(rc)) return fail("failed to print path", rc);
         // The layer reports a text cut at the screen's edge; rows never start
         // left of 0, so that edge is the right one. The tree's edge, where a
@@ -226,22 +226,22 @@ class frame_painter {
         // print it.
         if (const uint64_t mark = v_.marks.next(start); mark < v_.marks.size() && mark <= index) {
             const color_pair sign = colors_.mark_sign(colors);
-            rc = tb_set_cell(column + 1, y, MARK_SIGN, sign.fg, sign.bg);
+            rc = frame_.set_cell(column + 1, y, MARK_SIGN, sign.fg, sign.bg);
             if (!drawn(rc)) return fail("failed to print path", rc);
         }
         if (v_.show_counts && entry.nchildren != 0 && !cut_at_right) {
             const std::string count = count_text(entry.subtree_end - index - 1);
-            rc = tb_print(static_cast<int>(text_end), y, count_colors().fg, count_colors().bg,
-                          count.c_str());
+            rc = frame_.print(static_cast<int>(text_end), y, count_colors().fg, count_colors().bg,
+                              count.c_str());
             if (!drawn(rc)) return fail("failed to print path", rc);
             cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS || text_end + tb_text_columns(count) > width;
         }
         if (cut_at_right) {
-            rc = tb_set_cell(width - 1, y, '>', colors_.indicator.fg, colors_.indicator.bg);
+            rc = frame_.set_cell(width - 1, y, '>', colors_.indicator.fg, colors_.indicator.bg);
             if (!drawn(rc)) return fail("failed to print '>' symbol", rc);
         }
         if (cut > 0) {
-            rc = tb_set_cell(0, y, '<', colors_.indicator.fg, colors_.indicator.bg);
+            rc = frame_.set_cell(0, y, '<', colors_.indicator.fg, colors_.indicator.bg);
             if (!drawn(rc)) return fail("failed to print '<' symbol", rc);
         }
         return {};
@@ -259,8 +259,8 @@ class frame_painter {
     // The bottom row: the status text or the prompt from column 0, the
     // indicators, and the position counter ending at the last column.
     outcome status_row() {
-        const int y = tb_height() - 1;
-        const int width = tb_width();
+        const int y = v_.screen.height - 1;
+        const int width = v_.screen.width;
 
         char counter[256];
         int length = snprintf(counter, 254, "   %" PRIu64 "/%" PRIu64,
@@ -311,20 +311,20 @@ class frame_painter {
         }
         if (shown_x <= text_end) shown.clear();
 
-        int rc = tb_print(0, y, colors.fg, colors.bg, row.row().c_str());
+        int rc = frame_.print(0, y, colors.fg, colors.bg, row.row().c_str());
         if (!drawn(rc)) return fail("failed to print prompt message", rc);
         if (v_.prompt.open && !v_.prompt.problem.empty()) {
             // What the typed pattern does not do is said beside it.
             const int x = 4 + static_cast<int>(tb_text_columns(v_.prompt.editor.text()));
-            rc = tb_print(x, y, colors_.error.fg, colors_.error.bg, v_.prompt.problem.c_str());
+            rc = frame_.print(x, y, colors_.error.fg, colors_.error.bg, v_.prompt.problem.c_str());
             if (!drawn(rc)) return fail("failed to print prompt message", rc);
         }
         if (counter_x >= 0) {
             if (!shown.empty()) {
-                rc = tb_print(shown_x, y, colors.fg, colors.bg, shown.c_str());
+                rc = frame_.print(shown_x, y, colors.fg, colors.bg, shown.c_str());
                 if (!drawn(rc)) return fail("failed to print prompt message", rc);
             }
-            rc = tb_print(counter_x, y, colors.fg, colors.bg, counter);
+            rc = frame_.print(counter_x, y, colors.fg, colors.bg, counter);
             if (!drawn(rc)) return fail("failed to print prompt message", rc);
         }
         if (v_.prompt.open) {
@@ -339,6 +339,7 @@ class frame_painter {
     }
 
     const viewer& v_;
+    term_cells::grid& frame_;
     const pane_layout layout_ = layout_of(v_);
     full_path_walker walker_;
     const int64_t cursor_;
@@ -348,11 +349,15 @@ class frame_painter {
 
 } // namespace
 
+outcome paint_frame(const viewer& v, term_cells::grid& frame) {
+    frame_painter painter(v, frame);
+    return painter.paint();
+}
+
 outcome redraw(const viewer& v) {
     int rc = tb_clear();
     if (!drawn(rc)) return fail("failed to clear screen", rc);
-    frame_painter painter(v);
-    if (outcome painted = painter.paint(); !painted) return painted;
+    if (outcome painted = paint_frame(v, *tb_frame()); !painted) return painted;
     rc = tb_present();
     if (!drawn(rc)) return fail("failed to synchronize the internal buffer with the terminal", rc);
     return {};

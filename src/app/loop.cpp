@@ -88,6 +88,8 @@ outcome handle_events(viewer& v, session& s) {
             // on now, with the terminal not taken back; a suspend is not.
             if (s.requested_stop() == STOP_QUIT) return {};
             if (s.requested_stop() == STOP_SUSPEND) s.clear_stop_request();
+            // The terminal may have changed size while the command had it.
+            v.screen = s.terminal_size();
         }
         if (result.redraw || result.mapped != nullptr) {
             if (outcome drawn = draw(v); !drawn) return drawn;
@@ -99,6 +101,7 @@ outcome handle_events(viewer& v, session& s) {
 
 dispatch_result dispatch_event(viewer& v, const tb_event& event) {
     if (event.type == TB_EVENT_RESIZE) {
+        v.screen = {event.w, event.h};
         fit_to_screen(v);
         // The help's lines are wrapped to the width.
         if (v.help.open) {
@@ -129,6 +132,7 @@ outcome run_viewer(viewer& v, session& s) {
     v.pane.wake_fd = s.wake_write_fd();
     for (;;) {
         // The terminal may have changed size while the viewer was stopped.
+        v.screen = s.terminal_size();
         fit_to_screen(v);
         show_current_path(v);
         if (!v.start_notice.empty()) v.status.show_error(std::exchange(v.start_notice, {}));

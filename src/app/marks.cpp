@@ -2,7 +2,7 @@
 
 #include <cinttypes>
 
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "base/digit_groups.hpp"
 #include "app/view.hpp"
 #include "match/search.hpp"

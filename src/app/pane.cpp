@@ -101,8 +101,8 @@ bool take_output(viewer& v) {
 } // namespace
 
 pane_layout layout_of(const viewer& v) {
-    const int width = tb_width();
-    const int area = std::max(0, tb_height() - 1);
+    const int width = v.screen.width;
+    const int area = std::max(0, v.screen.height - 1);
     pane_layout l{width, area, false, 0, 0, 0, 0};
     if (!v.pane.open) return l;
     const pane_side side = v.pane.side != pane_side::AUTO ? v.pane.side
@@ -212,7 +212,7 @@ bool in_pane(const viewer& v, int x, int y) {
     return l.shown && x >= l.x && x < l.x + l.width && y >= l.y && y < l.y + l.height;
 }
 
-outcome draw_pane(const viewer& v, bool no_color) {
+outcome draw_pane(const viewer& v, bool no_color, term_cells::grid& frame) {
     const pane_layout l = layout_of(v);
     if (!l.shown) return {};
     const pane_state& p = v.pane;
@@ -226,12 +226,12 @@ outcome draw_pane(const viewer& v, bool no_color) {
     for (int y = l.y; y < l.y + l.height; ++y) {
         for (int x = l.x; x < l.x + l.width; ++x) {
             const bool title = y == l.y;
-            const int rc = tb_set_cell(x, y, ' ', title ? title_fg : TB_DEFAULT,
-                                       title ? title_bg : TB_DEFAULT);
+            const int rc = frame.set_cell(x, y, ' ', title ? title_fg : TB_DEFAULT,
+                                          title ? title_bg : TB_DEFAULT);
             if (!drawn(rc)) return fail(rc);
         }
         if (l.x > 0) {
-            const int rc = tb_set_cell(l.x - 1, y, BORDER, TB_DEFAULT, TB_DEFAULT);
+            const int rc = frame.set_cell(l.x - 1, y, BORDER, TB_DEFAULT, TB_DEFAULT);
             if (!drawn(rc)) return fail(rc);
         }
     }
@@ -240,12 +240,12 @@ outcome draw_pane(const viewer& v, bool no_color) {
     if (p.slow && p.output && !p.output->finished()) note = note.empty() ? "loading…" : note;
     std::string title = " ";
     if (p.shown != NO_ENTRY) v.tree.append_full_path(p.shown, title);
-    int rc = tb_print(l.x, l.y, title_fg | TB_BOLD, title_bg, title.c_str());
+    int rc = frame.print(l.x, l.y, title_fg | TB_BOLD, title_bg, title.c_str());
     if (!drawn(rc)) return fail(rc);
     if (!note.empty()) {
         note = " " + note + " ";
         const int x = std::max(l.x, l.x + l.width - static_cast<int>(tb_text_columns(note)));
-        rc = tb_print(x, l.y, title_fg, title_bg, note.c_str());
+        rc = frame.print(x, l.y, title_fg, title_bg, note.c_str());
         if (!drawn(rc)) return fail(rc);
     }
 
@@ -260,7 +260,7 @@ outcome draw_pane(const viewer& v, bool no_color) {
             if (x >= right) break;
             const uintattr_t fg = colors ? run.fg : static_cast<uintattr_t>(run.fg & 0xFF00);
             const uintattr_t bg = colors ? run.bg : TB_DEFAULT;
-            rc = tb_print(x, y, fg, bg, run.text.c_str());
+            rc = frame.print(x, y, fg, bg, run.text.c_str());
             if (!drawn(rc)) return fail(rc);
             x += static_cast<int>(std::min<int64_t>(tb_text_columns(run.text), right));
         }

@@ -15,6 +15,7 @@
 #include "base/outcome.hpp"
 #include "tree/path_tree.hpp"
 #include "term/sgr_filter.hpp"
+#include "term/term_cells.hpp"
 
 namespace korvel {
 
@@ -84,6 +85,6 @@ int64_t pane_page(const viewer& v);
 // Whether a screen cell lies in the pane.
 bool in_pane(const viewer& v, int x, int y);
 
-outcome draw_pane(const viewer& v, bool no_color);
+outcome draw_pane(const viewer& v, bool no_color, term_cells::grid& frame);
 
 } // namespace korvel

@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "app/narrow.hpp"
+#include "app/filter.hpp"
+#include "app/match_count.hpp"
 #include "app/view.hpp"
 
 namespace korvel {

@@ -1,56 +1,20 @@
-// The one owner of the terminal and of the signals: taking the terminal over
-// and handing it back, suspending like a shell job, the quit and suspend
-// requests that signal handlers make, the hand-back after a crash, and the
-// wake-up channel through which handlers (and other threads) interrupt a
-// wait that has no time-out.
+// The one owner of the terminal: taking it over and handing it back, with
+// the signals (see signal_handlers.hpp) that wake and stop it.
 #pragma once
 
-#include <csignal>
-
-#include "app/stop_kind.hpp"
+#include "app/screen_size.hpp"
+#include "app/signal_handlers.hpp"
 #include "base/outcome.hpp"
-#include "base/unique_fd.hpp"
 
 namespace korvel {
 
-// The terminal descriptor a loading line is on, -1 when none shows: a
-// suspend while loading clears the line before the process stops.
-void set_loading_line_fd(int fd);
-
-class session {
+class session : public signal_handlers {
   public:
-    session();
+    session() = default;
     // Hands the terminal back if it is still held.
     ~session();
     session(const session&) = delete;
     session& operator=(const session&) = delete;
-
-    // SIGABRT, SIGSEGV and the other signals that dump core hand the
-    // terminal back; SIGINT, SIGTERM and SIGHUP
-    // ask to quit; SIGTSTP asks to suspend; SIGCHLD wakes the waiting loop.
-    // An exception nothing catches (one thrown on a helper thread) hands the
-    // terminal back too, then says what it was, then aborts.
-    // Fails with "failed to setup SIG... signal".
-    outcome install_signal_handlers();
-    // While the list is loading there is no screen of ours to put away, so
-    // a suspend stops the job at once (or is ignored where nobody could
-    // continue it, as in the viewer).
-    void set_loading(bool loading);
-
-    // The request a signal made, if any, and forgetting it.
-    stop_kind requested_stop() const;
-    // The flag the handlers store their request in, for work that polls it
-    // (the walker): non-zero once one was made, which while the list loads
-    // only a quit does.
-    const volatile sig_atomic_t* stop_flag() const;
-    void clear_stop_request();
-
-    // Readable after any signal the handlers act on; tb_peek_event and other
-    // waits watch it.
-    int wake_fd() const;
-    // The end that other threads write a byte to, to wake the loop.
-    int wake_write_fd() const;
-    void drain_wakeups();
 
     // "failed to init termbox: %s" when the terminal cannot be taken over.
     outcome open_terminal();
@@ -59,17 +23,13 @@ class session {
     // Taking the terminal back after a command or a suspension:
     // "failed to take the terminal back: %s".
     outcome reopen_terminal();
-
-    // Stops the whole job (the process group) as a shell's Ctrl-Z does,
-    // until it is continued; returns at once where nobody could continue it
-    // (an orphaned group). The caller has handed the terminal back.
-    void stop_process();
+    // The size of the terminal taken over, until a resize event says more.
+    screen_size terminal_size() const;
 
   private:
     outcome take_terminal(const char* failure);
 
     bool open_ = false;
-    pipe_pair wake_;
 };
 
 } // namespace korvel

@@ -1,7 +1,7 @@
 #include "app/sliced_scans.hpp"
 
 #include "app/marks.hpp"
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "app/prompt.hpp"
 
 namespace korvel {

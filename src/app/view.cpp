@@ -98,4 +98,42 @@ void toggle_fold(viewer& v) {
     }
 }
 
+
+void keep_cursor_visible(viewer& v) {
+    const path_tree& tree = v.tree;
+    if (tree.row_of(v.view.cursor) >= 0) return;
+    // In a compact chain, the chain's row.
+    if (const uint64_t owner = tree.row_owner(v.view.cursor); tree.row_of(owner) >= 0) {
+        v.view.cursor = static_cast<entry_index>(owner);
+        return;
+    }
+    for (entry_index a = tree.at(v.view.cursor).parent; a != NO_ENTRY; a = tree.at(a).parent) {
+        if (tree.row_of(a) >= 0) {
+            v.view.cursor = a;
+            return;
+        }
+    }
+    // No ancestor shows (a filter that keeps none of them): the first row
+    // after the entry, or the last one. Rows are in entry order.
+    uint64_t low = 0, high = tree.row_count() - 1;
+    while (low < high) {
+        const uint64_t middle = low + (high - low) / 2;
+        if (tree.row_entry(middle) < v.view.cursor) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    v.view.cursor = tree.row_entry(low);
+}
+
+void fold_everything(viewer& v, bool folded) {
+    v.tree.fold_all(folded);
+    keep_cursor_visible(v);
+    // A window left past the end of a list that has shrunk comes back, and
+    // the status row follows a cursor that has moved up.
+    scroll_view(v, 0);
+    show_current_path(v);
+}
+
 } // namespace korvel

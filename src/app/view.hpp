@@ -36,4 +36,11 @@ bool fold(viewer& v);
 bool unfold(viewer& v);
 void toggle_fold(viewer& v);
 
+// Folds or unfolds every directory; a cursor hidden by folding moves to the
+// ancestor that still shows.
+void fold_everything(viewer& v, bool folded);
+// Puts the cursor on a shown entry when its own no longer is: the nearest
+// ancestor that shows, else the next shown row, else the last.
+void keep_cursor_visible(viewer& v);
+
 } // namespace korvel

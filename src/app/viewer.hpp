@@ -15,6 +15,7 @@
 #include "app/bindings.hpp"
 #include "app/pane.hpp"
 #include "app/status.hpp"
+#include "app/screen_size.hpp"
 #include "app/stop_kind.hpp"
 #include "tree/mark_set.hpp"
 #include "tree/path_tree.hpp"
@@ -112,6 +113,9 @@ struct entered_filter {
 
 struct viewer {
     path_tree tree;
+    // The terminal's size as it was when taken over or last resized; the
+    // view is laid out on it.
+    screen_size screen;
     view_state view;
     status_line status;
     search_pattern search;

@@ -27,10 +27,10 @@ size_t round_down(size_t n) {
 
 } // namespace
 
-mapping::mapping(mapping&& other) noexcept
+memory_map::memory_map(memory_map&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
-mapping& mapping::operator=(mapping&& other) noexcept {
+memory_map& memory_map::operator=(memory_map&& other) noexcept {
     if (this != &other) {
         unmap();
         data_ = std::exchange(other.data_, nullptr);
@@ -39,24 +39,24 @@ mapping& mapping::operator=(mapping&& other) noexcept {
     return *this;
 }
 
-mapping::~mapping() {
+memory_map::~memory_map() {
     unmap();
 }
 
-void mapping::unmap() {
+void memory_map::unmap() {
     if (data_ != nullptr) munmap(data_, round_up(size_ == 0 ? 1 : size_));
     data_ = nullptr;
     size_ = 0;
 }
 
-mapping mapping::anonymous(size_t size) {
+memory_map memory_map::anonymous(size_t size) {
     if (size == 0) size = 1;
     // Reserved generously by its users and touched only where used: the
     // reservation is not counted against the system's commit limit.
     void* data = mmap(nullptr, round_up(size), PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (data == MAP_FAILED) throw std::bad_alloc();
-    return mapping(static_cast<char*>(data), size);
+    return memory_map(static_cast<char*>(data), size);
 }
 
 void release_pages(const void* begin, const void* end) {
@@ -65,7 +65,7 @@ void release_pages(const void* begin, const void* end) {
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
-void mapping::trim(size_t size) {
+void memory_map::trim(size_t size) {
     size_t kept = round_up(size == 0 ? 1 : size);
     size_t mapped = round_up(size_);
     if (kept >= mapped) return;

@@ -19,18 +19,18 @@ void release_pages(const void* begin, const void* end);
 // each. Does nothing where the system cannot.
 void populate_pages(void* begin, void* end);
 
-class mapping {
+class memory_map {
   public:
-    mapping() = default;
-    mapping(mapping&& other) noexcept;
-    mapping& operator=(mapping&& other) noexcept;
-    mapping(const mapping&) = delete;
-    mapping& operator=(const mapping&) = delete;
-    ~mapping();
+    memory_map() = default;
+    memory_map(memory_map&& other) noexcept;
+    memory_map& operator=(memory_map&& other) noexcept;
+    memory_map(const memory_map&) = delete;
+    memory_map& operator=(const memory_map&) = delete;
+    ~memory_map();
 
     // Zero-filled, readable and writable; throws std::bad_alloc when the
     // system refuses. Only the pages touched take memory.
-    static mapping anonymous(size_t size);
+    static memory_map anonymous(size_t size);
 
     char* data() const { return data_; }
     size_t size() const { return size_; }
@@ -41,7 +41,7 @@ class mapping {
     void trim(size_t size);
 
   private:
-    mapping(char* data, size_t size) : data_(data), size_(size) {}
+    memory_map(char* data, size_t size) : data_(data), size_(size) {}
     void unmap();
 
     char* data_ = nullptr;

@@ -209,7 +209,7 @@ class pipeline {
     std::atomic<int> read_error_{0};
     size_t total_bytes_ = 0;
     // Each thread's buffer for the pieces of a file it reads.
-    std::vector<mapping> piece_buffers_;
+    std::vector<memory_map> piece_buffers_;
     line_format format_;
     std::atomic<bool> stop_{false};
     outcome failure_;
@@ -249,8 +249,8 @@ bool pipeline::write_stretch(unsigned thread, const std::vector<input_part>& str
 }
 
 bool pipeline::write_file_piece(unsigned thread, size_t at, size_t size) {
-    mapping& buffer = piece_buffers_[thread];
-    if (buffer.size() < size) buffer = mapping::anonymous(std::max(size, 2 * PIECE_BYTES));
+    memory_map& buffer = piece_buffers_[thread];
+    if (buffer.size() < size) buffer = memory_map::anonymous(std::max(size, 2 * PIECE_BYTES));
     if (!read_file(file_, at, size, buffer.data())) return read_failed();
     bucket_writer& writer = *writers_[thread];
     const char* counted = buffer.data();

@@ -211,7 +211,7 @@ outcome read_input(int fd, const line_format& format, size_t block_size, tick_pa
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode)) fcntl(fd, F_SETPIPE_SZ, PIPE_BUFFER);
 
-    mapping block = mapping::anonymous(block_size);
+    memory_map block = memory_map::anonymous(block_size);
     size_t filled = 0;
     for (;;) {
         if (filled == block.size()) {
@@ -221,7 +221,7 @@ outcome read_input(int fd, const line_format& format, size_t block_size, tick_pa
             const char* end = last_line_end(block.data(), filled, format.nul_only);
             size_t kept = end != nullptr ? static_cast<size_t>(end - block.data()) + 1 : 0;
             size_t rest = filled - kept;
-            mapping next = mapping::anonymous(std::max(block_size, 2 * rest));
+            memory_map next = memory_map::anonymous(std::max(block_size, 2 * rest));
             memcpy(next.data(), block.data() + kept, rest);
             if (kept > 0) {
                 out.parts.push_back({block.data(), kept});

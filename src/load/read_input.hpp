@@ -15,7 +15,7 @@
 namespace korvel {
 
 struct read_blocks {
-    std::vector<mapping> blocks;
+    std::vector<memory_map> blocks;
     std::vector<input_part> parts; // the lines in each block
 };
 

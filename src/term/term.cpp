@@ -88,6 +88,8 @@ int tb_height() {
     return active ? active->back.height() : TB_ERR_NOT_INIT;
 }
 
+term_cells::grid* tb_frame() { return active ? &active->back : nullptr; }
+
 int tb_clear() {
     if (!active) return TB_ERR_NOT_INIT;
     active->back.clear();

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "term/term_cells.hpp"
 #include "term/term_types.hpp"
 
 namespace korvel {
@@ -35,6 +36,10 @@ int tb_printf(int x, int y, uintattr_t fg, uintattr_t bg, const char* fmt, ...)
 int tb_shutdown_from_signal();
 int tb_last_errno();
 
+// Beyond termbox: the grid of cells that tb_present shows, for drawing code
+// that paints into a grid it is handed rather than through the calls above
+// (which paint into the same one); null when no terminal is open.
+term_cells::grid* tb_frame();
 // Beyond termbox: the next tb_present draws every cell anew, whatever the
 // terminal is believed to show (after another program wrote over it).
 int tb_invalidate();

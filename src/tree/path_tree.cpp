@@ -90,7 +90,7 @@ struct path_tree::builder::state {
     // ends, since the texts of a step may go after it.
     const char* previous = nullptr;
     std::string previous_copy;
-    mapping names;
+    memory_map names;
     char* names_end = nullptr;
     // Other threads may take the first touch of their pages (see help()).
     touch_ahead entries_touch, visible_touch, names_touch;
@@ -202,7 +202,7 @@ struct path_tree::builder::state {
 path_tree::builder::builder(char separator, bool fold_by_default, uint64_t expected_lines,
                             uint64_t text_bytes, uint64_t max_entries)
     : state_(new state{separator, fold_by_default, std::min(max_entries, MAX_ENTRIES),
-                       {}, {}, {}, {}, {}, nullptr, {}, mapping::anonymous(text_bytes),
+                       {}, {}, {}, {}, {}, nullptr, {}, memory_map::anonymous(text_bytes),
                        nullptr, {}, {}, {}, {}}) {
     state& s = *state_;
     s.names_end = s.names.data();
@@ -294,7 +294,7 @@ void path_tree::release() {
     rows_ = nullptr;
     count_ = row_count_ = 0;
     shown_ = nullptr;
-    names_ = mapping();
+    names_ = memory_map();
     lines_ = bit_set();
 }
 

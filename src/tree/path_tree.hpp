@@ -127,7 +127,7 @@ class path_tree {
     }
 
     // The names, each ending with a NUL, in the order the entries were made.
-    mapping names_;
+    memory_map names_;
     bit_set lines_;
     path_entry* entries_ = nullptr;
     uint64_t count_ = 0;

@@ -24,6 +24,7 @@ class app_fixture : public ::testing::Test {
         ASSERT_GT(viewer_->tree.size(), 0u);
         viewer_->view.cursor = viewer_->tree.row_entry(0);
         ASSERT_EQ(tb_init_memory(width, height), 0);
+        viewer_->screen = {width, height};
     }
 
     void TearDown() override { tb_shutdown(); }

@@ -8,7 +8,7 @@
 #include "app_fixture.hpp"
 #include "app/draw.hpp"
 #include "app/loop.hpp"
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "app/sliced_scans.hpp"
 
 using namespace korvel;

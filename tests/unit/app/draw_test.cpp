@@ -128,6 +128,7 @@ TEST_F(draw, NarrowAndTinyTerminalsDrawWithoutFailing) {
     EXPECT_EQ(screen_row(0, 3), " a");
     tb_shutdown();
     ASSERT_EQ(tb_init_memory(1, 3), 0);
+    v().screen = {1, 3};
     v().view.hscroll = 8;
     ASSERT_TRUE(redraw(v()).ok());
     EXPECT_EQ(screen_row(0, 1), "<");

@@ -12,7 +12,7 @@
 #include "app/draw.hpp"
 #include "app/loop.hpp"
 #include "app/marks.hpp"
-#include "app/narrow.hpp"
+#include "app/match_count.hpp"
 #include "app/sliced_scans.hpp"
 #include "app/picked.hpp"
 

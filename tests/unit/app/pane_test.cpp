@@ -106,6 +106,7 @@ TEST_F(PaneTest, Layout) {
     for (const size_case& c : cases) {
         tb_shutdown();
         ASSERT_EQ(tb_init_memory(c.width, c.height), 0);
+        v().screen = {c.width, c.height};
         v().pane.side = c.side;
         v().pane.percent = c.percent;
         const pane_layout l = layout_of(v());

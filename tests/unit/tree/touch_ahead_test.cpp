@@ -19,7 +19,7 @@ namespace {
 TEST(TouchAhead, HelpersNeverGetInTheFillersWay) {
     constexpr size_t SIZE = 40 * touch_ahead::SEGMENT + 123;
     for (bool stop_midway : {false, true}) {
-        mapping memory = mapping::anonymous(SIZE);
+        memory_map memory = memory_map::anonymous(SIZE);
         touch_ahead touch;
         touch.reset(memory.data(), SIZE, 8 * touch_ahead::SEGMENT);
         std::atomic<bool> filled{false};
@@ -51,7 +51,7 @@ TEST(TouchAhead, HelpersNeverGetInTheFillersWay) {
 }
 
 TEST(TouchAhead, HelpersStayWithinTheirReach) {
-    mapping memory = mapping::anonymous(100 * touch_ahead::SEGMENT);
+    memory_map memory = memory_map::anonymous(100 * touch_ahead::SEGMENT);
     touch_ahead touch;
     touch.reset(memory.data(), memory.size(), 3 * touch_ahead::SEGMENT);
     int touched = 0;
