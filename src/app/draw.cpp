@@ -213,6 +213,10 @@ class frame_painter {
         int rc = frame_.print(column, y, colors.fg, colors.bg, marker_of(v_, index));
         if (!drawn(rc)) return fail("failed to print path", rc);
         bool cut_at_right = rc == TB_ERR_OUT_OF_BOUNDS;
+        // Scrolled past the whole name, the rest of the scroll eats into
+        // the count that follows it.
+        const int64_t count_skip = std::max<int64_t>(-blank, 0);
+        blank = std::max<int64_t>(blank, 0);
         const int text_x = static_cast<int>(std::min<int64_t>(column + MARKER_COLUMNS + blank, width));
         rc = frame_.print(text_x, y, colors.fg, colors.bg, text + cut);
         if (!drawn(rc)) return fail("failed to print path", rc);
@@ -229,8 +233,11 @@ class frame_painter {
             rc = frame_.set_cell(column + 1, y, MARK_SIGN, sign.fg, sign.bg);
             if (!drawn(rc)) return fail("failed to print path", rc);
         }
-        if (v_.show_counts && entry.nchildren != 0 && !cut_at_right) {
-            const std::string count = count_text(entry.subtree_end - index - 1);
+        if (v_.show_counts && entry.nchildren != 0 && !cut_at_right &&
+            count_skip < static_cast<int64_t>(count_text(entry.subtree_end - index - 1).size())) {
+            // The count is ASCII: a column a byte.
+            const std::string count =
+                count_text(entry.subtree_end - index - 1).substr(static_cast<size_t>(count_skip));
             rc = frame_.print(static_cast<int>(text_end), y, count_colors().fg, count_colors().bg,
                               count.c_str());
             if (!drawn(rc)) return fail("failed to print path", rc);

@@ -84,6 +84,25 @@ TEST_F(draw, SmallTreeWithFoldingAndSidewaysScroll) {
     EXPECT_EQ(colors_at(2, 3), CURSOR);
 }
 
+// A count scrolls with the name it follows: scrolled past the name, the rest
+// of the scroll eats into the count, and nothing is cut at the right.
+TEST_F(draw, CountsScrollSidewaysWithTheirNames) {
+    load("README\nsrc/main.c\nsrc/util/str.c\n", 30, 6);
+    v().show_counts = true;
+    const struct {
+        int64_t hscroll;
+        std::string src_row;
+    } cases[] = {{0, "▼ src  3"}, {2, "< c  3"}, {4, "<  3"}, {6, "<"}, {40, "<"}};
+    for (const auto& c : cases) {
+        v().view.hscroll = c.hscroll;
+        ASSERT_TRUE(redraw(v()).ok());
+        EXPECT_EQ(screen_row(1, 30), c.src_row) << "scrolled " << c.hscroll;
+        for (int y = 0; y < 5; ++y)
+            EXPECT_NE(tb_memory_cell(29, y).ch, static_cast<uint32_t>('>'))
+                << "row " << y << " scrolled " << c.hscroll;
+    }
+}
+
 TEST_F(draw, RightIndicatorExactlyWhenTheRowIsCut) {
     // Width 10: "• " plus 8 bytes fits exactly; 9 bytes does not.
     load("abcdefgh\nabcdefghi\n", 10, 4);
