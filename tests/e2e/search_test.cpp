@@ -305,6 +305,45 @@ TEST(SearchPrompt, LineHoldsSixtyThreeBytes) {
     ASSERT_TRUE(prompt_shows(s, "/" + full, 63));
 }
 
+TEST(SearchPrompt, LongTextScrollsOnANarrowTerminalAndTheCounterGivesWay) {
+    // 20 columns: the counter "   1/4 " starts at column 13.
+    e2e::session s(korvel(AX, 8, 20));
+    ASSERT_TRUE(ready(s));
+    const std::string text = "abcdefghijklmnopqrstuvwxyz0123"; // 30 columns
+    const auto at_cursor = [&](const std::string& row, int col) {
+        const auto matches = [&] {
+            return status_row(s) == row && s.cursor_visible() && s.cursor_row() == 7 &&
+                   s.cursor_col() == col;
+        };
+        if (s.wait_for(matches)) return testing::AssertionSuccess();
+        return testing::AssertionFailure()
+               << "want \"" << row << "\" with the cursor at column " << col << "\n"
+               << s.dump();
+    };
+    // Short of the counter, both are there.
+    s.send("/" + text.substr(0, 10));
+    EXPECT_TRUE(at_cursor(" /abcdefghij    1/4", 12));
+    // Reaching it, the counter goes; the text does not run under it.
+    s.send(text.substr(10, 2));
+    EXPECT_TRUE(at_cursor(" /abcdefghijkl", 14));
+    // Past the edge, the text scrolls: the cursor on the last column, what
+    // stands before it on the row, and '<' for what went off at the left.
+    s.send(text.substr(12));
+    EXPECT_TRUE(at_cursor("</" + text.substr(13), 19));
+    // Back at the start (Ctrl-A) it is drawn from its first character
+    // again; near the end (Ctrl-E, Left twice) the cursor is on the row's
+    // last column with the text before it.
+    s.send("\x01");
+    EXPECT_TRUE(at_cursor(" /" + text.substr(0, 18), 2));
+    s.send("\x05" + e2e::KEY_LEFT + e2e::KEY_LEFT);
+    EXPECT_TRUE(at_cursor("</" + text.substr(11, 18), 19));
+    // Wide characters go off whole: the cursor never lands on half of one.
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(s.wait_for([&] { return !s.cursor_visible(); })) << s.dump();
+    s.send("/中文中文中文中文中文中文"); // 24 columns
+    EXPECT_TRUE(at_cursor("</中文中文中文中文", 18));
+}
+
 TEST(SearchPrompt, HistoryIsWalkedWithUpAndDown) {
     // Every pattern here finds nothing, so each Enter that searches says so
     // and one that does not search leaves the path on the status row.
