@@ -55,6 +55,8 @@ struct settings {
 
     // Every setting that other holds replaces this one's.
     void override_with(const settings& other);
+
+    friend bool operator==(const settings&, const settings&) = default;
 };
 
 // A `bind` line: key runs the built-in action of that name, or, with no
