@@ -297,7 +297,7 @@ class frame_painter {
                 2 + tb_text_columns(text.substr(0, static_cast<size_t>(v_.prompt.editor.pos())));
             text_end = 2 + tb_text_columns(text);
             if (!v_.prompt.problem.empty()) text_end += 2 + tb_text_columns(v_.prompt.problem);
-            if (text_end >= counter_x) counter_drawn = false;
+            if (text_end > counter_x) counter_drawn = false;
             size_t cut = 0;
             if (prompt_cursor >= width)
                 cut = tb_skip_columns(text, prompt_cursor - (width - 1), &scrolled);
