@@ -70,7 +70,8 @@ TEST(Help, ShowsEveryActionOfTheTableWithItsKeys) {
 // On a narrow terminal descriptions are wrapped at blanks: read across the
 // rows, every one is there whole, no word cut in two.
 TEST(Help, WrapsDescriptionsAtWordsOnANarrowTerminal) {
-    e2e::session s(korvel(TREE, 150, 40));
+    // Tall enough for the whole help at once.
+    e2e::session s(korvel(TREE, 200, 40));
     ASSERT_TRUE(ready(s));
     s.send("H");
     const auto flowing = [&] {
