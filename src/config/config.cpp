@@ -139,8 +139,10 @@ const setting_rule SETTINGS[] = {
     {"preview", [](settings& s, bool on) { s.preview = on; }},
     {"preview-window", nullptr,
      [](settings& s, std::string_view text) {
-         s.preview_window = parse_preview_window(text);
-         return s.preview_window.has_value();
+         // A value refused leaves what an earlier line chose.
+         const std::optional<pane_place> place = parse_preview_window(text);
+         if (place) s.preview_window = place;
+         return place.has_value();
      },
      "invalid preview window: %.*s (right or bottom, then :SIZE%% if you like)"},
     {"preview-command", nullptr,

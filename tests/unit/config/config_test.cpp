@@ -467,6 +467,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   with([](settings& s) { s.preview_window = pane_place{pane_side::RIGHT, 99}; }),
                   {}},
+        line_case{"RefusedPreviewWindowKeepsTheEarlierOne",
+                  "set preview-window right:30%\nset preview-window left\n",
+                  prefix + "line 2: invalid preview window: left (right or bottom, then :SIZE% if "
+                           "you like)",
+                  with([](settings& s) { s.preview_window = pane_place{pane_side::RIGHT, 30}; }),
+                  {}},
         line_case{"PreviewWindowUnknownSide", "set preview-window left\n",
                   prefix + "line 1: invalid preview window: left (right or bottom, then :SIZE% if "
                            "you like)",
