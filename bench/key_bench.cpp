@@ -2,7 +2,7 @@
 // large list: each key goes through the event loop's dispatch and a full
 // redraw, exactly as in the viewer.
 //
-//   key_bench [--runs N] FILE
+//   key_bench [--runs N] [--only KEY,...] FILE
 //
 // On a terminal (run it under `script` to give it one) the real terminal
 // layer draws; without one, the in-memory screen of 200x60 does. Output: one
@@ -24,6 +24,7 @@
 #include "app/draw.hpp"
 #include "app/loop.hpp"
 #include "app/marks.hpp"
+#include "app/pane.hpp"
 #include "app/picked.hpp"
 #include "app/view.hpp"
 #include "app/viewer.hpp"
@@ -55,6 +56,8 @@ double time_event(viewer& v, const tb_event& event) {
     while (v.preview.find || v.preview.filter_scan || v.jump)
         draw = run_work(v, std::chrono::seconds(60)) || draw;
     if (draw) {
+        // As the loop draws: an open preview pane follows the cursor first.
+        pane_follow_cursor(v);
         if (outcome drawn = redraw(v); !drawn) {
             fprintf(stderr, "key_bench: %s\n", drawn.message().c_str());
             exit(1);
@@ -89,13 +92,17 @@ int main(int argc, char** argv) {
     setlocale(LC_CTYPE, "C.UTF-8");
     int runs = 7;
     const char* file = nullptr;
+    // Names of the keys to time, comma-separated; empty: all of them.
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+            only = "," + std::string(argv[++i]) + ",";
         else file = argv[i];
     }
     FILE* input = file ? fopen(file, "r") : nullptr;
     if (input == nullptr) {
-        fprintf(stderr, "usage: key_bench [--runs N] FILE\n");
+        fprintf(stderr, "usage: key_bench [--runs N] [--only KEY,...] FILE\n");
         return 2;
     }
     input_lines lines;
@@ -125,6 +132,7 @@ int main(int argc, char** argv) {
     // Each run sets the scene untimed, then times one key.
     auto measure = [&](const std::string& name, const tb_event& event,
                        const std::function<void()>& before = [] {}) {
+        if (!only.empty() && only.find("," + name + ",") == std::string::npos) return;
         std::vector<double> times;
         for (int i = 0; i < runs; ++i) {
             before();
@@ -152,6 +160,30 @@ int main(int argc, char** argv) {
     measure("g", character('g'), untimed(character('G')));
     measure("ctrl-f", key(TB_KEY_CTRL_F), untimed(character('g')));
     measure("resize", resize());
+
+    // With the preview pane open: the built-in preview of the new entry is
+    // made on the key; a preview command is stopped on it, one left running
+    // before each run (it would start after a rest, and be stopped by the
+    // next key), and the next one only waits to start.
+    toggle_pane(v);
+    measure("j-preview", character('j'));
+    measure("k-preview", character('k'));
+    v.pane.command = "sleep 10";
+    const auto command_running = [&v] {
+        pane_stop(v); // the preview is made anew, its command waiting to start
+        pane_follow_cursor(v);
+        v.pane.start_at = pane_state::clock::now();
+        (void)pane_tick(v);
+        if (!v.pane.job) {
+            fprintf(stderr, "key_bench: the preview command did not start: %s\n",
+                    v.pane.note.c_str());
+            exit(1);
+        }
+    };
+    measure("j-preview-command", character('j'), command_running);
+    measure("k-preview-command", character('k'), command_running);
+    toggle_pane(v);
+    v.pane.command.clear();
 
     move_cursor_to(v, static_cast<int64_t>(largest_top_level_row(v.tree)));
     measure("fold-largest", key(TB_KEY_ENTER), [&v] { unfold(v); });

@@ -65,25 +65,6 @@ constexpr int SHELL_OPTION = 256;
 constexpr int PREVIEW_WINDOW_OPTION = 257;
 constexpr int PREVIEW_COMMAND_OPTION = 258;
 
-// "right", "bottom", either with ":SIZE%" after it, SIZE from 1 to 99.
-bool parse_preview_window(std::string_view text, options& opts) {
-    const size_t colon = text.find(':');
-    const std::string_view side = text.substr(0, colon);
-    if (side == "right") opts.preview_side = pane_side::RIGHT;
-    else if (side == "bottom") opts.preview_side = pane_side::BOTTOM;
-    else return false;
-    if (colon == std::string_view::npos) return true;
-    std::string_view size = text.substr(colon + 1);
-    if (!size.ends_with('%')) return false;
-    size.remove_suffix(1);
-    if (size.empty() || size.size() > 2 || size.find_first_not_of("0123456789") != std::string_view::npos)
-        return false;
-    const int percent = std::stoi(std::string(size));
-    if (percent < 1) return false;
-    opts.preview_percent = percent;
-    return true;
-}
-
 // What `eval "$(korvel --shell bash)"` runs: a script cut short by a
 // failed write must not pass for a whole one.
 parse_result print_shell_script(const char* shell, outcome& failure) {
@@ -170,18 +151,19 @@ parse_result parse_args(options& opts, int argc, char** argv, outcome& failure) 
             opts.given.one_file_system = true;
             break;
         case 'p':
-            opts.preview = true;
+            opts.given.preview = true;
             break;
         case PREVIEW_WINDOW_OPTION:
-            if (!parse_preview_window(optarg, opts)) {
+            opts.given.preview_window = parse_preview_window(optarg);
+            if (!opts.given.preview_window) {
                 failure = outcome::failuref(
                     "invalid preview window: %s (right or bottom, then :SIZE%% if you like)", optarg);
                 return parse_result::FAILED;
             }
             break;
         case PREVIEW_COMMAND_OPTION:
-            opts.preview_command = optarg;
-            opts.preview = true;
+            opts.given.preview_command = optarg;
+            opts.given.preview = true;
             break;
         case '?':
             return parse_result::REPORTED;

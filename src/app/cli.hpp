@@ -1,7 +1,6 @@
 // The command line.
 #pragma once
 
-#include "app/pane.hpp"
 #include "config/config.hpp"
 #include "base/outcome.hpp"
 #include "match/search.hpp"
@@ -19,12 +18,6 @@ struct options {
     bool read0 = false;
     // Printed paths end with a NUL byte instead of a newline.
     bool print0 = false;
-    // The preview pane: shown from the start, where, and the command that
-    // makes it (null: the built-in preview).
-    bool preview = false;
-    pane_side preview_side = pane_side::AUTO;
-    int preview_percent = 50;
-    const char* preview_command = nullptr;
 };
 
 // The status of a quit without a pick under --cancel-status, as fzf and a

@@ -285,16 +285,33 @@ class frame_painter {
         color_pair colors;
         // Where the text that the indicators must not cover ends.
         int64_t text_end = 0;
+        bool counter_drawn = counter_x >= 0;
+        // The prompt's columns scrolled off at the left, and its cursor.
+        int64_t scrolled = 0;
+        int64_t prompt_cursor = 0;
         if (v_.help.open) {
             row.show("Help: j, k, PgUp, PgDn scroll; any other key closes it");
             colors = colors_.message;
         } else if (v_.prompt.open) {
             // The prompt's row always comes from the prompt itself, whatever
-            // the mouse has done to the status line meanwhile.
-            row.show(std::string(1, v_.prompt.prefix()).append(v_.prompt.editor.text()));
-            colors = colors_.prompt;
-            text_end = 2 + tb_text_columns(v_.prompt.editor.text());
+            // the mouse has done to the status line meanwhile. Column 0 is
+            // the row's leading blank, column 1 the prefix. What is typed
+            // matters more than the counter, which gives way when the text
+            // would reach it; a text wider than the row scrolls so that the
+            // cursor stays on it.
+            const std::string_view text = v_.prompt.editor.text();
+            prompt_cursor =
+                2 + tb_text_columns(text.substr(0, static_cast<size_t>(v_.prompt.editor.pos())));
+            text_end = 2 + tb_text_columns(text);
             if (!v_.prompt.problem.empty()) text_end += 2 + tb_text_columns(v_.prompt.problem);
+            if (text_end > counter_x) counter_drawn = false;
+            size_t cut = 0;
+            if (prompt_cursor >= width)
+                cut = tb_skip_columns(text, prompt_cursor - (width - 1), &scrolled);
+            prompt_cursor -= scrolled;
+            text_end -= scrolled;
+            row.show(std::string(1, v_.prompt.prefix()).append(text.substr(cut)));
+            colors = colors_.prompt;
         } else {
             colors = colors_.of(v_.status.style());
             row = v_.status;
@@ -316,17 +333,21 @@ class frame_painter {
             // A failure is not covered by the indicators: they give way.
             if (row.style() == status_style::ERROR) text_end = 1 + tb_text_columns(row.text());
         }
-        if (shown_x <= text_end) shown.clear();
+        if (shown_x <= text_end || !counter_drawn) shown.clear();
 
         int rc = frame_.print(0, y, colors.fg, colors.bg, row.row().c_str());
         if (!drawn(rc)) return fail("failed to print prompt message", rc);
+        if (scrolled > 0) {
+            rc = frame_.set_cell(0, y, '<', colors_.indicator.fg, colors_.indicator.bg);
+            if (!drawn(rc)) return fail("failed to print '<' symbol", rc);
+        }
         if (v_.prompt.open && !v_.prompt.problem.empty()) {
             // What the typed pattern does not do is said beside it.
-            const int x = 4 + static_cast<int>(tb_text_columns(v_.prompt.editor.text()));
+            const int x = static_cast<int>(text_end - tb_text_columns(v_.prompt.problem));
             rc = frame_.print(x, y, colors_.error.fg, colors_.error.bg, v_.prompt.problem.c_str());
             if (!drawn(rc)) return fail("failed to print prompt message", rc);
         }
-        if (counter_x >= 0) {
+        if (counter_drawn) {
             if (!shown.empty()) {
                 rc = frame_.print(shown_x, y, colors.fg, colors.bg, shown.c_str());
                 if (!drawn(rc)) return fail("failed to print prompt message", rc);
@@ -335,10 +356,7 @@ class frame_painter {
             if (!drawn(rc)) return fail("failed to print prompt message", rc);
         }
         if (v_.prompt.open) {
-            // Column 0 is the status row's leading blank, column 1 the prefix.
-            const std::string_view before = v_.prompt.editor.text().substr(
-                0, static_cast<size_t>(v_.prompt.editor.pos()));
-            tb_set_cursor(static_cast<int>(2 + tb_text_columns(before)), y);
+            tb_set_cursor(static_cast<int>(prompt_cursor), y);
         } else {
             tb_hide_cursor();
         }

@@ -12,7 +12,6 @@ constexpr char BASE64_ALPHABET[] =
 constexpr std::string_view OSC52_START = "\x1b]52;c;";
 constexpr std::string_view BEL = "\x07";
 constexpr std::string_view ST = "\x1b\\";
-constexpr std::string_view TMUX_START = "\x1bPtmux;";
 constexpr std::string_view DCS_START = "\x1bP";
 
 // screen has kept a string sequence in 256 bytes (768 since 4.2.1); each DCS
@@ -45,19 +44,6 @@ bool is_bare_sequence(std::string_view sequence, osc52_end end) {
     if (sequence.substr(sequence.size() - last.size()) != last) return false;
     return is_base64(
         sequence.substr(OSC52_START.size(), sequence.size() - OSC52_START.size() - last.size()));
-}
-
-// Undoes the doubling of ESC inside tmux's passthrough; false when an ESC
-// stands alone, which would have ended the passthrough early.
-bool undouble_escapes(std::string_view inner, std::string* out) {
-    for (size_t i = 0; i < inner.size(); ++i) {
-        if (inner[i] == '\x1b') {
-            if (i + 1 == inner.size() || inner[i + 1] != '\x1b') return false;
-            ++i;
-        }
-        out->push_back(inner[i]);
-    }
-    return true;
 }
 
 // Joins the contents of consecutive ESC P ... ESC \ strings, each at most one
@@ -110,14 +96,6 @@ std::string osc52_sequence(std::string_view text, osc52_wrap wrap, osc52_end end
     switch (wrap) {
     case osc52_wrap::NONE:
         return bare;
-    case osc52_wrap::TMUX:
-        out = TMUX_START;
-        for (const char c : bare) {
-            if (c == '\x1b') out += c;
-            out += c;
-        }
-        out += ST;
-        return out;
     case osc52_wrap::SCREEN:
         for (size_t at = 0; at < bare.size(); at += SCREEN_CHUNK) {
             out += DCS_START;
@@ -134,14 +112,6 @@ bool osc52_is_safe(std::string_view sequence, osc52_wrap wrap, osc52_end end) {
     switch (wrap) {
     case osc52_wrap::NONE:
         return is_bare_sequence(sequence, end);
-    case osc52_wrap::TMUX:
-        if (sequence.size() < TMUX_START.size() + ST.size() ||
-            sequence.substr(0, TMUX_START.size()) != TMUX_START ||
-            sequence.substr(sequence.size() - ST.size()) != ST)
-            return false;
-        sequence =
-            sequence.substr(TMUX_START.size(), sequence.size() - TMUX_START.size() - ST.size());
-        return undouble_escapes(sequence, &inner) && is_bare_sequence(inner, end);
     case osc52_wrap::SCREEN:
         return join_screen_chunks(sequence, &inner) && is_bare_sequence(inner, osc52_end::BEL);
     }

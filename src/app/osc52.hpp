@@ -10,8 +10,7 @@ namespace korvel {
 
 // How the sequence travels to the terminal.
 enum class osc52_wrap {
-    NONE,   // straight to the terminal
-    TMUX,   // tmux passthrough: ESC P tmux; ... ESC \, every ESC inside doubled
+    NONE,   // straight to the terminal, tmux included (with its set-clipboard on)
     SCREEN, // GNU screen: DCS strings short enough for screen's string buffer
 };
 

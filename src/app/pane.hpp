@@ -13,6 +13,7 @@
 
 #include "app/preview_source.hpp"
 #include "base/outcome.hpp"
+#include "config/config.hpp"
 #include "tree/path_tree.hpp"
 #include "term/sgr_filter.hpp"
 #include "term/term_cells.hpp"
@@ -20,8 +21,6 @@
 namespace korvel {
 
 struct viewer;
-
-enum class pane_side { AUTO, RIGHT, BOTTOM };
 
 struct pane_state {
     using clock = std::chrono::steady_clock;

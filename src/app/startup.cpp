@@ -165,10 +165,11 @@ int run(const char* program, int argc, char** argv) {
 
     v.show_counts = chosen.counts.value_or(false);
     v.tree.set_compact(chosen.compact.value_or(false));
-    v.pane.open = opts.preview;
-    v.pane.side = opts.preview_side;
-    v.pane.percent = opts.preview_percent;
-    if (opts.preview_command != nullptr) v.pane.command = opts.preview_command;
+    v.pane.open = chosen.preview.value_or(false);
+    const pane_place place = chosen.preview_window.value_or(pane_place{});
+    v.pane.side = place.side;
+    v.pane.percent = place.percent;
+    v.pane.command = chosen.preview_command.value_or("");
     v.view.cursor = v.tree.row_entry(0);
     const outcome ran = run_viewer(v, s);
     (void)s.close_terminal();

@@ -112,11 +112,18 @@ outcome map_line(const line_context& c) {
     return {};
 }
 
-// The settings `set` lines name, each with what "on" and "off" make of it.
-// The command line's long options bear the same names.
+// The settings `set` lines name, each with what "on" and "off" make of it,
+// or with what it makes of a text. The command line's long options bear
+// the same names.
 struct setting_rule {
     const char* name;
     void (*apply)(settings& s, bool on);
+    // For a setting that takes a text instead: false when it is not one the
+    // setting takes, which complaint then shows at its %.*s.
+    bool (*take)(settings& s, std::string_view text) = nullptr;
+    const char* complaint = "";
+    // The text is the rest of the line, blanks and all, rather than a word.
+    bool whole_rest = false;
 };
 
 const setting_rule SETTINGS[] = {
@@ -129,6 +136,21 @@ const setting_rule SETTINGS[] = {
      [](settings& s, bool on) { s.letter_case = on ? case_mode::SMART : case_mode::SENSITIVE; }},
     {"cancel-status", [](settings& s, bool on) { s.cancel_status = on; }},
     {"one-file-system", [](settings& s, bool on) { s.one_file_system = on; }},
+    {"preview", [](settings& s, bool on) { s.preview = on; }},
+    {"preview-window", nullptr,
+     [](settings& s, std::string_view text) {
+         // A value refused leaves what an earlier line chose.
+         const std::optional<pane_place> place = parse_preview_window(text);
+         if (place) s.preview_window = place;
+         return place.has_value();
+     },
+     "invalid preview window: %.*s (right or bottom, then :SIZE%% if you like)"},
+    {"preview-command", nullptr,
+     [](settings& s, std::string_view text) {
+         s.preview_command = std::string(text);
+         return true;
+     },
+     "", true},
 };
 
 std::optional<bool> boolean(std::string_view word) {
@@ -142,12 +164,23 @@ std::optional<bool> boolean(std::string_view word) {
 outcome set_line(const line_context& c) {
     const std::string_view name = first_token(c.line);
     const std::string_view value = name.empty() ? name : first_token(after(c.line, name));
-    if (value.empty() || !first_token(after(c.line, value)).empty())
-        return line_failure(c.number, "set requires a name and a value%.*s");
     const setting_rule* rule = nullptr;
     for (const setting_rule& r : SETTINGS)
         if (name == r.name) rule = &r;
+    const bool whole_rest = rule != nullptr && rule->whole_rest;
+    if (value.empty() || (!whole_rest && !first_token(after(c.line, value)).empty()))
+        return line_failure(c.number, "set requires a name and a value%.*s");
     if (rule == nullptr) return line_failure(c.number, "unknown setting %.*s", name);
+    if (rule->take != nullptr) {
+        std::string_view text = value;
+        if (whole_rest) {
+            // Like a mapped command: from its first word to the end of the line.
+            text = c.line.substr(static_cast<size_t>(value.data() - c.line.data()));
+            if (text.back() == '\n') text.remove_suffix(1);
+        }
+        if (!rule->take(c.out.chosen, text)) return line_failure(c.number, rule->complaint, value);
+        return {};
+    }
     const std::optional<bool> on = boolean(value);
     if (!on) return line_failure(c.number, "on or off expected: %.*s", value);
     rule->apply(c.out.chosen, *on);
@@ -237,6 +270,24 @@ void key_map::add(const key_press& key, std::string_view text) {
     }
 }
 
+std::optional<pane_place> parse_preview_window(std::string_view text) {
+    pane_place place;
+    const size_t colon = text.find(':');
+    const std::string_view side = text.substr(0, colon);
+    if (side == "right") place.side = pane_side::RIGHT;
+    else if (side == "bottom") place.side = pane_side::BOTTOM;
+    else return std::nullopt;
+    if (colon == std::string_view::npos) return place;
+    std::string_view size = text.substr(colon + 1);
+    if (!size.ends_with('%')) return std::nullopt;
+    size.remove_suffix(1);
+    if (size.empty() || size.size() > 2 || size.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    place.percent = std::stoi(std::string(size));
+    if (place.percent < 1) return std::nullopt;
+    return place;
+}
+
 void settings::override_with(const settings& other) {
     if (other.fold) fold = other.fold;
     if (other.counts) counts = other.counts;
@@ -244,6 +295,9 @@ void settings::override_with(const settings& other) {
     if (other.letter_case) letter_case = other.letter_case;
     if (other.cancel_status) cancel_status = other.cancel_status;
     if (other.one_file_system) one_file_system = other.one_file_system;
+    if (other.preview) preview = other.preview;
+    if (other.preview_window) preview_window = other.preview_window;
+    if (other.preview_command) preview_command = other.preview_command;
 }
 
 std::string config_file_path() {

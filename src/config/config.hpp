@@ -43,6 +43,22 @@ class key_map {
     std::vector<command> commands_; // one per key, in key order
 };
 
+// Where the preview pane stands: beside the tree, below it, or whichever
+// suits the terminal's width.
+enum class pane_side { AUTO, RIGHT, BOTTOM };
+
+struct pane_place {
+    pane_side side = pane_side::AUTO;
+    // Of the screen's width (beside) or of the tree area's rows (below).
+    int percent = 50;
+
+    friend bool operator==(const pane_place&, const pane_place&) = default;
+};
+
+// "right" or "bottom", then ":SIZE%" if you like, SIZE from 1 to 99; the
+// same for --preview-window and `set preview-window`.
+std::optional<pane_place> parse_preview_window(std::string_view text);
+
 // What `set` lines chose; a setting no line named stays empty. The command
 // line's options are the same settings, and win over the file's.
 struct settings {
@@ -52,9 +68,15 @@ struct settings {
     std::optional<case_mode> letter_case;
     std::optional<bool> cancel_status;
     std::optional<bool> one_file_system;
+    std::optional<bool> preview;
+    std::optional<pane_place> preview_window;
+    // Empty: the built-in preview.
+    std::optional<std::string> preview_command;
 
     // Every setting that other holds replaces this one's.
     void override_with(const settings& other);
+
+    friend bool operator==(const settings&, const settings&) = default;
 };
 
 // A `bind` line: key runs the built-in action of that name, or, with no

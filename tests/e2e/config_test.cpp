@@ -68,6 +68,44 @@ TEST(ConfigFile, SetLinesChooseDefaultsAndTheCommandLineWins) {
     }
 }
 
+// The preview's settings: the file opens the pane, places it and names its
+// command; the command line's options win over each of them.
+TEST(ConfigFile, PreviewSettingsAndTheCommandLineWins) {
+    const std::string config = "set preview on\nset preview-window right:50%\n"
+                               "set preview-command printf 'file:%s' \"$f\"\n";
+    // The column where text starts on the screen, or -1.
+    const auto column_of = [](const e2e::session& s, const std::string& text) {
+        for (int r = 0; r < s.rows() - 1; ++r) {
+            const size_t at = s.row_text(r).find(text);
+            if (at != std::string::npos) return static_cast<int>(at);
+        }
+        return -1;
+    };
+    {
+        // Beside the tree, though 60 columns would put it below.
+        e2e::session s(with_config(config));
+        ASSERT_TRUE(ready(s));
+        ASSERT_TRUE(s.wait_for([&] { return column_of(s, "file:a") >= COLS / 2; })) << s.dump();
+        quit(s);
+    }
+    {
+        e2e::session s(with_config(config, {"--preview-window=bottom",
+                                            "--preview-command=printf 'line:%s' \"$f\""}));
+        ASSERT_TRUE(ready(s));
+        ASSERT_TRUE(s.wait_for([&] { return column_of(s, "line:a") == 0; })) << s.dump();
+        EXPECT_EQ(column_of(s, "file:"), -1) << s.dump();
+        quit(s);
+    }
+    {
+        // The file keeps the pane shut; -p opens it, with the file's command.
+        e2e::session s(with_config("set preview off\nset preview-command printf 'file:%s' \"$f\"\n",
+                                   {"-p"}));
+        ASSERT_TRUE(ready(s));
+        ASSERT_TRUE(s.wait_for([&] { return column_of(s, "file:a") == 0; })) << s.dump();
+        quit(s);
+    }
+}
+
 TEST(ConfigFile, ErrorsNameTheFileAndTheLine) {
     e2e::session s(with_config("set fold on\nset folding on\n"));
     ASSERT_TRUE(s.wait_exit()) << s.dump();

@@ -305,6 +305,51 @@ TEST(SearchPrompt, LineHoldsSixtyThreeBytes) {
     ASSERT_TRUE(prompt_shows(s, "/" + full, 63));
 }
 
+TEST(SearchPrompt, LongTextScrollsOnANarrowTerminalAndTheCounterGivesWay) {
+    // Entries the typed texts find, so that no "Pattern not found" joins
+    // them. 20 columns: the counter "   N/6 " starts at column 13.
+    const std::string text = "abcdefghijklmnopqrstuvwxyz0123"; // 30 columns
+    const std::string wide = "中文中文中文中文中文中文";           // 24 columns
+    e2e::session s(korvel("a/x\n" + text + "\nb/x\n" + wide + "\n", 8, 20));
+    ASSERT_TRUE(ready(s));
+    // The status row is row, or with a counter, row and then the counter.
+    const auto at_cursor = [&](const std::string& row, int col, bool counter = false) {
+        const auto matches = [&] {
+            const std::string shown = status_row(s);
+            const bool text_ok = counter ? shown.rfind(row + " ", 0) == 0 && shown.ends_with("/6")
+                                         : shown == row;
+            return text_ok && s.cursor_visible() && s.cursor_row() == 7 && s.cursor_col() == col;
+        };
+        if (s.wait_for(matches)) return testing::AssertionSuccess();
+        return testing::AssertionFailure()
+               << "want \"" << row << "\"" << (counter ? " and the counter" : "")
+               << " with the cursor at column " << col << "\n"
+               << s.dump();
+    };
+    // Short of the counter, both are there.
+    s.send("/" + text.substr(0, 10));
+    EXPECT_TRUE(at_cursor(" /abcdefghij", 12, true));
+    // Reaching it, the counter goes; the text does not run under it.
+    s.send(text.substr(10, 2));
+    EXPECT_TRUE(at_cursor(" /abcdefghijkl", 14));
+    // Past the edge, the text scrolls: the cursor on the last column, what
+    // stands before it on the row, and '<' for what went off at the left.
+    s.send(text.substr(12));
+    EXPECT_TRUE(at_cursor("</" + text.substr(13), 19));
+    // Back at the start (Ctrl-A) it is drawn from its first character
+    // again; near the end (Ctrl-E, Left twice) the cursor is on the row's
+    // last column with the text before it.
+    s.send("\x01");
+    EXPECT_TRUE(at_cursor(" /" + text.substr(0, 18), 2));
+    s.send("\x05" + e2e::KEY_LEFT + e2e::KEY_LEFT);
+    EXPECT_TRUE(at_cursor("</" + text.substr(11, 18), 19));
+    // Wide characters go off whole: the cursor never lands on half of one.
+    s.send(e2e::KEY_ESC);
+    ASSERT_TRUE(s.wait_for([&] { return !s.cursor_visible(); })) << s.dump();
+    s.send("/" + wide);
+    EXPECT_TRUE(at_cursor("</中文中文中文中文", 18));
+}
+
 TEST(SearchPrompt, HistoryIsWalkedWithUpAndDown) {
     // Every pattern here finds nothing, so each Enter that searches says so
     // and one that does not search leaves the path on the status row.

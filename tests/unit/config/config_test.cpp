@@ -395,18 +395,12 @@ void PrintTo(const line_case& c, std::ostream* out) {
 
 class ConfigLineTest : public testing::TestWithParam<line_case> {};
 
-bool same(const settings& a, const settings& b) {
-    return a.fold == b.fold && a.counts == b.counts && a.compact == b.compact &&
-           a.letter_case == b.letter_case && a.cancel_status == b.cancel_status &&
-           a.one_file_system == b.one_file_system;
-}
-
 TEST_P(ConfigLineTest, ReadsTheLine) {
     const line_case& c = GetParam();
     outcome result;
     const config out = config_of(c.text, result);
     EXPECT_EQ(result.message(), c.expected_error);
-    EXPECT_TRUE(same(out.chosen, c.expected_settings));
+    EXPECT_TRUE(out.chosen == c.expected_settings);
     std::vector<std::pair<std::string, std::string>> rebindings;
     for (const key_rebinding& r : out.rebindings)
         rebindings.emplace_back(key_notation(r.key), r.action);
@@ -453,7 +447,50 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"TooMany", "set fold on off\n",
                   prefix + "line 1: set requires a name and a value", {}, {}},
         line_case{"CommandLineOnlyOptionsAreNoSettings", "set separator :\n",
-                  prefix + "line 1: unknown setting separator", {}, {}}),
+                  prefix + "line 1: unknown setting separator", {}, {}},
+        line_case{"Preview",
+                  "set preview on\nset preview-window bottom:30%\n"
+                  "set preview-command   bat --color=always -- \"$f\"\r\n",
+                  "",
+                  with([](settings& s) {
+                      s.preview = true;
+                      s.preview_window = pane_place{pane_side::BOTTOM, 30};
+                      s.preview_command = "bat --color=always -- \"$f\"";
+                  }),
+                  {}},
+        line_case{"PreviewOff", "set preview on\nset preview off\n", "",
+                  with([](settings& s) { s.preview = false; }), {}},
+        line_case{"PreviewWindowWithoutSize", "set preview-window right\n", "",
+                  with([](settings& s) { s.preview_window = pane_place{pane_side::RIGHT, 50}; }),
+                  {}},
+        line_case{"PreviewWindowSizes", "set preview-window right:1%\nset preview-window right:99%\n",
+                  "",
+                  with([](settings& s) { s.preview_window = pane_place{pane_side::RIGHT, 99}; }),
+                  {}},
+        line_case{"RefusedPreviewWindowKeepsTheEarlierOne",
+                  "set preview-window right:30%\nset preview-window left\n",
+                  prefix + "line 2: invalid preview window: left (right or bottom, then :SIZE% if "
+                           "you like)",
+                  with([](settings& s) { s.preview_window = pane_place{pane_side::RIGHT, 30}; }),
+                  {}},
+        line_case{"PreviewWindowUnknownSide", "set preview-window left\n",
+                  prefix + "line 1: invalid preview window: left (right or bottom, then :SIZE% if "
+                           "you like)",
+                  {}, {}},
+        line_case{"PreviewWindowSizeOutOfRange", "set preview-window bottom:0%\n",
+                  prefix + "line 1: invalid preview window: bottom:0% (right or bottom, then "
+                           ":SIZE% if you like)",
+                  {}, {}},
+        line_case{"PreviewWindowSizeWithoutPercent", "set preview-window bottom:100\n",
+                  prefix + "line 1: invalid preview window: bottom:100 (right or bottom, then "
+                           ":SIZE% if you like)",
+                  {}, {}},
+        line_case{"PreviewWindowIsOneWord", "set preview-window right :30%\n",
+                  prefix + "line 1: set requires a name and a value", {}, {}},
+        line_case{"PreviewCommandNeedsOne", "set preview-command \t\n",
+                  prefix + "line 1: set requires a name and a value", {}, {}},
+        line_case{"LaterPreviewCommandWins", "set preview-command cat\nset preview-command head -5\n",
+                  "", with([](settings& s) { s.preview_command = "head -5"; }), {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
