@@ -25,6 +25,8 @@
 
 namespace {
 
+using e2e::temp_dir;
+
 namespace fs = std::filesystem;
 using e2e::screen::catches;
 
@@ -144,24 +146,6 @@ testing::AssertionResult is_usage(const std::string& out) {
 }
 
 const std::string BAD_SEPARATOR = "korvel: directory separator must a single character\n";
-
-class temp_dir {
-  public:
-    temp_dir() {
-        char pattern[] = "/tmp/korvel-cli-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~temp_dir() { fs::remove_all(path_); }
-    std::string file(const std::string& name, const std::string& content) const {
-        fs::create_directories((fs::path(path_) / name).parent_path());
-        std::ofstream(fs::path(path_) / name, std::ios::binary) << content;
-        return (fs::path(path_) / name).string();
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 TEST(CommandLine, HelpAndVersionEndAtOnceWithStatusZero) {
     const std::vector<std::vector<std::string>> cases{

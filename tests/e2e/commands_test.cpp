@@ -24,6 +24,8 @@
 
 namespace {
 
+using e2e::temp_dir;
+
 namespace fs = std::filesystem;
 using namespace e2e::screen;
 
@@ -108,25 +110,6 @@ std::string shell_error(const std::string& command_line) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
 }
-
-class temp_dir {
-  public:
-    temp_dir() {
-        std::string pattern = (fs::temp_directory_path() / "korvel-cmd-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // A private folder to put on PATH, holding only the programs a case names,
 // so that whatever the machine has installed cannot answer in their place.

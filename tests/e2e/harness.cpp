@@ -765,4 +765,22 @@ temp_file::~temp_file() {
     unlink(path_.c_str());
 }
 
+temp_dir::temp_dir(const std::string& prefix) {
+    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
+    path_ = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string temp_dir::file(const std::string& name, const std::string& content) const {
+    const fs::path at = fs::path(path_) / name;
+    fs::create_directories(at.parent_path());
+    std::ofstream(at, std::ios::binary) << content;
+    return at.string();
+}
+
 } // namespace e2e

@@ -164,4 +164,21 @@ class temp_file {
     std::string path_;
 };
 
+// A fresh folder under the temporary directory, removed with everything in
+// it together with the object.
+class temp_dir {
+  public:
+    explicit temp_dir(const std::string& prefix = "korvel-e2e-dir");
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+    // Writes a file below it, making the folders on the way, and returns
+    // its path.
+    std::string file(const std::string& name, const std::string& content) const;
+
+  private:
+    std::string path_;
+};
+
 } // namespace e2e

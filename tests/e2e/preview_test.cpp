@@ -22,6 +22,8 @@ using namespace e2e::screen;
 
 namespace {
 
+using e2e::temp_dir;
+
 const std::string JOBSHELL = TEST_PROGRAMS_DIR "/jobshell";
 
 // The cells' text from column `from` to the end of the row, trailing blanks
@@ -32,28 +34,6 @@ std::string cells(const e2e::session& s, int row, int from) {
     out.erase(out.find_last_not_of(' ') + 1);
     return out;
 }
-
-class temp_dir {
-  public:
-    temp_dir() {
-        std::string pattern = (fs::temp_directory_path() / "korvel-preview-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-    const std::string& path() const { return path_; }
-    void write(const std::string& name, const std::string& content) const {
-        std::ofstream(path_ + "/" + name, std::ios::binary) << content;
-    }
-
-  private:
-    std::string path_;
-};
 
 // The tree's row drawn as the cursor's (the pane's title is bold too).
 int cursor_in_tree(const e2e::session& s, int tree_width) {
@@ -84,8 +64,8 @@ const std::string LIST = "notes.txt\ndata.bin\nsrc/a.c\nsrc/b/c.h\nsrc/b/d.h\nmi
 class PreviewFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_.write("notes.txt", "first line\n\tindented\x01" "ctl\xff\nthird\n");
-        dir_.write("data.bin", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 11) + "rest");
+        dir_.file("notes.txt", "first line\n\tindented\x01" "ctl\xff\nthird\n");
+        dir_.file("data.bin", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 11) + "rest");
     }
     e2e::launch run(int rows, int cols, std::vector<std::string> args = {"--preview"}) {
         e2e::launch how = korvel(LIST, rows, cols, std::move(args));
@@ -238,7 +218,7 @@ TEST(PreviewLayout, RowsCutAtTheTreeEdgeShowTheIndicator) {
 TEST_F(PreviewFiles, ScrollsWithoutMovingTheCursor) {
     std::string text;
     for (int i = 1; i <= 100; ++i) text += "line " + std::to_string(i) + "\n";
-    dir_.write("notes.txt", text);
+    dir_.file("notes.txt", text);
     e2e::session s(run(24, WIDE));
     ASSERT_TRUE(ready(s));
     s.send("jj");
