@@ -58,6 +58,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=10.0)
     parser.add_argument("--korvel", default=os.path.join(here, "..", "build", "release", "korvel"))
+    parser.add_argument("--option", action="append", default=[],
+                        help="an option for korvel, e.g. --option=-p (repeatable)")
     parser.add_argument("file")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as home:
@@ -66,7 +68,7 @@ def main():
         pid, master = pty.fork()
         if pid == 0:
             try:
-                os.execve(args.korvel, [args.korvel, args.file], env)
+                os.execve(args.korvel, [args.korvel, *args.option, args.file], env)
             finally:
                 os._exit(127)
         fcntl.ioctl(master, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 120, 0, 0))

@@ -55,5 +55,8 @@ log=bench/results/$(date +%Y%m%d-%H%M%S).txt
     echo "Idle, after the first frame (processor time and wake-ups over 10 seconds):"
     first=$(echo "$files" | awk '{print $1}')
     python3 bench/idle.py --korvel "$korvel" "$first"
+    echo "Idle with the preview pane open, built-in, then a command that has finished:"
+    python3 bench/idle.py --korvel "$korvel" --option=-p "$first"
+    python3 bench/idle.py --korvel "$korvel" "--option=--preview-command=ls -la -- \"\$f\"" "$first"
 } | tee "$log"
 echo "run.sh: saved in $log" >&2
