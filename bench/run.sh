@@ -55,6 +55,8 @@ log=bench/results/$(date +%Y%m%d-%H%M%S).txt
     echo "Idle, after the first frame (processor time and wake-ups over 10 seconds):"
     first=$(echo "$files" | awk '{print $1}')
     python3 bench/idle.py --korvel "$korvel" "$first"
+    echo "The preview pane: how soon it shows a file, and a command's output:"
+    python3 bench/preview.py --korvel "$korvel"
     echo "Idle with the preview pane open, built-in, then a command that has finished:"
     python3 bench/idle.py --korvel "$korvel" --option=-p "$first"
     python3 bench/idle.py --korvel "$korvel" "--option=--preview-command=ls -la -- \"\$f\"" "$first"
