@@ -81,7 +81,7 @@ bool names_variable(std::string_view entry, std::string_view name) {
     return entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=';
 }
 
-// korvel's environment with the spec's variables set over it and those it
+// korvel's environment with the child_spec's variables set over it and those it
 // unsets left out.
 std::vector<std::string>
 environment_with(const std::vector<std::pair<std::string, std::string>>& variables,
