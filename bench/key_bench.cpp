@@ -49,11 +49,12 @@ tb_event character(uint32_t ch) { return tb_event{TB_EVENT_KEY, 0, 0, ch, 0, 0, 
 tb_event resize() { return tb_event{TB_EVENT_RESIZE, 0, 0, 0, 0, 0, 0, 0}; }
 
 // One key and the frame it asks for, with whatever work the key starts
-// (a filter's scan, a search preview, a jump's walk) carried to its end.
+// (a filter's scan, a search preview, a jump's walk, a filter entered, a
+// marking and the count it waits for) carried to its end.
 double time_event(viewer& v, const tb_event& event) {
     const double start = cpu_ms();
     bool draw = dispatch_event(v, event).redraw;
-    while (v.preview.find || v.preview.filter_scan || v.jump)
+    while (v.preview.find || v.preview.filter_scan || v.jump || v.entered.scan || v.marking)
         draw = run_work(v, std::chrono::seconds(60)) || draw;
     if (draw) {
         // As the loop draws: an open preview pane follows the cursor first.
