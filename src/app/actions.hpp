@@ -10,22 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/bindings.hpp"
+#include "app/action.hpp"
 #include "app/viewer.hpp"
 #include "term/term.hpp"
 
 namespace korvel {
-
-struct action {
-    const char* name;
-    action_mode mode;
-    std::array<trigger, 3> triggers;
-    const char* description;
-    // Returns whether the screen must be drawn again.
-    bool (*run)(viewer& v, const tb_event& event);
-};
-
-std::span<const action> all_actions();
 
 // The action the event runs in the viewer's present mode, or nullptr.
 // Special keys are looked up before characters.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/actions.hpp"
+#include "app/action.hpp"
 
 namespace korvel {
 

@@ -8,6 +8,7 @@
 
 #include "app/help.hpp"
 #include "app/match_count.hpp"
+#include "app/pane.hpp"
 #include "base/digit_groups.hpp"
 #include "app/view.hpp"
 #include "term/term.hpp"

@@ -7,10 +7,6 @@
 
 namespace korvel {
 
-const bit_set* searched_entries(const viewer& v) {
-    return v.filter.active() ? &v.filter.kept : nullptr;
-}
-
 void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, match_scan& scan) {
     // Directories on the way are shown open, so that every match shows.
     for (entry_index a : scan.take_folded_ancestors()) v.tree.set_folded(a, false);

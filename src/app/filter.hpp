@@ -13,8 +13,5 @@ namespace korvel {
 void apply_filter(viewer& v, std::unique_ptr<search_pattern> pattern, match_scan& scan);
 // The whole tree again, the cursor on its entry.
 void remove_filter(viewer& v);
-// The entries n and N, the count and the highlights stay among: the shown
-// ones under a filter, else all (null).
-const bit_set* searched_entries(const viewer& v);
 
 } // namespace korvel

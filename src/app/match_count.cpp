@@ -1,7 +1,5 @@
 #include "app/match_count.hpp"
 
-#include "app/filter.hpp"
-
 namespace korvel {
 
 void restart_count(viewer& v) {

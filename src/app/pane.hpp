@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/preview_source.hpp"
+#include "app/pane_state.hpp"
+#include "app/screen_layout.hpp"
 #include "base/outcome.hpp"
 #include "config/config.hpp"
 #include "tree/path_tree.hpp"
@@ -21,48 +22,6 @@
 namespace korvel {
 
 struct viewer;
-
-struct pane_state {
-    using clock = std::chrono::steady_clock;
-
-    bool open = false;
-    pane_side side = pane_side::AUTO;
-    // Of the screen's width (beside) or of the tree area's rows (below).
-    int percent = 50;
-    // Empty: the built-in preview.
-    std::string command;
-    // Where the command's reader wakes the loop; -1 until the loop opens.
-    int wake_fd = -1;
-
-    // The entry whose preview is shown (or is being made); NO_ENTRY for none.
-    entry_index shown = NO_ENTRY;
-    std::vector<styled_line> lines;
-    // Said in the pane's title row: a failure, or why the output stops.
-    std::string note;
-    int64_t top = 0;
-
-    // The command's output so far, and the command while it runs.
-    std::unique_ptr<sgr_filter> output;
-    std::unique_ptr<preview_command> job;
-    // The command waits to start until then, while `waiting`.
-    bool waiting = false;
-    clock::time_point start_at{};
-    // When it started: after a while without output, the pane says so.
-    clock::time_point started{};
-    bool slow = false;
-};
-
-// Where things go on the screen with the pane open or shut.
-struct pane_layout {
-    // The tree's columns and rows (the status row not counted).
-    int tree_width = 0;
-    int tree_rows = 0;
-    bool shown = false;
-    // The pane's area, its title row included.
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-pane_layout layout_of(const viewer& v);
 
 // After anything that may have moved the cursor or changed the screen: the
 // pane follows the entry under the cursor.

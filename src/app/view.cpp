@@ -4,6 +4,7 @@
 
 #include "base/check.hpp"
 #include "term/term.hpp"
+#include "app/screen_layout.hpp"
 
 namespace korvel {
 

@@ -13,7 +13,7 @@
 #include "base/bit_set.hpp"
 #include "config/config.hpp"
 #include "app/bindings.hpp"
-#include "app/pane.hpp"
+#include "app/pane_state.hpp"
 #include "app/status.hpp"
 #include "app/screen_size.hpp"
 #include "app/stop_kind.hpp"
@@ -165,5 +165,11 @@ struct viewer {
     // list), shown on the first frame in place of the path.
     std::string start_notice;
 };
+
+// The entries n and N, the count and the highlights stay among: the shown
+// ones under a filter, else all (null).
+inline const bit_set* searched_entries(const viewer& v) {
+    return v.filter.active() ? &v.filter.kept : nullptr;
+}
 
 } // namespace korvel

@@ -4,7 +4,6 @@
 
 #include "base/write_all.hpp"
 #include "term/curses.hpp"
-#include "term/term_curses.hpp"
 
 namespace korvel {
 

@@ -39,6 +39,12 @@ struct crash_restore {
 // The one a signal handler reaches.
 extern crash_restore crash;
 
+// Puts the terminal back (modes, cursor, mouse, keypad, alternate screen)
+// with nothing but write and tcsetattr, so that a handler of a fatal signal
+// can call it whatever state ncurses or the allocator were left in. Returns
+// false when no terminal is open.
+bool restore_from_signal();
+
 } // namespace term_curses
 
 } // namespace korvel

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/utf8.hpp"
+#include "term/crash_restore.hpp"
 #include "term/term_cells.hpp"
 #include "term/term_curses.hpp"
 

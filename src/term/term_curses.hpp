@@ -48,12 +48,6 @@ class terminal {
     std::unique_ptr<state> s_;
 };
 
-// Puts the terminal back (modes, cursor, mouse, keypad, alternate screen)
-// with nothing but write and tcsetattr, so that a handler of a fatal signal
-// can call it whatever state ncurses or the allocator were left in. Returns
-// false when no terminal is open.
-bool restore_from_signal();
-
 } // namespace term_curses
 
 } // namespace korvel
